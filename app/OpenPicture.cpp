@@ -1,0 +1,91 @@
+#include "OpenPicture.h"
+
+#include "platform/Exceptions.h"
+#include "platform/JPEGImage.h"
+#include "platform/Streams.h"
+
+#include <algorithm>
+
+namespace nolvi2 {
+
+namespace {
+std::string Lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+    return s;
+}
+}  // namespace
+
+std::string ExtractFileExt(const std::string& fileName)
+{
+    const auto dot = fileName.rfind('.');
+    const auto slash = fileName.rfind('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return {};
+    return fileName.substr(dot);
+}
+
+std::string ExtractFileName(const std::string& fileName)
+{
+    const auto slash = fileName.rfind('/');
+    return slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+}
+
+bool IsSupportedFile(const std::string& fileName)
+{
+    std::string ext = Lower(ExtractFileExt(fileName));
+    if (!ext.empty())
+        ext.erase(0, 1);
+    if (ext.empty())
+        return false;
+    const TPictureFormats& formats = TPictureFormats::Instance();
+    const std::string list = Lower(formats.GraphicExtension(TBitmap::ClassInfo()) + "," +
+                                   formats.GraphicFileMask(TJPEGImage::ClassInfo()));
+    return list.find(ext) != std::string::npos;
+}
+
+void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressEvent& progress)
+{
+    if (!IsSupportedFile(fileName))
+        throw Exception("未対応のファイルです。\r" + fileName);
+    const std::string ext = Lower(ExtractFileExt(fileName));
+    TBitmap loaded;
+    if (ext == ".bmp") {
+        loaded.LoadFromFile(fileName);
+    } else if (ext == ".jpg" || ext == ".jpeg") {
+        TJPEGImage jpeg;
+        jpeg.OnProgress = progress;
+        jpeg.LoadFromFile(fileName);
+        jpeg.TakePicture(loaded);
+    } else {
+        throw Exception("未対応のファイルです。\r" + fileName);
+    }
+    picture.TakeOver(loaded);
+}
+
+std::optional<TSaveFormat> SaveFormatOf(const std::string& fileName)
+{
+    const std::string ext = Lower(ExtractFileExt(fileName));
+    if (ext == ".bmp")
+        return TSaveFormat::Bmp;
+    if (ext == ".jpg" || ext == ".jpeg")
+        return TSaveFormat::Jpeg;
+    return std::nullopt;
+}
+
+void SavePicture(const std::string& fileName, const TBitmap& picture, TSaveFormat format,
+                 const TJpegSettings& jpegSettings)
+{
+    if (format == TSaveFormat::Bmp) {
+        picture.SaveToFile(fileName);
+        return;
+    }
+    TJPEGImage jpeg;
+    jpeg.Borrow(picture);
+    jpeg.SetCompressionQuality(jpegSettings.Quality);
+    jpeg.SetProgressiveEncoding(jpegSettings.Progressive);
+    jpeg.SaveToFile(fileName);
+}
+
+}  // namespace nolvi2

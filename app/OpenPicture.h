@@ -1,0 +1,36 @@
+#pragma once
+// Reading a picture file by its extension, and writing one, for the window and the tool.
+
+#include "platform/Bitmap.h"
+
+#include <optional>
+#include <string>
+
+namespace nolvi2 {
+
+// The extension of a file name from its last "." on (after the last "/"), or empty.
+std::string ExtractFileExt(const std::string& fileName);
+std::string ExtractFileName(const std::string& fileName);
+
+// The extension, lower-cased and without its dot, occurs in the list of readable
+// extensions and masks ("bmp,*.jpeg;*.jpg", ...).
+bool IsSupportedFile(const std::string& fileName);
+
+// Reads the file into picture (replacing it only on success). progress, if set, receives
+// the decoder's reports. Unsupported names raise "未対応のファイルです。" + CR + name.
+void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressEvent& progress = {});
+
+enum class TSaveFormat { Bmp, Jpeg };
+struct TJpegSettings {
+    int Quality = 80;
+    bool Progressive = true;
+};
+
+// The format a file name asks for by its extension (.bmp, .jpg, .jpeg), if any.
+std::optional<TSaveFormat> SaveFormatOf(const std::string& fileName);
+
+// Writes picture in that format through the safe file writer.
+void SavePicture(const std::string& fileName, const TBitmap& picture, TSaveFormat format,
+                 const TJpegSettings& jpeg = {});
+
+}  // namespace nolvi2

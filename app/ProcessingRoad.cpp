@@ -1,0 +1,114 @@
+#include "ProcessingRoad.h"
+
+#include "image/OZBLibAdjust.h"
+
+#include <cstring>
+
+namespace nolvi2 {
+
+std::optional<TRect> ClampSelection(const TRect& selection, int32_t w, int32_t h)
+{
+    if (selection.Left == -1 || selection.Left >= w || selection.Top >= h)
+        return std::nullopt;
+    TRect r = selection;
+    if (r.Right >= w)
+        r.Right = w;
+    if (r.Bottom >= h)
+        r.Bottom = h;
+    return r;
+}
+
+namespace {
+
+// Moves width pixels of a 1- or 4-bit row from pixel sx of src to pixel dx of dst.
+void CopyPackedPixels(const uint8_t* src, int32_t sx, uint8_t* dst, int32_t dx, int32_t width, int bits)
+{
+    const int perByte = 8 / bits;
+    const unsigned mask = (1u << bits) - 1;
+    for (int32_t i = 0; i < width; ++i) {
+        const int32_t x = sx + i, X = dx + i;
+        const unsigned v = (src[x / perByte] >> ((perByte - 1 - x % perByte) * bits)) & mask;
+        const int shift = (perByte - 1 - X % perByte) * bits;
+        uint8_t& b = dst[X / perByte];
+        b = uint8_t((b & ~(mask << shift)) | (v << shift));
+    }
+}
+
+void CopyRows(const TBitmap& src, int32_t sx, int32_t sy, TBitmap& dst, int32_t dx, int32_t dy, int32_t width,
+              int32_t height)
+{
+    const int bits = BitsPerPixel(src.PixelFormat());
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t* s = src.ScanLine(sy + y);
+        uint8_t* d = dst.ScanLine(dy + y);
+        if (bits >= 8) {
+            const std::size_t bpp = std::size_t(bits) / 8;
+            std::memcpy(d + dx * bpp, s + sx * bpp, std::size_t(width) * bpp);
+        } else {
+            CopyPackedPixels(s, sx, d, dx, width, bits);
+        }
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<TBitmap> CopySelection(const TBitmap& picture, const TRect& rect)
+{
+    auto copy = std::make_unique<TBitmap>();
+    copy->SetPalette(picture.Palette());
+    copy->SetPixelFormat(picture.PixelFormat());
+    copy->SetSize(rect.Width(), rect.Height());
+    CopyRows(picture, rect.Left, rect.Top, *copy, 0, 0, rect.Width(), rect.Height());
+    return copy;
+}
+
+void PasteAt(TBitmap& picture, const TBitmap& part, int32_t left, int32_t top)
+{
+    CopyRows(part, 0, 0, picture, left, top, part.Width(), part.Height());
+}
+
+std::unique_ptr<TBitmap> RunOperation(const TCommand& command, TBitmap& input, const TCommandOptions&)
+{
+    constexpr bool progress = true;
+    switch (command.Operation) {
+    case TOperation::Invert: Invert(input, progress); break;
+    case TOperation::Solarize: Solarize(input, progress); break;
+    case TOperation::GrayScale: GrayScale(input, progress); break;
+    case TOperation::Desaturate: Desaturate(input, progress); break;
+    case TOperation::XorChannels: XorChannels(input, true, true, true, progress); break;
+    case TOperation::SwapRGB: SwapRGB(input, uint8_t(command.Parameter), progress); break;
+    case TOperation::GammaPlus: GammaPlus(input, progress); break;
+    case TOperation::GammaMinus: GammaMinus(input, progress); break;
+    }
+    return nullptr;
+}
+
+TRoadOutcome ApplyInPlace(const TCommand& command, TBitmap& picture, std::optional<TRect>& selection,
+                          const TCommandOptions& options, TChronograph& chronograph,
+                          const std::string& fileNamePart)
+{
+    TRoadOutcome outcome;
+    if (picture.Empty())
+        return outcome;
+    const std::string displayName(command.DisplayName);
+
+    std::unique_ptr<TBitmap> selectionCopy;
+    if (selection && command.Family == TFamily::A)
+        selectionCopy = CopySelection(picture, *selection);
+    TBitmap& input = selectionCopy ? *selectionCopy : picture;
+
+    chronograph.Start(displayName);
+    std::unique_ptr<TBitmap> result = RunOperation(command, input, options);
+    chronograph.Stop();
+
+    outcome.Title = displayName + " " + fileNamePart;
+    if (selectionCopy)
+        PasteAt(picture, *selectionCopy, selection->Left, selection->Top);
+    else if (result)
+        picture.TakeOver(*result);
+    if (selection)
+        selection = ClampSelection(*selection, picture.Width(), picture.Height());
+    return outcome;
+}
+
+}  // namespace nolvi2

@@ -1,0 +1,363 @@
+// nolvi2-cli: the window's processing commands without a window.
+//
+//   nolvi2-cli COMMAND INPUT OUTPUT [options]
+//   nolvi2-cli COMMAND INPUT... --out-dir DIR [--format bmp|jpg|png] [options]
+//
+// Exit status: 0 on success, 2 for a usage error, 1 for any other failure.
+
+#include "app/CommandTable.h"
+#include "app/OpenPicture.h"
+#include "app/ProcessingRoad.h"
+#include "platform/Exceptions.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+using namespace nolvi2;
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+struct UsageError {
+    std::string message;
+};
+
+struct Options {
+    std::string command;
+    std::vector<std::string> positionals;
+    std::optional<std::string> outDir;
+    std::optional<std::string> format;
+    std::optional<TRect> select;
+    int quality = 80;
+    bool baseline = false;
+    bool time = false;
+    bool help = false;
+};
+
+void PrintUsage(std::FILE* out)
+{
+    std::fputs("使い方:\n"
+               "  nolvi2-cli COMMAND INPUT OUTPUT [options]\n"
+               "  nolvi2-cli COMMAND INPUT... --out-dir DIR [--format bmp|jpg|png] [options]\n"
+               "\n"
+               "COMMAND (大文字と小文字は区別しません):\n"
+               "  Convert              読み込んで書き出すだけ\n",
+               out);
+    for (const TCommand& c : ProcessingCommands()) {
+        const std::string name(c.Name());
+        std::fprintf(out, "  %-20s %.*s\n", name.c_str(), int(c.DisplayName.size()), c.DisplayName.data());
+    }
+    std::fputs("\n"
+               "options:\n"
+               "  --select L,T,R,B     選択範囲（右と下は含まない）。画像に合わせて切り詰めます\n"
+               "  --quality N          JPEG の画質 0〜100（既定 80）\n"
+               "  --baseline           JPEG をプログレッシブでなく書き出す\n"
+               "  --time               処理にかかった時間を表示する\n"
+               "  --out-dir DIR        複数の入力を DIR に書き出す\n"
+               "  --format FMT         --out-dir での出力形式 bmp, jpg, png\n"
+               "  --help               この説明を表示する\n"
+               "\n"
+               "出力形式は OUTPUT の拡張子（.bmp, .jpg, .jpeg）で決まります。\n",
+               out);
+}
+
+// Messages break lines with a carriage return, as message boxes do.
+std::string ForTerminal(std::string text)
+{
+    std::replace(text.begin(), text.end(), '\r', '\n');
+    return text;
+}
+
+int ParseInt(const std::string& text, const char* what)
+{
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end)
+        throw UsageError{std::string(what) + " には整数を指定してください: " + text};
+    return value;
+}
+
+TRect ParseSelect(const std::string& text)
+{
+    std::vector<int> v;
+    std::size_t start = 0;
+    while (true) {
+        const auto comma = text.find(',', start);
+        v.push_back(ParseInt(text.substr(start, comma - start), "--select"));
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    if (v.size() != 4)
+        throw UsageError{"--select は L,T,R,B の 4 つの整数です: " + text};
+    const TRect r{v[0], v[1], v[2], v[3]};
+    if (r.Left < 0 || r.Top < 0 || r.Right <= r.Left || r.Bottom <= r.Top)
+        throw UsageError{"--select の範囲が不正です（0 ≤ L < R、0 ≤ T < B）: " + text};
+    return r;
+}
+
+Options ParseArguments(int argc, char** argv)
+{
+    Options o;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::optional<std::string> inlineValue;
+        if (arg.rfind("--", 0) == 0) {
+            const auto eq = arg.find('=');
+            if (eq != std::string::npos) {
+                inlineValue = arg.substr(eq + 1);
+                arg.resize(eq);
+            }
+        }
+        auto value = [&]() -> std::string {
+            if (inlineValue)
+                return *inlineValue;
+            if (i + 1 >= args.size())
+                throw UsageError{arg + " には値が必要です"};
+            return args[++i];
+        };
+        auto noValue = [&] {
+            if (inlineValue)
+                throw UsageError{arg + " は値を取りません"};
+        };
+        if (arg == "--help" || arg == "-h") {
+            noValue();
+            o.help = true;
+        } else if (arg == "--select") {
+            o.select = ParseSelect(value());
+        } else if (arg == "--quality") {
+            o.quality = ParseInt(value(), "--quality");
+            if (o.quality < 0 || o.quality > 100)
+                throw UsageError{"--quality は 0〜100 です"};
+        } else if (arg == "--baseline") {
+            noValue();
+            o.baseline = true;
+        } else if (arg == "--time") {
+            noValue();
+            o.time = true;
+        } else if (arg == "--out-dir") {
+            o.outDir = value();
+        } else if (arg == "--format") {
+            o.format = value();
+        } else if (arg == "--") {
+            o.positionals.insert(o.positionals.end(), args.begin() + long(i) + 1, args.end());
+            break;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw UsageError{"不明なオプションです: " + arg};
+        } else {
+            o.positionals.push_back(arg);
+        }
+    }
+    if (o.help)
+        return o;
+    if (o.positionals.empty())
+        throw UsageError{"COMMAND がありません"};
+    o.command = o.positionals.front();
+    o.positionals.erase(o.positionals.begin());
+    if (o.outDir) {
+        if (o.positionals.empty())
+            throw UsageError{"INPUT がありません"};
+    } else {
+        if (o.format)
+            throw UsageError{"--format は --out-dir と一緒に使います"};
+        if (o.positionals.size() != 2)
+            throw UsageError{"INPUT と OUTPUT を 1 つずつ指定してください（複数の入力には --out-dir）"};
+    }
+    return o;
+}
+
+// A one-line progress bar on stderr, drawn only when stderr is a terminal.
+class ProgressBar {
+public:
+    ProgressBar() : FEnabled(::isatty(STDERR_FILENO) == 1) {}
+    ~ProgressBar() { Clear(); }
+
+    TProgressEvent Handler(std::string fallbackLabel)
+    {
+        if (!FEnabled)
+            return {};
+        return [this, label = std::move(fallbackLabel)](TObject*, TProgressStage stage, uint8_t percent, bool,
+                                                         const TRect&, const std::string& msg) {
+            if (stage == psEnding) {
+                Clear();
+                return;
+            }
+            Draw(msg.empty() ? label : msg, percent);
+        };
+    }
+
+private:
+    void Draw(const std::string& label, int percent)
+    {
+        if (percent == FLastPercent && FShown)
+            return;
+        constexpr int kWidth = 30;
+        const int filled = std::clamp(percent, 0, 100) * kWidth / 100;
+        std::fprintf(stderr, "\r%s [%s%s] %3d%%", label.c_str(), std::string(std::size_t(filled), '#').c_str(),
+                     std::string(std::size_t(kWidth - filled), ' ').c_str(), percent);
+        std::fflush(stderr);
+        FShown = true;
+        FLastPercent = percent;
+    }
+    void Clear()
+    {
+        if (FShown) {
+            std::fputs("\r\033[K", stderr);
+            std::fflush(stderr);
+        }
+        FShown = false;
+        FLastPercent = -1;
+    }
+
+    bool FEnabled;
+    bool FShown = false;
+    int FLastPercent = -1;
+};
+
+struct Job {
+    std::string input;
+    std::string output;
+    TSaveFormat format;
+};
+
+// Reads input, runs the command as the window does in place, writes output. Throws on
+// failure; a failed write leaves no file behind.
+void RunJob(const Options& o, const TCommand* command, const Job& job, ProgressBar& bar)
+{
+    TBitmap picture;
+    LoadPicture(job.input, picture, bar.Handler("読み込み中"));
+    picture.SetPixelFormat(TPixelFormat::pf24bit);
+
+    if (command) {
+        std::optional<TRect> selection;
+        if (o.select) {
+            selection = ClampSelection(*o.select, picture.Width(), picture.Height());
+            if (!selection)
+                std::fprintf(stderr, "nolvi2-cli: %s: 選択範囲が画像の外にあるため、画像全体を処理します\n",
+                             job.input.c_str());
+        }
+        picture.OnProgress = bar.Handler(std::string(command->DisplayName));
+        TChronograph chronograph;
+        ApplyInPlace(*command, picture, selection, TCommandOptions{}, chronograph, ExtractFileName(job.input));
+        picture.OnProgress = nullptr;
+        if (o.time)
+            if (auto report = chronograph.TakeReport())
+                std::printf("%s\n", report->c_str());
+    }
+    SavePicture(job.output, picture, job.format, TJpegSettings{o.quality, !o.baseline});
+}
+
+std::vector<Job> PlanJobs(const Options& o)
+{
+    std::vector<Job> jobs;
+    if (!o.outDir) {
+        const std::string& output = o.positionals[1];
+        const auto format = SaveFormatOf(output);
+        if (!format)
+            throw UsageError{"OUTPUT の拡張子から出力形式が決まりません（.bmp, .jpg, .jpeg）: " + output};
+        jobs.push_back({o.positionals[0], output, *format});
+        return jobs;
+    }
+    std::optional<TSaveFormat> fixed;
+    std::string fixedExt;
+    if (o.format) {
+        std::string f = *o.format;
+        std::transform(f.begin(), f.end(), f.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+        if (f == "bmp")
+            fixed = TSaveFormat::Bmp;
+        else if (f == "jpg" || f == "jpeg")
+            fixed = TSaveFormat::Jpeg;
+        else if (f == "png")
+            throw UsageError{"PNG の書き出しにはまだ対応していません"};
+        else
+            throw UsageError{"--format は bmp, jpg, png のいずれかです: " + *o.format};
+        fixedExt = "." + f;
+    }
+    std::set<std::string> seen;
+    for (const std::string& input : o.positionals) {
+        std::filesystem::path in(input);
+        std::string ext = fixedExt;
+        TSaveFormat format = fixed.value_or(TSaveFormat::Bmp);
+        if (!fixed) {
+            // Keep the input's own format where it can be written, else BMP.
+            const std::string inExt = ExtractFileExt(input);
+            if (const auto f = SaveFormatOf(input)) {
+                format = *f;
+                ext = inExt;
+            } else {
+                ext = ".bmp";
+            }
+        }
+        const std::string output = (std::filesystem::path(*o.outDir) / in.stem()).string() + ext;
+        if (!seen.insert(output).second)
+            throw UsageError{"出力ファイル名が重なります: " + output};
+        jobs.push_back({input, output, format});
+    }
+    return jobs;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options o;
+    std::vector<Job> jobs;
+    const TCommand* command = nullptr;
+    try {
+        o = ParseArguments(argc, argv);
+        if (o.help) {
+            PrintUsage(stdout);
+            return kExitOk;
+        }
+        std::string lowered = o.command;
+        std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                       [](unsigned char c) { return char(std::tolower(c)); });
+        if (lowered != "convert") {
+            command = FindCommand(o.command);
+            if (!command)
+                throw UsageError{"不明な COMMAND です: " + o.command};
+        }
+        jobs = PlanJobs(o);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "nolvi2-cli: %s\n\n", e.message.c_str());
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+
+    if (o.outDir) {
+        std::error_code ec;
+        std::filesystem::create_directories(*o.outDir, ec);
+        if (ec) {
+            std::fprintf(stderr, "nolvi2-cli: フォルダを作成できません。\n%s\n(%s)\n", o.outDir->c_str(),
+                         ec.message().c_str());
+            return kExitFailure;
+        }
+    }
+
+    int status = kExitOk;
+    ProgressBar bar;
+    for (const Job& job : jobs) {
+        try {
+            RunJob(o, command, job, bar);
+        } catch (const std::bad_alloc&) {
+            std::fprintf(stderr, "nolvi2-cli: %s: メモリが足りません。\n", job.input.c_str());
+            status = kExitFailure;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "nolvi2-cli: %s\n", ForTerminal(e.what()).c_str());
+            status = kExitFailure;
+        }
+    }
+    return status;
+}

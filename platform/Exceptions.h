@@ -1,0 +1,50 @@
+#pragma once
+// Failures travel as exceptions whose message is the UTF-8 text shown to the user.
+
+#include <stdexcept>
+#include <string>
+
+namespace nolvi2 {
+
+class Exception : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class EStreamError : public Exception {
+public:
+    using Exception::Exception;
+};
+class EReadError : public EStreamError {
+public:
+    using EStreamError::EStreamError;
+};
+class EWriteError : public EStreamError {
+public:
+    using EStreamError::EStreamError;
+};
+class EFOpenError : public EStreamError {
+public:
+    using EStreamError::EStreamError;
+};
+class EFCreateError : public EStreamError {
+public:
+    using EStreamError::EStreamError;
+};
+
+// A picture file that cannot be decoded (corrupt, truncated, unsupported variant).
+class EInvalidGraphic : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// A picture that the bitmap model refuses to hold (too large, negative sizes).
+class EPictureSize : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// The text of errno for a message's parenthesised detail.
+std::string ErrnoText(int err);
+
+}  // namespace nolvi2

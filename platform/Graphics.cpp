@@ -1,0 +1,120 @@
+#include "Graphics.h"
+
+#include "Bitmap.h"
+#include "JPEGImage.h"
+#include "SafeFile.h"
+#include "Streams.h"
+
+#include <algorithm>
+
+namespace nolvi2 {
+
+namespace {
+std::string Lower(std::string_view s)
+{
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+    return out;
+}
+}  // namespace
+
+bool TGraphicClass::InheritsFrom(const TGraphicClass& other) const
+{
+    for (const TGraphicClass* c = this; c; c = c->Parent)
+        if (c == &other)
+            return true;
+    return false;
+}
+
+void TGraphic::LoadFromFile(const std::string& fileName)
+{
+    TFileStream f(fileName, TFileMode::fmOpenRead);
+    LoadFromStream(f);
+}
+
+void TGraphic::SaveToFile(const std::string& fileName) const
+{
+    WriteFileSafely(fileName, [this](TStream& s) { SaveToStream(s); });
+}
+
+void TGraphic::Progress(TProgressStage stage, uint8_t percent, const std::string& msg)
+{
+    if (OnProgress)
+        OnProgress(this, stage, percent, false, TRect{}, msg);
+}
+
+TPictureFormats& TPictureFormats::Instance()
+{
+    static TPictureFormats table = [] {
+        TPictureFormats t;
+        t.Register("bmp", "ビットマップ", TBitmap::ClassInfo());
+        t.Register("jpeg", "JPEG 画像ファイル", TJPEGImage::ClassInfo());
+        t.Register("jpg", "JPEG 画像ファイル", TJPEGImage::ClassInfo());
+        return t;
+    }();
+    return table;
+}
+
+void TPictureFormats::Register(std::string_view extension, std::string_view description,
+                               const TGraphicClass& cls)
+{
+    FFormats.push_back(TFileFormat{Lower(extension), std::string(description), &cls});
+}
+
+void TPictureFormats::Unregister(const TGraphicClass& cls)
+{
+    std::erase_if(FFormats, [&](const TFileFormat& f) { return f.GraphicClass->InheritsFrom(cls); });
+}
+
+std::string TPictureFormats::GraphicExtension(const TGraphicClass& cls) const
+{
+    for (auto it = FFormats.rbegin(); it != FFormats.rend(); ++it)
+        if (it->GraphicClass == &cls)
+            return it->Extension;
+    return {};
+}
+
+std::string TPictureFormats::GraphicFileMask(const TGraphicClass& cls) const
+{
+    std::string mask;
+    for (const TFileFormat& f : FFormats) {
+        if (!f.GraphicClass->InheritsFrom(cls))
+            continue;
+        if (!mask.empty())
+            mask += ';';
+        mask += "*." + f.Extension;
+    }
+    return mask;
+}
+
+std::string TPictureFormats::GraphicFilter(const TGraphicClass& cls) const
+{
+    std::string filters;
+    std::string descriptions;
+    for (const TFileFormat& f : FFormats) {
+        if (!f.GraphicClass->InheritsFrom(cls))
+            continue;
+        const std::string pattern = "*." + f.Extension;
+        if (!filters.empty()) {
+            filters += ';';
+            descriptions += '|';
+        }
+        filters += pattern;
+        descriptions += f.Description + " (" + pattern + ")|" + pattern;
+    }
+    if (filters.empty())
+        return {};
+    return "すべて (" + filters + ")|" + filters + "|" + descriptions;
+}
+
+const TGraphicClass* TPictureFormats::FindExtension(std::string_view extension) const
+{
+    const std::string ext = Lower(extension);
+    for (auto it = FFormats.rbegin(); it != FFormats.rend(); ++it)
+        if (it->Extension == ext)
+            return it->GraphicClass;
+    return nullptr;
+}
+
+}  // namespace nolvi2

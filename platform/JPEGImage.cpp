@@ -1,0 +1,337 @@
+#include "JPEGImage.h"
+
+#include "Exceptions.h"
+#include "Streams.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+// jpeglib.h needs size_t and FILE declared first.
+#include <jpeglib.h>
+
+namespace nolvi2 {
+
+namespace {
+
+std::unique_ptr<TGraphic> CreateJpeg() { return std::make_unique<TJPEGImage>(); }
+
+// libjpeg's error manager with a jump target. libjpeg's default error_exit ends the
+// process; ours jumps back into the one guarded call that is running. Every guarded call
+// is a small function without destructible locals, so the jump skips no destructor.
+struct JpegErrorManager {
+    jpeg_error_mgr pub;
+    jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+extern "C" void JpegErrorExit(j_common_ptr cinfo)
+{
+    auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    std::longjmp(err->jump, 1);
+}
+
+// Warnings (corrupt data, premature end of file) are not errors: camera files often carry
+// some, and a truncated file decodes to what it holds.
+extern "C" void JpegEmitMessage(j_common_ptr, int) {}
+extern "C" void JpegOutputMessage(j_common_ptr) {}
+
+void InitErrorManager(JpegErrorManager& err)
+{
+    jpeg_std_error(&err.pub);
+    err.pub.error_exit = JpegErrorExit;
+    err.pub.emit_message = JpegEmitMessage;
+    err.pub.output_message = JpegOutputMessage;
+    err.message[0] = '\0';
+}
+
+JpegErrorManager& ErrorOf(j_common_ptr cinfo) { return *reinterpret_cast<JpegErrorManager*>(cinfo->err); }
+
+// A hostile progressive file can hold thousands of tiny scans, each of which makes libjpeg
+// pass over the whole coefficient buffer again; real files have about ten.
+constexpr int kMaxScans = 1000;
+
+extern "C" void JpegProgressMonitor(j_common_ptr cinfo)
+{
+    auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (cinfo->is_decompressor && d->input_scan_number > kMaxScans) {
+        auto& err = *reinterpret_cast<JpegErrorManager*>(cinfo->err);
+        std::snprintf(err.message, sizeof err.message, "スキャンが多すぎます");
+        std::longjmp(err.jump, 1);
+    }
+}
+
+// ---- guarded libjpeg calls (setjmp, no destructible locals) ----
+
+bool GuardedReadHeader(j_decompress_ptr cinfo, const uint8_t* data, std::size_t size)
+{
+    if (setjmp(ErrorOf(reinterpret_cast<j_common_ptr>(cinfo)).jump))
+        return false;
+    jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
+    jpeg_read_header(cinfo, TRUE);
+    return true;
+}
+
+bool GuardedStartDecompress(j_decompress_ptr cinfo)
+{
+    if (setjmp(ErrorOf(reinterpret_cast<j_common_ptr>(cinfo)).jump))
+        return false;
+    jpeg_start_decompress(cinfo);
+    return true;
+}
+
+bool GuardedReadScanlines(j_decompress_ptr cinfo, JSAMPARRAY rows, JDIMENSION count, JDIMENSION* got)
+{
+    if (setjmp(ErrorOf(reinterpret_cast<j_common_ptr>(cinfo)).jump))
+        return false;
+    *got = jpeg_read_scanlines(cinfo, rows, count);
+    return true;
+}
+
+bool GuardedFinishDecompress(j_decompress_ptr cinfo)
+{
+    if (setjmp(ErrorOf(reinterpret_cast<j_common_ptr>(cinfo)).jump))
+        return false;
+    jpeg_finish_decompress(cinfo);
+    return true;
+}
+
+bool GuardedStartCompress(j_compress_ptr cinfo, unsigned char** out, unsigned long* outSize, int width,
+                          int height, int quality, bool progressive)
+{
+    if (setjmp(ErrorOf(reinterpret_cast<j_common_ptr>(cinfo)).jump))
+        return false;
+    jpeg_mem_dest(cinfo, out, outSize);
+    cinfo->image_width = JDIMENSION(width);
+    cinfo->image_height = JDIMENSION(height);
+    cinfo->input_components = 3;
+    cinfo->in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(cinfo);
+    jpeg_set_quality(cinfo, quality, TRUE);
+    if (progressive)
+        jpeg_simple_progression(cinfo);
+    jpeg_start_compress(cinfo, TRUE);
+    return true;
+}
+
+bool GuardedWriteScanlines(j_compress_ptr cinfo, JSAMPARRAY rows, JDIMENSION count)
+{
+    if (setjmp(ErrorOf(reinterpret_cast<j_common_ptr>(cinfo)).jump))
+        return false;
+    jpeg_write_scanlines(cinfo, rows, count);
+    return true;
+}
+
+bool GuardedFinishCompress(j_compress_ptr cinfo)
+{
+    if (setjmp(ErrorOf(reinterpret_cast<j_common_ptr>(cinfo)).jump))
+        return false;
+    jpeg_finish_compress(cinfo);
+    return true;
+}
+
+// ---- RAII owners of the libjpeg objects ----
+
+struct Decompressor {
+    jpeg_decompress_struct cinfo{};
+    JpegErrorManager err{};
+    jpeg_progress_mgr progress{};
+    Decompressor()
+    {
+        InitErrorManager(err);
+        cinfo.err = &err.pub;
+        jpeg_create_decompress(&cinfo);  // cannot fail before an allocation is asked for
+        progress.progress_monitor = JpegProgressMonitor;
+        cinfo.progress = &progress;
+    }
+    ~Decompressor() { jpeg_destroy_decompress(&cinfo); }
+    Decompressor(const Decompressor&) = delete;
+    Decompressor& operator=(const Decompressor&) = delete;
+};
+
+struct Compressor {
+    jpeg_compress_struct cinfo{};
+    JpegErrorManager err{};
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    Compressor()
+    {
+        InitErrorManager(err);
+        cinfo.err = &err.pub;
+        jpeg_create_compress(&cinfo);
+    }
+    ~Compressor()
+    {
+        jpeg_destroy_compress(&cinfo);
+        std::free(out);
+    }
+    Compressor(const Compressor&) = delete;
+    Compressor& operator=(const Compressor&) = delete;
+};
+
+[[noreturn]] void Fail(const char* what, const JpegErrorManager& err)
+{
+    throw EInvalidGraphic(std::string(what) + "（" + err.message + "）");
+}
+
+constexpr const char* kDecodeError = "JPEG 画像を読み込めません";
+constexpr const char* kEncodeError = "JPEG 画像を作成できません";
+
+// CMYK and YCCK pictures come out of libjpeg as CMYK; Adobe's files store them inverted,
+// which is what almost every such file is.
+void CmykRowToBgr(const uint8_t* cmyk, uint8_t* bgr, int32_t width, bool inverted)
+{
+    for (int32_t x = 0; x < width; ++x) {
+        int c = cmyk[4 * x], m = cmyk[4 * x + 1], y = cmyk[4 * x + 2], k = cmyk[4 * x + 3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        bgr[3 * x] = uint8_t((y * k + 127) / 255);
+        bgr[3 * x + 1] = uint8_t((m * k + 127) / 255);
+        bgr[3 * x + 2] = uint8_t((c * k + 127) / 255);
+    }
+}
+
+}  // namespace
+
+const TGraphicClass& TJPEGImage::ClassInfo()
+{
+    static const TGraphicClass cls{"TJPEGImage", nullptr, &CreateJpeg};
+    return cls;
+}
+
+void TJPEGImage::SetCompressionQuality(int quality) { FQuality = std::clamp(quality, 0, 100); }
+
+void TJPEGImage::Assign(const TBitmap& source)
+{
+    FBorrowed = nullptr;
+    FPicture.Assign(source);
+}
+
+void TJPEGImage::Borrow(const TBitmap& source)
+{
+    FBorrowed = &source;
+    FPicture.SetSize(0, 0);
+}
+
+void TJPEGImage::TakePicture(TBitmap& dest)
+{
+    if (FBorrowed) {
+        dest.Assign(*FBorrowed);
+        return;
+    }
+    dest.TakeOver(FPicture);
+}
+
+void TJPEGImage::LoadFromStream(TStream& stream)
+{
+    const int64_t pos = stream.Position();
+    const int64_t size = std::max<int64_t>(stream.Size() - pos, 0);
+    std::vector<uint8_t> data(static_cast<std::size_t>(size));
+    if (size > 0)
+        stream.ReadBuffer(data.data(), size);
+    LoadFromMemory(data.data(), data.size());
+}
+
+void TJPEGImage::LoadFromMemory(const uint8_t* data, std::size_t size)
+{
+    if (size == 0)
+        throw EInvalidGraphic("JPEG 画像を読み込めません（データがありません）");
+    Decompressor d;
+    if (!GuardedReadHeader(&d.cinfo, data, size))
+        Fail(kDecodeError, d.err);
+
+    // Refuse absurd sizes before libjpeg allocates anything for the picture.
+    CheckPictureSize(d.cinfo.image_width, d.cinfo.image_height);
+
+    const bool cmyk = d.cinfo.jpeg_color_space == JCS_CMYK || d.cinfo.jpeg_color_space == JCS_YCCK;
+    d.cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    if (!GuardedStartDecompress(&d.cinfo))
+        Fail(kDecodeError, d.err);
+
+    const int32_t width = int32_t(d.cinfo.output_width);
+    const int32_t height = int32_t(d.cinfo.output_height);
+    TBitmap picture;
+    picture.SetPixelFormat(TPixelFormat::pf24bit);
+    picture.SetSize(width, height);
+
+    Progress(psStarting, 0, {});
+    std::vector<uint8_t> cmykRow(cmyk ? std::size_t(width) * 4 : 0);
+    const bool inverted = cmyk && d.cinfo.saw_Adobe_marker;
+    uint8_t lastPercent = 0;
+    constexpr int kBatch = 16;
+    JSAMPROW rows[kBatch];
+    while (d.cinfo.output_scanline < d.cinfo.output_height) {
+        const int32_t y = int32_t(d.cinfo.output_scanline);
+        JDIMENSION want = 1;
+        if (cmyk) {
+            rows[0] = cmykRow.data();
+        } else {
+            want = JDIMENSION(std::min(kBatch, height - y));
+            for (JDIMENSION i = 0; i < want; ++i)
+                rows[i] = picture.ScanLine(y + int32_t(i));
+        }
+        JDIMENSION got = 0;
+        if (!GuardedReadScanlines(&d.cinfo, rows, want, &got))
+            Fail(kDecodeError, d.err);
+        if (got == 0)
+            break;  // suspended source: cannot happen with a memory source, but never spin
+        if (cmyk)
+            CmykRowToBgr(cmykRow.data(), picture.ScanLine(y), width, inverted);
+        const auto percent = uint8_t(int64_t(d.cinfo.output_scanline) * 100 / height);
+        if (percent != lastPercent && percent < 100) {
+            lastPercent = percent;
+            Progress(psRunning, percent, {});
+        }
+    }
+    if (!GuardedFinishDecompress(&d.cinfo))
+        Fail(kDecodeError, d.err);
+
+    FBorrowed = nullptr;
+    FPicture.TakeOver(picture);
+    Progress(psEnding, 100, {});
+}
+
+void TJPEGImage::SaveToStream(TStream& stream) const
+{
+    const TBitmap& src = Picture();
+    if (src.Empty())
+        throw EInvalidGraphic("JPEG 画像を作成できません（画像がありません）");
+    // JPEG holds at most 65 500 pixels a side.
+    if (src.Width() > JPEG_MAX_DIMENSION || src.Height() > JPEG_MAX_DIMENSION)
+        throw EInvalidGraphic("JPEG 画像を作成できません（JPEG の幅と高さは 65500 ピクセルまでです）");
+
+    const bool direct = src.PixelFormat() == TPixelFormat::pf24bit;
+    TBitmap converted;
+    if (!direct) {
+        converted.Assign(src);
+        converted.SetPixelFormat(TPixelFormat::pf24bit);
+    }
+    const TBitmap& pic = direct ? src : converted;
+
+    Compressor c;
+    if (!GuardedStartCompress(&c.cinfo, &c.out, &c.outSize, pic.Width(), pic.Height(), FQuality, FProgressive))
+        Fail(kEncodeError, c.err);
+    constexpr int kBatch = 16;
+    JSAMPROW rows[kBatch];
+    while (c.cinfo.next_scanline < c.cinfo.image_height) {
+        const int32_t y = int32_t(c.cinfo.next_scanline);
+        const int n = std::min(kBatch, pic.Height() - y);
+        for (int i = 0; i < n; ++i)
+            rows[i] = const_cast<JSAMPROW>(pic.ScanLine(y + i));
+        if (!GuardedWriteScanlines(&c.cinfo, rows, JDIMENSION(n)))
+            Fail(kEncodeError, c.err);
+    }
+    if (!GuardedFinishCompress(&c.cinfo))
+        Fail(kEncodeError, c.err);
+    stream.WriteBuffer(c.out, int64_t(c.outSize));
+}
+
+}  // namespace nolvi2

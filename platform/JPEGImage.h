@@ -1,0 +1,55 @@
+#pragma once
+// JPEG pictures through libjpeg. Assign a bitmap and write the image to a stream to
+// compress it (quality 0 to 100, progressive or baseline); read it from a stream to
+// decompress it into a 24-bit bitmap. libjpeg's errors become EInvalidGraphic; its
+// warnings are ignored (a truncated file decodes to what it holds, the rest grey).
+
+#include "Bitmap.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace nolvi2 {
+
+class TJPEGImage : public TGraphic {
+public:
+    TJPEGImage() = default;
+
+    static const TGraphicClass& ClassInfo();
+    const TGraphicClass& ClassType() const override { return ClassInfo(); }
+
+    int32_t Width() const override { return Picture().Width(); }
+    int32_t Height() const override { return Picture().Height(); }
+
+    int CompressionQuality() const { return FQuality; }
+    void SetCompressionQuality(int quality);  // clamped into 0..100
+    bool ProgressiveEncoding() const { return FProgressive; }
+    void SetProgressiveEncoding(bool on) { FProgressive = on; }
+
+    // The picture to compress: a copy of source (Assign), or source itself, which must
+    // outlive every later call (Borrow; no copy of a large picture).
+    void Assign(const TBitmap& source);
+    void Borrow(const TBitmap& source);
+
+    // Compresses the picture into stream.
+    void SaveToStream(TStream& stream) const override;
+    // Reads everything from the stream's position to its end and decompresses it.
+    void LoadFromStream(TStream& stream) override;
+    // Decompresses size bytes at data.
+    void LoadFromMemory(const uint8_t* data, std::size_t size);
+
+    void AssignTo(TBitmap& dest) const override { dest.Assign(Picture()); }
+    // Moves the decoded picture into dest without a copy; this image becomes empty.
+    void TakePicture(TBitmap& dest);
+
+    const TBitmap& Picture() const { return FBorrowed ? *FBorrowed : FPicture; }
+
+private:
+    TBitmap FPicture;
+    const TBitmap* FBorrowed = nullptr;
+    int FQuality = 90;
+    bool FProgressive = false;
+};
+
+}  // namespace nolvi2
