@@ -105,6 +105,16 @@ void TBitmap::Assign(const TBitmap& source)
     Reset(source.FPixelFormat, source.FWidth, source.FHeight, std::move(bits));
 }
 
+TBitmap& TBitmap::operator=(TBitmap&& other) noexcept
+{
+    if (&other != this) {
+        OnProgress = std::move(other.OnProgress);
+        other.OnProgress = nullptr;
+        TakeOver(other);
+    }
+    return *this;
+}
+
 void TBitmap::TakeOver(TBitmap& source)
 {
     if (&source == this)

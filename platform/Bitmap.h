@@ -29,6 +29,9 @@ public:
     TBitmap(int32_t width, int32_t height, TPixelFormat pf = TPixelFormat::pf24bit);
     TBitmap(const TBitmap&) = delete;
     TBitmap& operator=(const TBitmap&) = delete;
+    // Moves the pixels (no copy); the source is left empty.
+    TBitmap(TBitmap&& other) noexcept { *this = std::move(other); }
+    TBitmap& operator=(TBitmap&& other) noexcept;
 
     static const TGraphicClass& ClassInfo();
     const TGraphicClass& ClassType() const override { return ClassInfo(); }

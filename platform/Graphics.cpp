@@ -49,8 +49,8 @@ TPictureFormats& TPictureFormats::Instance()
     static TPictureFormats table = [] {
         TPictureFormats t;
         t.Register("bmp", "ビットマップ", TBitmap::ClassInfo());
-        t.Register("jpeg", "JPEG 画像ファイル", TJPEGImage::ClassInfo());
         t.Register("jpg", "JPEG 画像ファイル", TJPEGImage::ClassInfo());
+        t.Register("jpeg", "JPEG 画像ファイル", TJPEGImage::ClassInfo());
         return t;
     }();
     return table;

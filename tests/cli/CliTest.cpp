@@ -1,1 +1,286 @@
+// nolvi2-cli run as a user runs it: exit codes, messages, outputs, and no partial files.
+
+#include "app/OpenPicture.h"
+#include "platform/Bitmap.h"
+#include "platform/JPEGImage.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace nolvi2;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct CliRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadAll(const fs::path& p)
+{
+    std::ifstream f(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string templ = (fs::temp_directory_path() / "nolvi2-cli-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+        dir = templ;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    CliRun Exec(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), NOLVI2_CLI_PATH);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const std::string outName = (dir / ".stdout").string(), errName = (dir / ".stderr").string();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = 0;
+        const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(rc, 0);
+        int wstatus = 0;
+        waitpid(pid, &wstatus, 0);
+        CliRun r{WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus), ReadAll(outName),
+              ReadAll(errName)};
+        fs::remove(outName);
+        fs::remove(errName);
+        return r;
+    }
+
+    std::string P(const std::string& name) const { return (dir / name).string(); }
+
+    // A 24-bit test picture with a different value in every byte position.
+    std::string MakePicture(const std::string& name, int32_t w = 13, int32_t h = 7)
+    {
+        TBitmap b(w, h, TPixelFormat::pf24bit);
+        for (int32_t y = 0; y < h; ++y)
+            for (std::size_t i = 0; i < b.RowBytes(); ++i)
+                b.ScanLine(y)[i] = uint8_t(i * 7 + y * 31);
+        b.SaveToFile(P(name));
+        return P(name);
+    }
+
+    static TBitmap Load(const std::string& name)
+    {
+        TBitmap b;
+        LoadPicture(name, b);
+        b.SetPixelFormat(TPixelFormat::pf24bit);
+        return b;
+    }
+
+    std::vector<std::string> Entries() const
+    {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    fs::path dir;
+};
+
+bool SamePixels(const TBitmap& a, const TBitmap& b)
+{
+    if (a.Width() != b.Width() || a.Height() != b.Height())
+        return false;
+    for (int32_t y = 0; y < a.Height(); ++y)
+        if (std::memcmp(a.ScanLine(y), b.ScanLine(y), a.RowBytes()) != 0)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+TEST_F(Cli, UsageErrorsExitWith2AndWriteNothing)
+{
+    const std::string in = MakePicture("in.bmp");
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"Invert"},
+        {"Invert", in},
+        {"NoSuchCommand", in, P("out.bmp")},
+        {"Invert", in, P("out.png")},
+        {"Invert", in, P("out.txt")},
+        {"Invert", in, P("out")},
+        {"Invert", in, P("out.bmp"), "--quality", "101"},
+        {"Invert", in, P("out.bmp"), "--quality", "high"},
+        {"Invert", in, P("out.bmp"), "--quality"},
+        {"Invert", in, P("out.bmp"), "--select", "1,2,3"},
+        {"Invert", in, P("out.bmp"), "--select", "5,5,5,9"},
+        {"Invert", in, P("out.bmp"), "--select", "-1,0,3,3"},
+        {"Invert", in, P("out.bmp"), "--bogus"},
+        {"Invert", in, P("out.bmp"), "--baseline=yes"},
+        {"Invert", in, P("out.bmp"), "--format", "bmp"},
+        {"Invert", in, "--out-dir", P("o"), "--format", "gif"},
+        {"Invert", "--out-dir", P("o")},
+        {"Invert", in, in, "--out-dir", P("o")},  // two inputs, one output name
+    };
+    for (const auto& args : cases) {
+        const CliRun r = Exec(args);
+        std::string joined;
+        for (const auto& a : args)
+            joined += a + " ";
+        EXPECT_EQ(r.status, 2) << joined << r.err;
+        EXPECT_NE(r.err.find("使い方"), std::string::npos) << joined;
+        EXPECT_EQ(Entries(), std::vector<std::string>{"in.bmp"}) << joined;
+    }
+    const CliRun help = Exec({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("GammaMinus"), std::string::npos);
+}
+
+TEST_F(Cli, CommandsMatchTheLibraryAndIgnoreCase)
+{
+    const std::string in = MakePicture("in.bmp");
+    const TBitmap original = Load(in);
+    for (const char* name : {"invert", "INVERT", "Invert", "xor", "rgbswitchrgb"}) {
+        const CliRun r = Exec({name, in, P("out.bmp")});
+        ASSERT_EQ(r.status, 0) << name << r.err;
+        EXPECT_TRUE(r.out.empty());
+        const TBitmap out = Load(P("out.bmp"));
+        EXPECT_FALSE(SamePixels(out, original)) << name;
+    }
+    // Invert of the inverted picture gives the original back.
+    ASSERT_EQ(Exec({"Invert", in, P("a.bmp")}).status, 0);
+    ASSERT_EQ(Exec({"Invert", P("a.bmp"), P("b.bmp")}).status, 0);
+    EXPECT_TRUE(SamePixels(Load(P("b.bmp")), original));
+    // Convert changes no pixel.
+    ASSERT_EQ(Exec({"convert", in, P("c.bmp")}).status, 0);
+    EXPECT_TRUE(SamePixels(Load(P("c.bmp")), original));
+}
+
+// With a selection, only the selected pixels change; a selection reaching past the picture is
+// clamped to it, and one outside it is dropped (the whole picture is processed).
+TEST_F(Cli, SelectionLimitsTheCommand)
+{
+    const std::string in = MakePicture("in.bmp", 13, 7);
+    const TBitmap original = Load(in);
+    struct Case {
+        const char* select;
+        TRect expected;  // the rectangle that must change
+    };
+    const Case cases[] = {
+        {"2,1,5,4", {2, 1, 5, 4}},
+        {"10,5,100,100", {10, 5, 13, 7}},
+        {"0,0,13,7", {0, 0, 13, 7}},
+        {"13,0,20,5", {0, 0, 13, 7}},
+    };
+    for (const Case& c : cases) {
+        const CliRun r = Exec({"Invert", in, P("out.bmp"), "--select", c.select});
+        ASSERT_EQ(r.status, 0) << c.select << r.err;
+        const TBitmap out = Load(P("out.bmp"));
+        for (int32_t y = 0; y < 7; ++y)
+            for (int32_t x = 0; x < 13; ++x) {
+                const bool inside = x >= c.expected.Left && x < c.expected.Right && y >= c.expected.Top &&
+                                    y < c.expected.Bottom;
+                for (int k = 0; k < 3; ++k) {
+                    const uint8_t o = original.ScanLine(y)[3 * x + k];
+                    ASSERT_EQ(out.ScanLine(y)[3 * x + k], inside ? uint8_t(255 - o) : o)
+                        << c.select << " at " << x << "," << y;
+                }
+            }
+    }
+}
+
+TEST_F(Cli, FailuresExitWith1AndLeaveOutputsAlone)
+{
+    const std::string good = MakePicture("good.bmp");
+    {
+        std::ofstream(P("corrupt.bmp"), std::ios::binary) << "BM this is not a bitmap";
+        std::ofstream(P("corrupt.jpg"), std::ios::binary) << "\xFF\xD8\xFF garbage";
+        std::ofstream(P("existing.bmp"), std::ios::binary) << "precious";
+    }
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;  // part of the message on stderr
+    };
+    const std::vector<Case> cases = {
+        {{"Invert", P("missing.bmp"), P("existing.bmp")}, "missing.bmp"},
+        {{"Invert", P("corrupt.bmp"), P("existing.bmp")}, "BMP"},
+        {{"Invert", P("corrupt.jpg"), P("existing.bmp")}, "JPEG"},
+        {{"Invert", P("noext"), P("existing.bmp")}, "未対応のファイルです。"},
+        {{"Invert", good, P("no/such/dir/out.bmp")}, "out.bmp"},
+        {{"Invert", good, P("existing.bmp/x.bmp")}, "x.bmp"},
+    };
+    for (const Case& c : cases) {
+        const CliRun r = Exec(c.args);
+        EXPECT_EQ(r.status, 1) << c.args[1] << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(ReadAll(P("existing.bmp")), "precious");
+    }
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"corrupt.bmp", "corrupt.jpg", "existing.bmp", "good.bmp"}));
+}
+
+TEST_F(Cli, JpegOutputQualityAndProgression)
+{
+    const std::string in = MakePicture("in.bmp", 64, 48);
+    ASSERT_EQ(Exec({"Convert", in, P("p.jpg")}).status, 0);
+    ASSERT_EQ(Exec({"Convert", in, P("b.jpeg"), "--baseline", "--quality", "95"}).status, 0);
+    ASSERT_EQ(Exec({"Convert", in, P("low.jpg"), "--quality=5"}).status, 0);
+    const std::string p = ReadAll(P("p.jpg")), b = ReadAll(P("b.jpeg")), low = ReadAll(P("low.jpg"));
+    EXPECT_NE(p.find("\xFF\xC2"), std::string::npos);  // progressive by default
+    EXPECT_NE(b.find("\xFF\xC0"), std::string::npos);
+    EXPECT_EQ(b.find("\xFF\xC2"), std::string::npos);
+    EXPECT_LT(low.size(), p.size());
+    const TBitmap back = Load(P("b.jpeg"));
+    EXPECT_EQ(back.Width(), 64);
+    EXPECT_EQ(back.Height(), 48);
+    // JPEG in, BMP out.
+    EXPECT_EQ(Exec({"GrayScale", P("b.jpeg"), P("g.bmp")}).status, 0);
+    const TBitmap g = Load(P("g.bmp"));
+    EXPECT_EQ(g.ScanLine(5)[0], g.ScanLine(5)[2]);
+}
+
+TEST_F(Cli, TimeReportsTheStopwatch)
+{
+    const std::string in = MakePicture("in.bmp", 600, 400);
+    const CliRun r = Exec({"GammaPlus", in, P("out.bmp"), "--time"});
+    ASSERT_EQ(r.status, 0);
+    // Nothing for 0 ms; otherwise exactly the report line.
+    if (!r.out.empty()) {
+        EXPECT_TRUE(std::regex_match(r.out, std::regex("ガンマ補正＋: [1-9][0-9]*ミリ秒かかりました。\n"))) << r.out;
+    }
+    EXPECT_TRUE(Exec({"GammaPlus", in, P("out.bmp")}).out.empty());
+}
+
+TEST_F(Cli, OutDirProcessesEveryInputAndReportsFailures)
+{
+    const std::string a = MakePicture("a.bmp"), b = MakePicture("b.bmp");
+    std::ofstream(P("bad.bmp"), std::ios::binary) << "garbage";
+    const CliRun r = Exec({"Solarize", a, P("bad.bmp"), b, "--out-dir", P("out"), "--format", "jpg"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("bad.bmp"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(dir / "out" / "a.jpg"));
+    EXPECT_TRUE(fs::exists(dir / "out" / "b.jpg"));
+    EXPECT_FALSE(fs::exists(dir / "out" / "bad.jpg"));
+
+    // Without --format each output keeps its input's writable format.
+    const CliRun r2 = Exec({"Convert", a, P("out/a.jpg"), "--out-dir", P("out2")});
+    EXPECT_EQ(r2.status, 0) << r2.err;
+    EXPECT_TRUE(fs::exists(dir / "out2" / "a.bmp"));
+    EXPECT_TRUE(fs::exists(dir / "out2" / "a.jpg"));
+}

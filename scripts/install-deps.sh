@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that the build needs, and nothing that is already there.
+#   scripts/install-deps.sh          what building and running needs
+#   scripts/install-deps.sh test     also what the tests, benchmarks and fuzzing need
+set -euo pipefail
+
+packages=(g++ cmake ninja-build pkg-config libjpeg62-turbo-dev zlib1g-dev)
+if [ "${1:-}" = test ]; then
+  packages+=(libgtest-dev libbenchmark-dev libpng-dev clang libclang-rt-14-dev)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds nolvi2 with warnings as errors, fuzzes the readers for a
+# short, bounded time, and runs every test.
+#   NOLVI2_FUZZ_SECONDS   seconds per fuzz target (default 30; 0 skips fuzzing)
+#   NOLVI2_SANITIZE=1     build and test under AddressSanitizer and UndefinedBehaviorSanitizer
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh test
+
+build=build
+options=(-DCMAKE_BUILD_TYPE=Release)
+if [ "${NOLVI2_SANITIZE:-0}" = 1 ]; then
+  build=build-asan
+  options=(-DCMAKE_BUILD_TYPE=Debug -DNOLVI2_SANITIZE=ON)
+fi
+cmake -S . -B "$build" -G Ninja -DNOLVI2_WERROR=ON -DNOLVI2_BENCH=ON "${options[@]}" >/dev/null
+cmake --build "$build"
+
+seconds="${NOLVI2_FUZZ_SECONDS:-30}"
+if [ "$seconds" != 0 ]; then
+  fuzz/run.sh "$seconds"
+fi
+
+ctest --test-dir "$build" --output-on-failure -j2

@@ -1,0 +1,234 @@
+// Streams, the safe file writer and the picture-format table.
+
+#include "platform/Bitmap.h"
+#include "platform/Exceptions.h"
+#include "platform/JPEGImage.h"
+#include "platform/SafeFile.h"
+#include "platform/Streams.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace nolvi2;
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir()
+    {
+        std::string templ = (fs::temp_directory_path() / "nolvi2-test-XXXXXX").string();
+        if (!::mkdtemp(templ.data()))
+            throw std::runtime_error("mkdtemp failed");
+        FPath = templ;
+    }
+    ~TempDir() { fs::remove_all(FPath); }
+    const fs::path& Path() const { return FPath; }
+    std::string operator/(const std::string& name) const { return (FPath / name).string(); }
+    std::size_t EntryCount() const
+    {
+        return std::size_t(std::distance(fs::directory_iterator(FPath), fs::directory_iterator()));
+    }
+
+private:
+    fs::path FPath;
+};
+
+std::string ReadAll(const std::string& name)
+{
+    std::ifstream f(name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+void WriteText(TStream& s, const std::string& text) { s.WriteBuffer(text.data(), int64_t(text.size())); }
+
+}  // namespace
+
+TEST(Streams, MemoryStreamReadWriteSeek)
+{
+    TMemoryStream m;
+    WriteText(m, "hello");
+    EXPECT_EQ(m.Size(), 5);
+    m.SetPosition(8);
+    WriteText(m, "!");  // the gap is filled with zeros
+    EXPECT_EQ(m.Size(), 9);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(m.Memory()), 9), std::string("hello\0\0\0!", 9));
+    m.SetPosition(3);
+    char buf[4] = {};
+    EXPECT_EQ(m.Read(buf, 4), 4);
+    EXPECT_EQ(std::string(buf, 2), "lo");
+    m.SetPosition(7);
+    EXPECT_THROW(m.ReadBuffer(buf, 4), EReadError);  // only 2 bytes left
+    m.SetSize(2);
+    EXPECT_EQ(m.Position(), 2);
+    EXPECT_EQ(m.Read(buf, 1), 0);
+}
+
+TEST(Streams, FileStreamErrorsNameTheFile)
+{
+    TempDir dir;
+    try {
+        TFileStream f(dir / "missing.bmp", TFileMode::fmOpenRead);
+        FAIL();
+    } catch (const EFOpenError& e) {
+        EXPECT_NE(std::string(e.what()).find("missing.bmp"), std::string::npos);
+    }
+    EXPECT_THROW(TFileStream(dir.Path().string(), TFileMode::fmOpenRead), EFOpenError);  // a folder
+    EXPECT_THROW(TFileStream(dir / "no/such/folder.bmp", TFileMode::fmCreate), EFCreateError);
+}
+
+TEST(SafeFile, WritesReplacesAndKeepsPermissions)
+{
+    TempDir dir;
+    const std::string name = dir / "a.bin";
+    WriteFileSafely(name, [](TStream& s) { WriteText(s, "first"); });
+    EXPECT_EQ(ReadAll(name), "first");
+    ASSERT_EQ(::chmod(name.c_str(), 0640), 0);
+    WriteFileSafely(name, [](TStream& s) { WriteText(s, "second"); });
+    EXPECT_EQ(ReadAll(name), "second");
+    struct stat st {};
+    ASSERT_EQ(::stat(name.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(dir.EntryCount(), 1u);  // no temporary file left
+}
+
+TEST(SafeFile, FailureLeavesOldFileAndNoTemporary)
+{
+    TempDir dir;
+    const std::string name = dir / "keep.bin";
+    WriteFileSafely(name, [](TStream& s) { WriteText(s, "precious"); });
+    EXPECT_THROW(WriteFileSafely(name,
+                                 [](TStream& s) {
+                                     WriteText(s, "half");
+                                     throw Exception("encoder failed");
+                                 }),
+                 Exception);
+    EXPECT_EQ(ReadAll(name), "precious");
+    EXPECT_EQ(dir.EntryCount(), 1u);
+
+    // A failure on a new name leaves nothing at all.
+    EXPECT_THROW(WriteFileSafely(dir / "new.bin", [](TStream&) { throw Exception("no"); }), Exception);
+    EXPECT_FALSE(fs::exists(dir / "new.bin"));
+    EXPECT_EQ(dir.EntryCount(), 1u);
+
+    // A missing folder or a folder as the target.
+    EXPECT_THROW(WriteFileSafely(dir / "no/such/x.bin", [](TStream& s) { WriteText(s, "x"); }), EFCreateError);
+    fs::create_directory(dir.Path() / "sub");
+    EXPECT_THROW(WriteFileSafely(dir / "sub", [](TStream& s) { WriteText(s, "x"); }), EFCreateError);
+}
+
+TEST(SafeFile, SymbolicLinkTargetIsReplaced)
+{
+    TempDir dir;
+    fs::create_directory(dir.Path() / "real");
+    const std::string target = dir / "real/pic.bin";
+    WriteFileSafely(target, [](TStream& s) { WriteText(s, "old"); });
+    fs::create_symlink("real/pic.bin", dir.Path() / "link.bin");
+    WriteFileSafely(dir / "link.bin", [](TStream& s) { WriteText(s, "new"); });
+    EXPECT_TRUE(fs::is_symlink(dir.Path() / "link.bin"));
+    EXPECT_EQ(ReadAll(target), "new");
+}
+
+TEST(PictureFormats, ExtensionMaskAndFilterByClass)
+{
+    TPictureFormats t;
+    t.Register("bmp", "ビットマップ", TBitmap::ClassInfo());
+    t.Register("jpg", "JPEG", TJPEGImage::ClassInfo());
+    t.Register("jpeg", "JPEG", TJPEGImage::ClassInfo());
+    EXPECT_EQ(t.GraphicExtension(TBitmap::ClassInfo()), "bmp");
+    EXPECT_EQ(t.GraphicExtension(TJPEGImage::ClassInfo()), "jpeg");  // the last registered
+    EXPECT_EQ(t.GraphicFileMask(TJPEGImage::ClassInfo()), "*.jpg;*.jpeg");
+    EXPECT_EQ(t.GraphicFilter(TJPEGImage::ClassInfo()), "すべて (*.jpg;*.jpeg)|*.jpg;*.jpeg|JPEG (*.jpg)|*.jpg|JPEG (*.jpeg)|*.jpeg");
+    EXPECT_EQ(t.FindExtension("JPG"), &TJPEGImage::ClassInfo());
+    EXPECT_EQ(t.FindExtension("png"), nullptr);
+
+    // A class and its descendants share a mask.
+    static const TGraphicClass child{"TChild", &TJPEGImage::ClassInfo(), nullptr};
+    t.Register("jfif", "JFIF", child);
+    EXPECT_EQ(t.GraphicFileMask(TJPEGImage::ClassInfo()), "*.jpg;*.jpeg;*.jfif");
+    EXPECT_EQ(t.GraphicFileMask(child), "*.jfif");
+    t.Unregister(child);
+    EXPECT_EQ(t.GraphicFileMask(TJPEGImage::ClassInfo()), "*.jpg;*.jpeg");
+}
+
+TEST(BitmapModel, SizeLimitsAreCheckedBeforeAllocating)
+{
+    TBitmap b;
+    EXPECT_THROW(b.SetSize(65536, 1), EPictureSize);
+    EXPECT_THROW(b.SetSize(-1, 5), EPictureSize);
+    EXPECT_THROW(b.SetSize(65535, 65535), EPictureSize);  // beyond 2^28 pixels
+    EXPECT_EQ(b.Width(), 0);
+    b.SetSize(65535, 1);
+    EXPECT_EQ(b.RowBytes(), 65535u * 3);
+    EXPECT_EQ(b.Stride(), 65536u * 3);
+}
+
+TEST(BitmapModel, RowBytesOfEachFormat)
+{
+    struct Case {
+        TPixelFormat pf;
+        int32_t width;
+        std::size_t rowBytes;
+    };
+    const Case cases[] = {
+        {TPixelFormat::pf1bit, 9, 2},  {TPixelFormat::pf1bit, 8, 1},  {TPixelFormat::pf4bit, 3, 2},
+        {TPixelFormat::pf8bit, 5, 5},  {TPixelFormat::pf15bit, 3, 6}, {TPixelFormat::pf16bit, 1, 2},
+        {TPixelFormat::pf24bit, 5, 15}, {TPixelFormat::pf32bit, 3, 12},
+    };
+    for (const Case& c : cases) {
+        TBitmap b(c.width, 2, c.pf);
+        EXPECT_EQ(b.RowBytes(), c.rowBytes) << int(c.pf);
+        EXPECT_EQ(b.Stride() % 4, 0u);
+        EXPECT_GE(b.Stride(), c.rowBytes);
+    }
+}
+
+// To 24 bits and back: palette formats keep their indices through the standard palettes,
+// n-bit channels scale as round(v * 255 / (2^n - 1)), indices beyond the palette are black.
+TEST(BitmapModel, PixelFormatConversions)
+{
+    TBitmap b(4, 1, TPixelFormat::pf16bit);
+    const uint16_t words[4] = {0xFFFF, 0x0000, 0x0821, 0xF800};  // white, black, (1,1,1), pure red
+    std::memcpy(b.ScanLine(0), words, 8);
+    b.SetPixelFormat(TPixelFormat::pf24bit);
+    const uint8_t* p = b.ScanLine(0);
+    EXPECT_EQ((std::vector<int>{p[0], p[1], p[2]}), (std::vector<int>{255, 255, 255}));
+    EXPECT_EQ((std::vector<int>{p[6], p[7], p[8]}), (std::vector<int>{8, 4, 8}));  // 1*255/31, 1*255/63
+    EXPECT_EQ((std::vector<int>{p[9], p[10], p[11]}), (std::vector<int>{0, 0, 255}));
+
+    TBitmap pal(3, 1, TPixelFormat::pf8bit);
+    pal.SetPalette({TRGBQuad{10, 20, 30, 0}});
+    pal.ScanLine(0)[0] = 0;
+    pal.ScanLine(0)[1] = 1;  // beyond the one-entry palette
+    pal.ScanLine(0)[2] = 255;
+    pal.SetPixelFormat(TPixelFormat::pf24bit);
+    EXPECT_EQ(pal.ScanLine(0)[0], 10);
+    EXPECT_EQ(pal.ScanLine(0)[2], 30);
+    for (int i = 3; i < 9; ++i)
+        EXPECT_EQ(pal.ScanLine(0)[i], 0);
+
+    // 24 -> 1 bit -> 24: black and white by the nearer end.
+    TBitmap mono(3, 1, TPixelFormat::pf24bit);
+    const uint8_t px[9] = {127, 128, 127, 128, 128, 127, 255, 0, 0};  // sums 382, 383, 255
+    std::memcpy(mono.ScanLine(0), px, 9);
+    mono.SetPixelFormat(TPixelFormat::pf1bit);
+    EXPECT_EQ(mono.Palette().size(), 2u);
+    EXPECT_EQ(mono.ScanLine(0)[0], 0x40);
+    mono.SetPixelFormat(TPixelFormat::pf24bit);
+    EXPECT_EQ(mono.ScanLine(0)[3], 255);
+    EXPECT_EQ(mono.ScanLine(0)[0], 0);
+
+    // 24 -> 4 bit: the VGA colours themselves stay exactly.
+    TBitmap vga(2, 1, TPixelFormat::pf24bit);
+    const uint8_t cols[6] = {192, 192, 192, 0, 128, 128};  // silver, olive (B,G,R)
+    std::memcpy(vga.ScanLine(0), cols, 6);
+    vga.SetPixelFormat(TPixelFormat::pf4bit);
+    vga.SetPixelFormat(TPixelFormat::pf24bit);
+    EXPECT_EQ(std::memcmp(vga.ScanLine(0), cols, 6), 0);
+}
