@@ -51,15 +51,22 @@ void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressE
         throw Exception("未対応のファイルです。\r" + fileName);
     const std::string ext = Lower(ExtractFileExt(fileName));
     TBitmap loaded;
-    if (ext == ".bmp") {
-        loaded.LoadFromFile(fileName);
-    } else if (ext == ".jpg" || ext == ".jpeg") {
-        TJPEGImage jpeg;
-        jpeg.OnProgress = progress;
-        jpeg.LoadFromFile(fileName);
-        jpeg.TakePicture(loaded);
-    } else {
-        throw Exception("未対応のファイルです。\r" + fileName);
+    // Decoder messages tell what is wrong; the file they concern is added here.
+    try {
+        if (ext == ".bmp") {
+            loaded.LoadFromFile(fileName);
+        } else if (ext == ".jpg" || ext == ".jpeg") {
+            TJPEGImage jpeg;
+            jpeg.OnProgress = progress;
+            jpeg.LoadFromFile(fileName);
+            jpeg.TakePicture(loaded);
+        } else {
+            throw Exception("未対応のファイルです。\r" + fileName);
+        }
+    } catch (const EInvalidGraphic& e) {
+        throw EInvalidGraphic(std::string(e.what()) + "\r" + fileName);
+    } catch (const EPictureSize& e) {
+        throw EPictureSize(std::string(e.what()) + "\r" + fileName);
     }
     picture.TakeOver(loaded);
 }

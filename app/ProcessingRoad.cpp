@@ -1,6 +1,7 @@
 #include "ProcessingRoad.h"
 
 #include "image/OZBLibAdjust.h"
+#include "image/ResultBitmap.h"
 
 #include <cstring>
 
@@ -23,15 +24,8 @@ namespace {
 // Moves width pixels of a 1- or 4-bit row from pixel sx of src to pixel dx of dst.
 void CopyPackedPixels(const uint8_t* src, int32_t sx, uint8_t* dst, int32_t dx, int32_t width, int bits)
 {
-    const int perByte = 8 / bits;
-    const unsigned mask = (1u << bits) - 1;
-    for (int32_t i = 0; i < width; ++i) {
-        const int32_t x = sx + i, X = dx + i;
-        const unsigned v = (src[x / perByte] >> ((perByte - 1 - x % perByte) * bits)) & mask;
-        const int shift = (perByte - 1 - X % perByte) * bits;
-        uint8_t& b = dst[X / perByte];
-        b = uint8_t((b & ~(mask << shift)) | (v << shift));
-    }
+    for (int32_t i = 0; i < width; ++i)
+        WritePackedPixel(dst, dx + i, bits, ReadPackedPixel(src, sx + i, bits));
 }
 
 void CopyRows(const TBitmap& src, int32_t sx, int32_t sy, TBitmap& dst, int32_t dx, int32_t dy, int32_t width,

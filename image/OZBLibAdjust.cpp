@@ -1,8 +1,7 @@
 #include "OZBLibAdjust.h"
 
-#include "Errors.h"
 #include "Progress.h"
-#include "platform/Exceptions.h"
+#include "ResultBitmap.h"
 
 #include <algorithm>
 #include <array>
@@ -34,9 +33,8 @@ uint8_t RoundToByte(long double v)
 template <class RowFn>
 void ForEachRow(TBitmap& bitmap, bool reportProgress, const char* msg, RowFn rowFn)
 {
+    CheckFormat(bitmap, {TPixelFormat::pf24bit, TPixelFormat::pf32bit});
     const TPixelFormat pf = bitmap.PixelFormat();
-    if (pf != TPixelFormat::pf24bit && pf != TPixelFormat::pf32bit)
-        throw Exception(kUnsupportedPixelFormat);
     const int32_t width = bitmap.Width();
     const int32_t height = bitmap.Height();
     const int bpp = pf == TPixelFormat::pf24bit ? 3 : 4;
@@ -182,7 +180,8 @@ void GrayScale(TBitmap& bitmap, bool reportProgress)
             const uint32_t s = 114u * p[0] + 587u * p[1] + 299u * p[2];
             const uint32_t k = s / 1000u;
             const uint32_t rem = s - k * 1000u;
-            const uint32_t y = k + (rem > 500u || (rem == 500u && (k & 1u)));
+            // Without branches: photographs make the rounding direction unpredictable.
+            const uint32_t y = k + (uint32_t(rem > 500u) | (uint32_t(rem == 500u) & k & 1u));
             p[0] = p[1] = p[2] = uint8_t(y);
         }
     });

@@ -1,0 +1,61 @@
+#include "PngReference.h"
+
+#include <png.h>
+
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+
+namespace nolvi2::test {
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// libpng reports errors with longjmp, so this frame holds nothing that has a destructor.
+bool ReadRows(png_structp png, png_infop info, std::FILE* file, TRgbaPicture* out)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_init_io(png, file);
+    png_read_info(png, info);
+    const png_byte colorType = png_get_color_type(png, info);
+    png_set_expand(png);
+    png_set_scale_16(png);
+    png_set_gray_to_rgb(png);
+    if (!(colorType & PNG_COLOR_MASK_ALPHA) && !png_get_valid(png, info, PNG_INFO_tRNS))
+        png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+    const int passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    out->Width = int32_t(png_get_image_width(png, info));
+    out->Height = int32_t(png_get_image_height(png, info));
+    if (png_get_rowbytes(png, info) != std::size_t(out->Width) * 4)
+        return false;
+    out->Pixels.assign(std::size_t(out->Width) * out->Height * 4, 0);
+    for (int pass = 0; pass < passes; ++pass)
+        for (int32_t y = 0; y < out->Height; ++y)
+            png_read_row(png, out->Pixels.data() + std::size_t(y) * out->Width * 4, nullptr);
+    png_read_end(png, nullptr);
+    return true;
+}
+
+}  // namespace
+
+TRgbaPicture ReadPngRgba(const std::filesystem::path& path)
+{
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file)
+        throw std::runtime_error("cannot open " + path.string());
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    TRgbaPicture picture;
+    const bool ok = info && ReadRows(png, info, file.get(), &picture);
+    png_destroy_read_struct(&png, &info, nullptr);
+    if (!ok)
+        throw std::runtime_error("cannot read PNG " + path.string());
+    return picture;
+}
+
+}  // namespace nolvi2::test

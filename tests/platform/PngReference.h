@@ -1,0 +1,22 @@
+#pragma once
+// Reference pictures of the conformance suites, read with libpng as 8-bit RGBA.
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+namespace nolvi2::test {
+
+struct TRgbaPicture {
+    int32_t Width = 0;
+    int32_t Height = 0;
+    std::vector<uint8_t> Pixels;  // R, G, B, A per pixel, rows top-down
+
+    const uint8_t* At(int32_t x, int32_t y) const { return Pixels.data() + (std::size_t(y) * Width + x) * 4; }
+};
+
+// Any PNG expanded to 8-bit RGBA: palette and grey to RGB, tRNS to alpha, 16-bit samples
+// scaled as round(v * 255 / 65535), no gamma handling. Throws std::runtime_error.
+TRgbaPicture ReadPngRgba(const std::filesystem::path& path);
+
+}  // namespace nolvi2::test
