@@ -4,6 +4,8 @@
 #include "platform/Bitmap.h"
 #include "platform/JPEGImage.h"
 
+#include "Pictures.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,6 +21,7 @@
 extern char** environ;
 
 using namespace nolvi2;
+using nolvi2::test::SamePixels;
 namespace fs = std::filesystem;
 
 namespace {
@@ -103,15 +106,6 @@ protected:
     fs::path dir;
 };
 
-bool SamePixels(const TBitmap& a, const TBitmap& b)
-{
-    if (a.Width() != b.Width() || a.Height() != b.Height())
-        return false;
-    for (int32_t y = 0; y < a.Height(); ++y)
-        if (std::memcmp(a.ScanLine(y), b.ScanLine(y), a.RowBytes()) != 0)
-            return false;
-    return true;
-}
 
 }  // namespace
 

@@ -1,6 +1,8 @@
 #include "image/OZBLibAdjust.h"
 #include "platform/Exceptions.h"
 
+#include "Pictures.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <vector>
 
 using namespace nolvi2;
+using nolvi2::test::SamePixels;
 
 namespace {
 
@@ -35,15 +38,6 @@ std::unique_ptr<TBitmap> RandomPicture(TPixelFormat pf, int32_t w, int32_t h, un
     return bmp;
 }
 
-bool SamePixels(const TBitmap& a, const TBitmap& b)
-{
-    if (a.Width() != b.Width() || a.Height() != b.Height() || a.PixelFormat() != b.PixelFormat())
-        return false;
-    for (int32_t y = 0; y < a.Height(); ++y)
-        if (std::memcmp(a.ScanLine(y), b.ScanLine(y), a.RowBytes()) != 0)
-            return false;
-    return true;
-}
 
 // A 4096 x 4096 24-bit picture that holds each of the 2^24 colours once.
 std::unique_ptr<TBitmap> AllColours()

@@ -3,6 +3,8 @@
 #include "platform/JPEGImage.h"
 #include "platform/Streams.h"
 
+#include "Pictures.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,6 +16,7 @@
 #include <vector>
 
 using namespace nolvi2;
+using nolvi2::test::SamePixels;
 
 namespace {
 
@@ -71,15 +74,6 @@ bool HasMarker(const std::vector<uint8_t>& d, uint8_t marker)
     return false;
 }
 
-bool SamePixels(const TBitmap& a, const TBitmap& b)
-{
-    if (a.Width() != b.Width() || a.Height() != b.Height())
-        return false;
-    for (int32_t y = 0; y < a.Height(); ++y)
-        if (std::memcmp(a.ScanLine(y), b.ScanLine(y), a.RowBytes()) != 0)
-            return false;
-    return true;
-}
 
 }  // namespace
 

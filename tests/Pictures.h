@@ -1,0 +1,21 @@
+#pragma once
+// Helpers for comparing pictures in tests.
+
+#include "platform/Bitmap.h"
+
+#include <cstring>
+
+namespace nolvi2::test {
+
+// Same format, size and row bytes (padding is not compared).
+inline bool SamePixels(const TBitmap& a, const TBitmap& b)
+{
+    if (a.Width() != b.Width() || a.Height() != b.Height() || a.PixelFormat() != b.PixelFormat())
+        return false;
+    for (int32_t y = 0; y < a.Height(); ++y)
+        if (std::memcmp(a.ScanLine(y), b.ScanLine(y), a.RowBytes()) != 0)
+            return false;
+    return true;
+}
+
+}  // namespace nolvi2::test
