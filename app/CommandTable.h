@@ -27,6 +27,18 @@ enum class TOperation : uint8_t {
     SwapRGB,
     GammaPlus,
     GammaMinus,
+    RainbowMask,
+    Rotate180,
+    FlipHorizontal,
+    FlipVertical,
+    GlassHorizontal,
+    GlassVertical,
+    WinMask,
+    Rotate90,
+    Rotate270,
+    Filter,
+    Resize,
+    Crop,
 };
 
 struct TCommand {
@@ -34,8 +46,15 @@ struct TCommand {
     std::string_view Caption;  // the action's caption, with its accelerator
     TFamily Family;
     TOperation Operation;
-    int Parameter;                 // SwapRGB: the mode
+    int Parameter;                 // SwapRGB: the mode; Filter: the kernel kind
     std::string_view DisplayName;  // in the stopwatch's report and the result title
+
+    // Families E and F name their result by the display name alone.
+    bool TitleWithFileName() const { return Family != TFamily::E && Family != TFamily::F; }
+    // Crop is the one command that is not timed.
+    bool Timed() const { return Family != TFamily::F; }
+    // Rotations, resize and crop fit the window to their result.
+    bool FitsWindow() const { return Family == TFamily::C || Family == TFamily::E || Family == TFamily::F; }
 
     // The action's name without its "act" prefix ("Invert").
     std::string_view Name() const { return Action.substr(3); }

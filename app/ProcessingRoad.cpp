@@ -1,6 +1,10 @@
 #include "ProcessingRoad.h"
 
 #include "image/OZBLibAdjust.h"
+#include "image/OZBLibFilter.h"
+#include "image/OZBLibMask.h"
+#include "image/OZBLibResize.h"
+#include "image/OZBLibTrans.h"
 #include "image/ResultBitmap.h"
 
 #include <cstring>
@@ -61,9 +65,11 @@ void PasteAt(TBitmap& picture, const TBitmap& part, int32_t left, int32_t top)
     CopyRows(part, 0, 0, picture, left, top, part.Width(), part.Height());
 }
 
-std::unique_ptr<TBitmap> RunOperation(const TCommand& command, TBitmap& input, const TCommandOptions&)
+std::unique_ptr<TBitmap> RunOperation(const TCommand& command, TBitmap& input, const std::optional<TRect>& selection,
+                                      const TCommandOptions& options)
 {
     constexpr bool progress = true;
+    constexpr int32_t interval = 128;
     switch (command.Operation) {
     case TOperation::Invert: Invert(input, progress); break;
     case TOperation::Solarize: Solarize(input, progress); break;
@@ -73,6 +79,29 @@ std::unique_ptr<TBitmap> RunOperation(const TCommand& command, TBitmap& input, c
     case TOperation::SwapRGB: SwapRGB(input, uint8_t(command.Parameter), progress); break;
     case TOperation::GammaPlus: GammaPlus(input, progress); break;
     case TOperation::GammaMinus: GammaMinus(input, progress); break;
+    case TOperation::RainbowMask: RainbowMask(input, options.RainbowMaskSize); break;
+    case TOperation::Rotate180: return Rotate180(input, progress, interval);
+    case TOperation::FlipHorizontal: return FlipHorizontal(input, progress, interval);
+    case TOperation::FlipVertical: return FlipVertical(input);
+    case TOperation::GlassHorizontal: return GlassHorizontal(input, options.GrassWidth);
+    case TOperation::GlassVertical: return GlassVertical(input, options.GrassWidth, progress, interval);
+    case TOperation::WinMask: return WinMask(input, progress, interval);
+    case TOperation::Rotate90: return Rotate90(input, progress, interval);
+    case TOperation::Rotate270: return Rotate270(input, progress, interval);
+    case TOperation::Filter: {
+        TFilterKernel kernel{};
+        MakeFilterKernel(uint8_t(command.Parameter), kernel);
+        if (selection)
+            return CustomFilterRect(input, *selection, interval, progress, kernel);
+        return CustomFilter(input, kernel, interval, progress);
+    }
+    case TOperation::Resize:
+        return ResizeBitmap(input, options.ResizeWidth, options.ResizeHeight, interval, progress,
+                            options.ResizeAlgorithm);
+    case TOperation::Crop:
+        if (!selection)
+            return nullptr;
+        return CopySelection(input, *selection);
     }
     return nullptr;
 }
@@ -84,22 +113,36 @@ TRoadOutcome ApplyInPlace(const TCommand& command, TBitmap& picture, std::option
     TRoadOutcome outcome;
     if (picture.Empty())
         return outcome;
+    if (command.Family == TFamily::F && !selection)
+        return outcome;
     const std::string displayName(command.DisplayName);
 
+    // Families A and B work on a copy of the selection, which goes back in place afterwards.
     std::unique_ptr<TBitmap> selectionCopy;
-    if (selection && command.Family == TFamily::A)
+    if (selection && (command.Family == TFamily::A || command.Family == TFamily::B))
         selectionCopy = CopySelection(picture, *selection);
     TBitmap& input = selectionCopy ? *selectionCopy : picture;
 
-    chronograph.Start(displayName);
-    std::unique_ptr<TBitmap> result = RunOperation(command, input, options);
-    chronograph.Stop();
+    if (command.Timed())
+        chronograph.Start(displayName);
+    std::unique_ptr<TBitmap> result = RunOperation(command, input, selection, options);
+    if (command.Timed())
+        chronograph.Stop();
 
-    outcome.Title = displayName + " " + fileNamePart;
-    if (selectionCopy)
-        PasteAt(picture, *selectionCopy, selection->Left, selection->Top);
-    else if (result)
+    const bool inPlace = command.Family == TFamily::A;
+    if (!inPlace && !result)
+        return outcome;
+
+    outcome.Applied = true;
+    outcome.Title = command.TitleWithFileName() ? displayName + " " + fileNamePart : displayName;
+    outcome.ResizeWindow = command.FitsWindow();
+    if (selectionCopy) {
+        PasteAt(picture, result ? *result : *selectionCopy, selection->Left, selection->Top);
+    } else if (result) {
+        if (command.Family == TFamily::F)
+            selection.reset();
         picture.TakeOver(*result);
+    }
     if (selection)
         selection = ClampSelection(*selection, picture.Width(), picture.Height());
     return outcome;

@@ -17,6 +17,10 @@ namespace nolvi2 {
 struct TCommandOptions {
     uint8_t GrassWidth = 8;
     uint8_t RainbowMaskSize = 8;
+    // What the resize dialog returns.
+    int32_t ResizeWidth = 0;
+    int32_t ResizeHeight = 0;
+    uint8_t ResizeAlgorithm = 3;  // 1 nearest neighbour, 2 bilinear, 3 integral
 };
 
 // A selection clamped to a picture of width w and height h as the selection tool does:
@@ -31,18 +35,24 @@ std::unique_ptr<TBitmap> CopySelection(const TBitmap& picture, const TRect& rect
 // Copies part 1:1 into picture with its top-left corner at (left, top); both of one format.
 void PasteAt(TBitmap& picture, const TBitmap& part, int32_t left, int32_t top);
 
-// Runs the command's operation on input with progress on. Family A changes input and
-// returns null; the others return their result.
-std::unique_ptr<TBitmap> RunOperation(const TCommand& command, TBitmap& input, const TCommandOptions& options);
+// Runs the command's operation on input with progress on, as the window calls it. Family A
+// changes input and returns null; the others return their result, or null for "none". The
+// filter works on selection (or the whole picture without one); crop returns a copy of it.
+std::unique_ptr<TBitmap> RunOperation(const TCommand& command, TBitmap& input, const std::optional<TRect>& selection,
+                                      const TCommandOptions& options);
 
 struct TRoadOutcome {
+    bool Applied = false;       // false: the command did nothing (empty picture, crop without
+                                // a selection, an operation that returned none)
     std::string Title;          // the result title
     bool ResizeWindow = false;  // the window is fitted to the result
 };
 
-// Applies a command to the picture as the window does in place: family A on the selection
-// copy (pasted back) or on the whole picture, timed by chronograph. fileNamePart is the
-// file-name part of the picture's name, for the result title.
+// Applies a command to the picture as the window does in place, timed by chronograph when
+// the command is timed: families A and B on the selection copy (pasted back) or the whole
+// picture, C and E on the whole picture, D on the selection rectangle of the whole picture,
+// F (crop) on the selection, which it removes. The selection is then clamped to the new
+// picture. fileNamePart is the file-name part of the picture's name, for the result title.
 TRoadOutcome ApplyInPlace(const TCommand& command, TBitmap& picture, std::optional<TRect>& selection,
                           const TCommandOptions& options, TChronograph& chronograph,
                           const std::string& fileNamePart);

@@ -17,13 +17,26 @@ import sys
 import tempfile
 import time
 
-# name: (nolvi2-cli arguments, gm convert arguments, ImageMagick convert arguments)
-# "{in}" and "{out}" are replaced by the file names; None: the peer is not compared.
+# name: (nolvi2-cli arguments, gm convert arguments, ImageMagick convert arguments);
+# "{in}" and "{out}" are replaced by the file names.
+def _same(*ops):
+    """The same operation for GraphicsMagick and ImageMagick."""
+    return ["{in}", *ops, "{out}"], ["{in}", *ops, "{out}"]
+
+
 CASES = {
-    "Convert": (["Convert", "{in}", "{out}"], ["{in}", "{out}"], ["{in}", "{out}"]),
-    "Invert": (["Invert", "{in}", "{out}"], ["{in}", "-negate", "{out}"], ["{in}", "-negate", "{out}"]),
-    "GrayScale": (["GrayScale", "{in}", "{out}"], ["{in}", "-colorspace", "Gray", "{out}"],
-                  ["{in}", "-colorspace", "Gray", "{out}"]),
+    "Convert": (["Convert", "{in}", "{out}"], *_same()),
+    "Invert": (["Invert", "{in}", "{out}"], *_same("-negate")),
+    "FlipVertical": (["FlipVertical", "{in}", "{out}"], *_same("-flip")),
+    "FlipHorizontal": (["FlipHorizontal", "{in}", "{out}"], *_same("-flop")),
+    "Rotate90": (["Rotate90", "{in}", "{out}"], *_same("-rotate", "90")),
+    "FilterLowpass": (["FilterLowpass", "{in}", "{out}"], *_same("-convolve", "1,1,1,1,1,1,1,1,1")),
+    "GrayScale": (["GrayScale", "{in}", "{out}"], *_same("-colorspace", "Gray")),
+    "ResizeNearest": (["Resize", "{in}", "{out}", "--size", "50%", "--algorithm", "nearest"], *_same("-sample", "50%")),
+    "ResizeBilinear": (["Resize", "{in}", "{out}", "--size", "50%", "--algorithm", "bilinear"],
+                       *_same("-resize", "50%")),
+    "ResizeIntegral": (["Resize", "{in}", "{out}", "--size", "50%", "--algorithm", "integral"],
+                       *_same("-scale", "50%")),
 }
 
 
@@ -66,7 +79,7 @@ def main():
     ap.add_argument("--build", default="build")
     ap.add_argument("--size", default="6000x4000")
     ap.add_argument("--runs", type=int, default=5)
-    ap.add_argument("cases", nargs="*", default=list(CASES))
+    ap.add_argument("cases", nargs="*", default=list(CASES), help=", ".join(CASES))
     args = ap.parse_args()
 
     ensure_peers()
@@ -84,7 +97,7 @@ def main():
         subprocess.run([maker, str(w), str(h), src], check=True)
         picture_kib = w * h * 3 / 1024
         print(f"picture {w}x{h} 24-bit ({picture_kib / 1024:.1f} MiB), median of {args.runs} runs, one thread")
-        print(f"{'case':<12} {'nolvi2-cli':>10} {'gm':>9} {'convert':>9} {'gm/nolvi2':>10} "
+        print(f"{'case':<15} {'nolvi2-cli':>10} {'gm':>9} {'convert':>9} {'gm/nolvi2':>10} "
               f"{'IM/nolvi2':>10} {'peak MiB':>9}")
         for name in args.cases:
             ours, gm, im = CASES[name]
@@ -94,7 +107,7 @@ def main():
             peak = peak_kib([cli] + fill(ours, "ours.bmp"), env) / 1024
             t_gm = median_time(["gm", "convert", "-limit", "threads", "1"] + fill(gm, "gm.bmp"), env, args.runs)
             t_im = median_time(["convert"] + fill(im, "im.bmp"), env, args.runs)
-            print(f"{name:<12} {t_ours:>9.3f}s {t_gm:>8.3f}s {t_im:>8.3f}s {t_gm / t_ours:>9.2f}x "
+            print(f"{name:<15} {t_ours:>9.3f}s {t_gm:>8.3f}s {t_im:>8.3f}s {t_gm / t_ours:>9.2f}x "
                   f"{t_im / t_ours:>9.2f}x {peak:>9.1f}")
 
 

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -40,6 +41,12 @@ struct Options {
     std::optional<TRect> select;
     int quality = 80;
     bool baseline = false;
+    // --size: pixels, or a percentage of each side.
+    std::optional<std::pair<int32_t, int32_t>> sizePixels;
+    std::optional<int> sizePercent;
+    uint8_t algorithm = 3;
+    uint8_t grassWidth = 8;
+    uint8_t rainbowSize = 8;
     bool time = false;
     bool help = false;
 };
@@ -63,6 +70,10 @@ void PrintUsage(std::FILE* out)
                "  --quality N          JPEG の画質 0〜100（既定 80）\n"
                "  --baseline           JPEG をプログレッシブでなく書き出す\n"
                "  --time               処理にかかった時間を表示する\n"
+               "  --size WxH|P%        Resize の新しいサイズ（ピクセル、または元の大きさに対するパーセント）\n"
+               "  --algorithm A        Resize のアルゴリズム nearest, bilinear, integral（既定 integral）\n"
+               "  --grass-width N      ガラス処理のストリップの幅 1〜255（既定 8）\n"
+               "  --rainbow-size N     虹色マスクのセルの大きさ 1〜255（既定 8）\n"
                "  --out-dir DIR        複数の入力を DIR に書き出す\n"
                "  --format FMT         --out-dir での出力形式 bmp, jpg, png\n"
                "  --help               この説明を表示する\n"
@@ -86,6 +97,32 @@ int ParseInt(const std::string& text, const char* what)
     if (ec != std::errc() || ptr != end)
         throw UsageError{std::string(what) + " には整数を指定してください: " + text};
     return value;
+}
+
+uint8_t ParseByteSetting(const std::string& text, const char* what)
+{
+    const int v = ParseInt(text, what);
+    if (v < 1 || v > 255)
+        throw UsageError{std::string(what) + " は 1〜255 です: " + text};
+    return uint8_t(v);
+}
+
+void ParseSize(const std::string& text, Options& o)
+{
+    if (!text.empty() && text.back() == '%') {
+        const int p = ParseInt(text.substr(0, text.size() - 1), "--size");
+        if (p < 1 || p > 100000)
+            throw UsageError{"--size のパーセントは 1〜100000 です: " + text};
+        o.sizePercent = p;
+        return;
+    }
+    const auto x = text.find_first_of("xX");
+    if (x == std::string::npos)
+        throw UsageError{"--size は WxH か P% です: " + text};
+    const int w = ParseInt(text.substr(0, x), "--size"), h = ParseInt(text.substr(x + 1), "--size");
+    if (w < 1 || h < 1)
+        throw UsageError{"--size の幅と高さは 1 以上です: " + text};
+    o.sizePixels = std::make_pair(int32_t(w), int32_t(h));
 }
 
 TRect ParseSelect(const std::string& text)
@@ -147,6 +184,22 @@ Options ParseArguments(int argc, char** argv)
         } else if (arg == "--time") {
             noValue();
             o.time = true;
+        } else if (arg == "--size") {
+            ParseSize(value(), o);
+        } else if (arg == "--algorithm") {
+            const std::string a = value();
+            if (a == "nearest")
+                o.algorithm = 1;
+            else if (a == "bilinear")
+                o.algorithm = 2;
+            else if (a == "integral")
+                o.algorithm = 3;
+            else
+                throw UsageError{"--algorithm は nearest, bilinear, integral のいずれかです: " + a};
+        } else if (arg == "--grass-width") {
+            o.grassWidth = ParseByteSetting(value(), "--grass-width");
+        } else if (arg == "--rainbow-size") {
+            o.rainbowSize = ParseByteSetting(value(), "--rainbow-size");
         } else if (arg == "--out-dir") {
             o.outDir = value();
         } else if (arg == "--format") {
@@ -248,9 +301,23 @@ void RunJob(const Options& o, const TCommand* command, const Job& job, ProgressB
                 std::fprintf(stderr, "nolvi2-cli: %s: 選択範囲が画像の外にあるため、画像全体を処理します\n",
                              job.input.c_str());
         }
+        if (command->Family == TFamily::F && !selection)
+            throw Exception("選択範囲が画像の外にあるため、切り抜けません。\r" + job.input);
+        TCommandOptions options;
+        options.GrassWidth = o.grassWidth;
+        options.RainbowMaskSize = o.rainbowSize;
+        options.ResizeAlgorithm = o.algorithm;
+        if (o.sizePixels) {
+            options.ResizeWidth = o.sizePixels->first;
+            options.ResizeHeight = o.sizePixels->second;
+        } else if (o.sizePercent) {
+            // As the resize dialog turns a percentage into pixels.
+            options.ResizeWidth = int32_t(std::nearbyint(*o.sizePercent / 100.0L * picture.Width()));
+            options.ResizeHeight = int32_t(std::nearbyint(*o.sizePercent / 100.0L * picture.Height()));
+        }
         picture.OnProgress = bar.Handler(std::string(command->DisplayName));
         TChronograph chronograph;
-        ApplyInPlace(*command, picture, selection, TCommandOptions{}, chronograph, ExtractFileName(job.input));
+        ApplyInPlace(*command, picture, selection, options, chronograph, ExtractFileName(job.input));
         picture.OnProgress = nullptr;
         if (o.time)
             if (auto report = chronograph.TakeReport())
@@ -328,6 +395,10 @@ int main(int argc, char** argv)
             command = FindCommand(o.command);
             if (!command)
                 throw UsageError{"不明な COMMAND です: " + o.command};
+            if (command->Family == TFamily::E && !o.sizePixels && !o.sizePercent)
+                throw UsageError{"Resize には --size が必要です"};
+            if (command->Family == TFamily::F && !o.select)
+                throw UsageError{"Crop には --select が必要です"};
         }
         jobs = PlanJobs(o);
     } catch (const UsageError& e) {

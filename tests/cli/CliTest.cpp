@@ -278,3 +278,78 @@ TEST_F(Cli, OutDirProcessesEveryInputAndReportsFailures)
     EXPECT_TRUE(fs::exists(dir / "out2" / "a.bmp"));
     EXPECT_TRUE(fs::exists(dir / "out2" / "a.jpg"));
 }
+
+TEST_F(Cli, CommandOptionsAreChecked)
+{
+    const std::string in = MakePicture("in.bmp");
+    const std::vector<std::vector<std::string>> cases = {
+        {"Resize", in, P("out.bmp")},                             // no --size
+        {"Resize", in, P("out.bmp"), "--size", "0x10"},
+        {"Resize", in, P("out.bmp"), "--size", "10"},
+        {"Resize", in, P("out.bmp"), "--size", "0%"},
+        {"Resize", in, P("out.bmp"), "--size", "5x5", "--algorithm", "bicubic"},
+        {"Crop", in, P("out.bmp")},                               // no --select
+        {"GrassVertical", in, P("out.bmp"), "--grass-width", "0"},
+        {"GrassVertical", in, P("out.bmp"), "--grass-width", "256"},
+        {"MaskNijiiro", in, P("out.bmp"), "--rainbow-size", "-3"},
+    };
+    for (const auto& args : cases) {
+        const CliRun r = Exec(args);
+        EXPECT_EQ(r.status, 2) << args[0] << " " << (args.size() > 3 ? args[3] : "") << r.err;
+        EXPECT_FALSE(fs::exists(P("out.bmp")));
+    }
+}
+
+// Each family as the window applies it in place: sizes of the results, selections, and
+// reversible commands that give the picture back.
+TEST_F(Cli, EveryFamilyThroughTheRoad)
+{
+    const std::string in = MakePicture("in.bmp", 13, 7);
+    const TBitmap original = Load(in);
+    struct Case {
+        std::vector<std::string> args;
+        int32_t width, height;
+    };
+    const std::vector<Case> cases = {
+        {{"Rotate90"}, 7, 13},
+        {{"Rotate270", "--select", "1,1,3,3"}, 7, 13},  // rotations ignore the selection
+        {{"Rotate180"}, 13, 7},
+        {{"Crop", "--select", "2,1,7,100"}, 5, 6},
+        {{"Resize", "--size", "50%"}, 6, 4},            // round(6.5) = 6, round(3.5) = 4
+        {{"Resize", "--size", "26x3", "--algorithm", "nearest"}, 26, 3},
+        {{"Resize", "--size", "5X5", "--algorithm", "bilinear"}, 5, 5},
+        {{"FilterLowpass", "--select", "3,2,8,6"}, 13, 7},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {c.args[0], in, P("out.bmp")};
+        args.insert(args.end(), c.args.begin() + 1, c.args.end());
+        const CliRun r = Exec(args);
+        ASSERT_EQ(r.status, 0) << c.args[0] << r.err;
+        const TBitmap out = Load(P("out.bmp"));
+        EXPECT_EQ(out.Width(), c.width) << c.args[0];
+        EXPECT_EQ(out.Height(), c.height) << c.args[0];
+    }
+
+    // Outside the selection, a filter leaves every pixel alone.
+    ASSERT_EQ(Exec({"FilterSharpHigh", in, P("f.bmp"), "--select", "3,2,8,6"}).status, 0);
+    const TBitmap f = Load(P("f.bmp"));
+    for (int32_t y = 0; y < 7; ++y)
+        for (int32_t x = 0; x < 13; ++x)
+            if (x < 3 || x >= 8 || y < 2 || y >= 6) {
+                ASSERT_EQ(std::memcmp(f.ScanLine(y) + 3 * x, original.ScanLine(y) + 3 * x, 3), 0) << x << "," << y;
+            }
+
+    // Reversible commands, twice, on the whole picture and on a selection.
+    for (const char* name : {"FlipVertical", "FlipHorizontal", "Rotate180", "GrassHorizontal", "GrassVertical",
+                             "WinMask", "MaskNijiiro"})
+        for (const std::vector<std::string>& extra :
+             {std::vector<std::string>{}, std::vector<std::string>{"--select", "1,1,12,6", "--grass-width", "3",
+                                                                  "--rainbow-size", "2"}}) {
+            std::vector<std::string> a = {name, in, P("a.bmp")}, b = {name, P("a.bmp"), P("b.bmp")};
+            a.insert(a.end(), extra.begin(), extra.end());
+            b.insert(b.end(), extra.begin(), extra.end());
+            ASSERT_EQ(Exec(a).status, 0) << name;
+            ASSERT_EQ(Exec(b).status, 0) << name;
+            EXPECT_TRUE(SamePixels(Load(P("b.bmp")), original)) << name << " " << extra.size();
+        }
+}
