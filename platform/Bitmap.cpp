@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sys/mman.h>
 
 namespace nolvi2 {
 
@@ -34,12 +35,30 @@ TBitmap::TBitmap(int32_t width, int32_t height, TPixelFormat pf)
     SetSize(width, height);
 }
 
+void PixelStorageDeleter::operator()(uint8_t* p) const
+{
+    if (mapped)
+        ::munmap(p, mapped);
+    else
+        std::free(p);
+}
+
 TBitmap::Storage TBitmap::Allocate(TPixelFormat pf, int32_t width, int32_t height)
 {
     const std::size_t bytes = CheckedMul(RowStride(pf, width), std::size_t(std::max(height, 0)));
     if (bytes == 0)
         return Storage{};
-    // calloc: large blocks come zeroed from the kernel without being touched.
+    // Large pictures get a mapping of their own, zeroed by the kernel as it is touched, with
+    // huge pages where the system allows them: most of the cost of a fresh large picture is
+    // the kernel clearing it one small page at a time.
+    constexpr std::size_t kMapThreshold = std::size_t(8) << 20;
+    if (bytes >= kMapThreshold) {
+        void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED)
+            throw EPictureSize("メモリが足りません（画像を確保できません）。");
+        ::madvise(p, bytes, MADV_HUGEPAGE);
+        return Storage{static_cast<uint8_t*>(p), PixelStorageDeleter{bytes}};
+    }
     auto* p = static_cast<uint8_t*>(std::calloc(bytes, 1));
     if (!p)
         throw EPictureSize("メモリが足りません（画像を確保できません）。");

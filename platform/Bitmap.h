@@ -23,6 +23,13 @@ struct TRGBQuad {
 
 using TPalette = std::vector<TRGBQuad>;
 
+// Frees a picture's pixels: small pictures live in malloc's memory, large ones in their own
+// anonymous mapping.
+struct PixelStorageDeleter {
+    std::size_t mapped = 0;  // bytes of the mapping; 0 for malloc's memory
+    void operator()(uint8_t* p) const;
+};
+
 class TBitmap : public TGraphic {
 public:
     TBitmap() = default;
@@ -70,10 +77,7 @@ public:
     void AssignTo(TBitmap& dest) const override { dest.Assign(*this); }
 
 private:
-    struct FreeDeleter {
-        void operator()(uint8_t* p) const { std::free(p); }
-    };
-    using Storage = std::unique_ptr<uint8_t, FreeDeleter>;
+    using Storage = std::unique_ptr<uint8_t, PixelStorageDeleter>;
     // Zeroed storage for a picture of that format and size (sizes already checked).
     static Storage Allocate(TPixelFormat pf, int32_t width, int32_t height);
     void Reset(TPixelFormat pf, int32_t width, int32_t height, Storage bits);
