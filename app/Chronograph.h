@@ -1,6 +1,8 @@
 #pragma once
 // The stopwatch of processing commands: one measurement at a time, reported once.
 
+#include "platform/Streams.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,6 +24,11 @@ public:
         FName = std::move(name);
         FElapsed = elapsed;
     }
+
+    // The measurement as a new window receives it: the name as a stream string, then the
+    // elapsed milliseconds as a 32-bit little-endian integer.
+    void SaveToStream(TStream& stream) const;
+    void LoadFromStream(TStream& stream);
 
 private:
     std::string FName;

@@ -2,12 +2,15 @@
 # Installs the Debian 12 packages that the build needs, and nothing that is already there.
 #   scripts/install-deps.sh          what building and running needs
 #   scripts/install-deps.sh test     also what the tests, benchmarks and fuzzing need
+#   scripts/install-deps.sh display  also a virtual display for machines without one
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config libjpeg62-turbo-dev zlib1g-dev)
-if [ "${1:-}" = test ]; then
-  packages+=(libgtest-dev libbenchmark-dev libpng-dev clang libclang-rt-14-dev)
-fi
+packages=(g++ cmake ninja-build pkg-config libjpeg62-turbo-dev zlib1g-dev
+          qt6-base-dev libgl-dev qt6-translations-l10n fonts-noto-cjk)
+case "${1:-}" in
+  test) packages+=(libgtest-dev libbenchmark-dev libpng-dev clang libclang-rt-14-dev) ;;
+  display) packages+=(xvfb xauth imagemagick) ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

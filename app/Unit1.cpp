@@ -1,0 +1,623 @@
+#include "Unit1.h"
+
+#include "FolderWalk.h"
+#include "OpenPicture.h"
+#include "ProcessingRoad.h"
+#include "WindowTitle.h"
+#include "common/OZCommon.h"
+#include "platform/Exceptions.h"
+#include "platform/JPEGImage.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QImage>
+#include <QMimeData>
+#include <QPainter>
+#include <QScreen>
+#include <QUrl>
+#include <QWheelEvent>
+#include <QWindow>
+
+#include <cmath>
+#include <cstring>
+
+namespace nolvi2 {
+
+namespace {
+
+TMessageBoxHook& Hook()
+{
+    static TMessageBoxHook hook;
+    return hook;
+}
+
+QString Text(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+
+// File names are byte strings; they become text only to be shown.
+std::string NameOf(const QString& path) { return QFile::encodeName(path).toStdString(); }
+QString ShownName(const std::string& name) { return QFile::decodeName(QByteArray::fromStdString(name)); }
+
+// A 24-bit picture as a QImage over its own rows (no copy).
+QImage ImageOf(const TBitmap& b)
+{
+    return QImage(b.ScanLine(0), b.Width(), b.Height(), qsizetype(b.Stride()), QImage::Format_BGR888);
+}
+
+// The picture of the clipboard (or any QImage) as a 24-bit bitmap.
+void BitmapFromImage(const QImage& image, TBitmap& out)
+{
+    const QImage bgr = image.convertToFormat(QImage::Format_BGR888);
+    TBitmap b(bgr.width(), bgr.height(), TPixelFormat::pf24bit);
+    for (int32_t y = 0; y < b.Height(); ++y)
+        std::memcpy(b.ScanLine(y), bgr.constScanLine(y), b.RowBytes());
+    out.TakeOver(b);
+}
+
+// The open dialog's filter "desc|*.a;*.b|..." in Qt's form "desc (*.a *.b);;...".
+QString QtFilter(const std::string& filter)
+{
+    const QStringList parts = Text(filter).split(QLatin1Char('|'));
+    QStringList out;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString pattern = parts[i + 1];
+        pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
+        out << parts[i] + QStringLiteral(" (") + pattern + QLatin1Char(')');
+    }
+    return out.join(QStringLiteral(";;"));
+}
+
+}  // namespace
+
+void SetMessageBoxHook(TMessageBoxHook hook) { Hook() = std::move(hook); }
+
+int ShowWindowMessage(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons)
+{
+    if (Hook())
+        return Hook()(text, kind, buttons);
+    return ShowMessageBox(text, kind, buttons);
+}
+
+TForm1::TForm1()
+{
+    setWindowTitle(QStringLiteral("nolvi2"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAcceptDrops(true);
+    setFocusPolicy(Qt::StrongFocus);
+    resize(328 - 16, 270 - 39);  // the design's outer size, less a typical frame
+
+    Label1 = new QLabel(QStringLiteral("画像が読み込まれていません。ファイルをドロップするか、"
+                                       "開くメニューで画像を読み込んで下さい。"),
+                        this);
+    Label1->setWordWrap(true);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    FHorzBar = new QScrollBar(Qt::Horizontal, this);
+    FVertBar = new QScrollBar(Qt::Vertical, this);
+    FHorzBar->setSingleStep(40);
+    FVertBar->setSingleStep(26);
+    FHorzBar->setTracking(true);
+    FVertBar->setTracking(true);
+    FHorzBar->hide();
+    FVertBar->hide();
+    connect(FHorzBar, &QScrollBar::valueChanged, this, [this] { update(); });
+    connect(FVertBar, &QScrollBar::valueChanged, this, [this] { update(); });
+
+    FPicture.SetPixelFormat(TPixelFormat::pf24bit);
+    CreateActions();
+    CreateMenu();
+    connect(QApplication::clipboard(), &QClipboard::dataChanged, this, [this] { actPasteUpdate(); });
+    actPasteUpdate();
+}
+
+TForm1::~TForm1() = default;
+
+QAction* TForm1::AddAction(const QString& name, const QString& caption, std::function<void()> handler,
+                           std::initializer_list<QKeySequence> keys)
+{
+    auto* a = new QAction(caption, this);
+    a->setObjectName(name);
+    connect(a, &QAction::triggered, this, [this, handler = std::move(handler)] { Dispatch(handler); });
+    ActionList2[name] = a;
+    for (const QKeySequence& k : keys) {
+        if (!k.isEmpty() && !FKeys.contains(k[0].toCombined()))
+            FKeys.insert(k[0].toCombined(), a);
+    }
+    if (keys.size() > 0)
+        a->setShortcut(*keys.begin());  // shown in the menu; the key table does the work
+    a->setShortcutContext(Qt::WidgetShortcut);
+    return a;
+}
+
+QAction* TForm1::Action(const QString& name) const
+{
+    const auto it = ActionList2.find(name);
+    return it == ActionList2.end() ? nullptr : it->second;
+}
+
+void TForm1::CreateActions()
+{
+    using K = QKeySequence;
+    AddAction("actOpen", "開く(&O)...", [this] { actOpenExecute(); }, {K(Qt::Key_O), K(Qt::CTRL | Qt::Key_O)});
+    AddAction("actReopen", "開き直す(&R)", [this] {
+        if (FIsFile)
+            OpenFile(FFileName);
+    }, {K(Qt::Key_F5)});
+    AddAction("actPrevFile", "前のファイル(&P)", [this] { actNextFileExecute(false); }, {K(Qt::Key_Left)});
+    AddAction("actNextFile", "次のファイル(&N)", [this] { actNextFileExecute(true); }, {K(Qt::Key_Right)});
+    AddAction("actAbout", "バージョン情報(&A)...", [this] { actAboutExecute(); }, {K(Qt::Key_F1)});
+    AddAction("actWebsite", "&Tamberlo ホームページ",
+              [] { QDesktopServices::openUrl(QUrl(Text(std::string(kWebAddress)))); });
+    AddAction("actCopy", "コピー(&C)", [this] { actCopyExecute(); }, {K(Qt::CTRL | Qt::Key_C)});
+    AddAction("actPaste", "貼り付け(&P)", [this] { actPasteExecute(); }, {K(Qt::CTRL | Qt::Key_V)});
+
+    for (const TCommand& c : ProcessingCommands()) {
+        if (c.Family != TFamily::A)
+            continue;
+        std::initializer_list<QKeySequence> keys = {};
+        const QString name = Text(std::string(c.Action));
+        if (name == "actInvert")
+            AddAction(name, Text(std::string(c.Caption)), [this, &c] { RunCommand(c); },
+                      {K(Qt::CTRL | Qt::Key_I), K(Qt::SHIFT | Qt::CTRL | Qt::Key_I)});
+        else
+            AddAction(name, Text(std::string(c.Caption)), [this, &c] { RunCommand(c); }, keys);
+    }
+
+    AddAction("actZoomIn", "拡大(&I)", [this] { SetZoom(ZoomInValue(FZoom)); },
+              {K(Qt::CTRL | Qt::Key_Plus), K(Qt::CTRL | Qt::Key_Equal), K(Qt::CTRL | Qt::Key_Semicolon),
+               K(Qt::CTRL | Qt::SHIFT | Qt::Key_Plus), K(Qt::CTRL | Qt::SHIFT | Qt::Key_Semicolon), K(Qt::Key_Up)});
+    AddAction("actZoomOut", "縮小(&O)", [this] { SetZoom(ZoomOutValue(FZoom)); },
+              {K(Qt::CTRL | Qt::Key_Minus), K(Qt::Key_Down)});
+    AddAction("actZoomActualPixels", "ピクセル等倍(&A)", [this] { SetZoom(1.0f); },
+              {K(Qt::CTRL | Qt::ALT | Qt::Key_0), K(Qt::Key_Return), K(Qt::Key_Enter)});
+    QAction* toNew = AddAction("actOpenResultNewWindow", "処理結果を新しいウィンドウで開く(&R)", [this] {
+        FOptions.OpenResultInNewWindow = !FOptions.OpenResultInNewWindow;
+        Action("actOpenResultNewWindow")->setChecked(FOptions.OpenResultInNewWindow);
+    });
+    toNew->setCheckable(true);
+    toNew->setChecked(FOptions.OpenResultInNewWindow);
+    QAction* showTime = AddAction("actShowProcessingTime", "処理にかかった時間を表示する(&P)", [this] {
+        FOptions.ShowProgressTime = !FOptions.ShowProgressTime;
+        Action("actShowProcessingTime")->setChecked(FOptions.ShowProgressTime);
+    });
+    showTime->setCheckable(true);
+    showTime->setChecked(FOptions.ShowProgressTime);
+    AddAction("actExit", "終了(&X)", [this] { close(); });
+}
+
+void TForm1::CreateMenu()
+{
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->addAction(Action("actOpen"));
+    QMenu* file = PopupMenu1->addMenu(QStringLiteral("ファイル(&F)"));
+    file->addAction(Action("actReopen"));
+    file->addAction(Action("actPrevFile"));
+    file->addAction(Action("actNextFile"));
+    file->addSeparator();
+    file->addAction(Action("actAbout"));
+    file->addAction(Action("actWebsite"));
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(Action("actCopy"));
+    PopupMenu1->addAction(Action("actPaste"));
+    PopupMenu1->addSeparator();
+    QMenu* tone = PopupMenu1->addMenu(QStringLiteral("色調補正(&A)"));
+    for (const char* a : {"actInvert", "actGrayScale", "actSolarize", "actDesaturate"})
+        tone->addAction(Action(a));
+    tone->addSeparator();
+    tone->addAction(Action("actGammaPlus"));
+    tone->addAction(Action("actGammaMinus"));
+    QMenu* masks = PopupMenu1->addMenu(QStringLiteral("可逆マスク(&M)"));
+    masks->addAction(Action("actMaskNijiiro"));
+    masks->addSeparator();
+    QMenu* swap = masks->addMenu(QStringLiteral("&RGB入れ替え"));
+    for (const char* a : {"actRGBSwitchRGB", "actRGBSwitchRG", "actRGBSwitchGB", "actRGBSwitchBR"})
+        swap->addAction(Action(a));
+    masks->addAction(Action("actXor"));
+    PopupMenu1->addSeparator();
+    QMenu* view = PopupMenu1->addMenu(QStringLiteral("表示(&V)"));
+    view->addAction(Action("actZoomIn"));
+    view->addAction(Action("actZoomOut"));
+    view->addAction(Action("actZoomActualPixels"));
+    view->addSeparator();
+    view->addAction(Action("actOpenResultNewWindow"));
+    view->addAction(Action("actShowProcessingTime"));
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(Action("actExit"));
+}
+
+void TForm1::Dispatch(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const std::bad_alloc&) {
+        ShowWindowMessage(QStringLiteral("メモリが足りません。"), mtError, Buttons({mbOK}));
+    } catch (const std::exception& e) {
+        ShowWindowMessage(QString::fromUtf8(e.what()), mtError, Buttons({mbOK}));
+    }
+    UpdateCaption();
+    if (cursor().shape() == Qt::WaitCursor)
+        unsetCursor();
+}
+
+void TForm1::Execute(const QString& actionName)
+{
+    if (QAction* a = Action(actionName); a && a->isEnabled())
+        a->trigger();
+}
+
+void TForm1::FormCreate(const QStringList& parameters)
+{
+    QStringList params = parameters;
+    for (qsizetype i = 0; i < params.size(); ++i) {
+        if (!params[i].startsWith(QStringLiteral("pos:")))
+            continue;
+        const QStringList xy = params[i].mid(4).split(QLatin1Char(','));
+        bool okX = false, okY = false;
+        const int x = xy.value(0).toInt(&okX), y = xy.value(1).toInt(&okY);
+        if (okX && okY)
+            move(x, y);
+        params.removeAt(i);
+        break;
+    }
+    FPicture.OnProgress = [this](TObject*, TProgressStage stage, uint8_t percent, bool, const TRect&,
+                                 const std::string&) { ProgressHandler(stage, percent); };
+    if (params.isEmpty())
+        PictureChanged(false);
+    else
+        Dispatch([&] { OpenFile(NameOf(params.front())); });
+    // Further files open in windows of their own once new windows exist; until then they wait.
+}
+
+void TForm1::ProgressHandler(TProgressStage stage, uint8_t percent)
+{
+    if (stage == psStarting)
+        setCursor(Qt::WaitCursor);
+    SetTitle(Text(ProgressCaption(stage, percent)));
+    if (stage == psEnding)
+        unsetCursor();
+}
+
+void TForm1::SetTitle(const QString& title)
+{
+    if (title == FTitle)
+        return;
+    FTitle = title;
+    setWindowTitle(title);
+}
+
+void TForm1::OpenFile(const std::string& name)
+{
+    if (!IsSupportedFile(name)) {
+        ShowWindowMessage(QStringLiteral("未対応のファイルです。\r") + ShownName(name), mtError, Buttons({mbOK}));
+        return;
+    }
+    LoadPicture(name, FPicture, FPicture.OnProgress);
+    FFileName = name;
+    FIsFile = true;
+    PictureChanged(true);
+}
+
+void TForm1::PictureChanged(bool resizeWindow)
+{
+    FPicture.SetPixelFormat(TPixelFormat::pf24bit);
+    if (resizeWindow)
+        FitWindow(FPicture.Width(), FPicture.Height());
+    Label1->setVisible(FPicture.Empty());
+    EnableActions();
+    if (FSelection)
+        FSelection = ClampSelection(*FSelection, FPicture.Width(), FPicture.Height());
+    SetZoom(FZoom);
+}
+
+void TForm1::EnableActions()
+{
+    TEnablingState state;
+    state.PictureLoaded = !FPicture.Empty();
+    state.IsFile = FIsFile;
+    state.JpegPreview = FJpegPreview;
+    state.PixelFormat = FPicture.PixelFormat();
+    for (const TActionEnabling& e : ActionEnabling(state)) {
+        QAction* a = Action(Text(std::string(e.Action)));
+        if (!a)
+            continue;
+        a->setEnabled(e.Enabled);
+        if (e.Checked) {
+            a->setCheckable(true);
+            a->setChecked(*e.Checked);
+        }
+    }
+}
+
+void TForm1::SetZoom(float zoom)
+{
+    FZoom = ClampZoom(zoom);
+    RebuildDisplayBitmap();
+    if (FOptions.WindowResizeByZoom && !FPicture.Empty())
+        FitWindow(ScrollRange(FPicture.Width(), FZoom), ScrollRange(FPicture.Height(), FZoom));
+    UpdateScrollBars();
+    UpdateCaption();
+    update();
+}
+
+void TForm1::RebuildDisplayBitmap()
+{
+    FDisplayBitmap.reset();
+    FDisplayBitmap = BuildDisplayBitmap(FPicture, FZoom, FJpegPreview, FSelection, FOptions.OutOfSelection);
+}
+
+void TForm1::UpdateCaption()
+{
+    TCaptionState s;
+    s.PictureEmpty = FPicture.Empty();
+    const std::string title = ApplicationTitle().toStdString();
+    s.ApplicationTitle = title;
+    const std::string name = ExtractFileName(FFileName);
+    s.FileName = name;
+    s.Width = FPicture.Width();
+    s.Height = FPicture.Height();
+    s.PixelFormat = FPicture.PixelFormat();
+    s.Zoom = FZoom;
+    s.JpegPreview = FJpegPreview;
+    SetTitle(Text(CaptionText(s)));
+}
+
+QSize TForm1::ClientSize() const
+{
+    return {width() - (FVertBar->isVisible() ? FVertBar->width() : 0),
+            height() - (FHorzBar->isVisible() ? FHorzBar->height() : 0)};
+}
+
+TView TForm1::View() const
+{
+    TView v;
+    v.PictureWidth = FPicture.Width();
+    v.PictureHeight = FPicture.Height();
+    const QSize c = ClientSize();
+    v.ClientWidth = c.width();
+    v.ClientHeight = c.height();
+    v.ScrollX = FHorzBar->isVisible() ? FHorzBar->value() : 0;
+    v.ScrollY = FVertBar->isVisible() ? FVertBar->value() : 0;
+    v.Zoom = FZoom;
+    return v;
+}
+
+// The bars' ranges are the zoomed picture's extent; a bar shows only when that extent does
+// not fit the client. Showing one bar shrinks the client, which may call for the other.
+void TForm1::UpdateScrollBars()
+{
+    const int32_t rangeX = FPicture.Empty() ? 0 : ScrollRange(FPicture.Width(), FZoom);
+    const int32_t rangeY = FPicture.Empty() ? 0 : ScrollRange(FPicture.Height(), FZoom);
+    const int barW = FVertBar->sizeHint().width(), barH = FHorzBar->sizeHint().height();
+    bool showX = false, showY = false;
+    for (int pass = 0; pass < 2; ++pass) {
+        const int cw = width() - (showY ? barW : 0), ch = height() - (showX ? barH : 0);
+        showX = rangeX > cw;
+        showY = rangeY > ch;
+    }
+    const int cw = width() - (showY ? barW : 0), ch = height() - (showX ? barH : 0);
+    FHorzBar->setVisible(showX);
+    FVertBar->setVisible(showY);
+    FHorzBar->setGeometry(0, ch, cw, barH);
+    FVertBar->setGeometry(cw, 0, barW, ch);
+    FHorzBar->setRange(0, std::max(0, rangeX - cw));
+    FHorzBar->setPageStep(std::max(1, cw));
+    FVertBar->setRange(0, std::max(0, rangeY - ch));
+    FVertBar->setPageStep(std::max(1, ch));
+    Label1->setGeometry(8, 8, std::max(0, width() - 16), std::max(0, height() - 16));
+}
+
+void TForm1::FitWindow(int32_t clientWidth, int32_t clientHeight)
+{
+    if (isMaximized() || isMinimized() || isFullScreen())
+        return;
+    FHorzBar->hide();
+    FVertBar->hide();
+    int w = std::max(clientWidth, 1), h = std::max(clientHeight, 1);
+    // The window is never moved; it only shrinks to stay inside the work area.
+    if (const QScreen* s = screen()) {
+        const QRect area = s->availableGeometry();
+        const QRect frame = frameGeometry();
+        const int frameExtraW = frame.width() - width(), frameExtraH = frame.height() - height();
+        if (area.right() + 1 < frame.left() + w + frameExtraW)
+            w = std::max(1, area.right() + 1 - frame.left() - frameExtraW);
+        if (area.bottom() + 1 < frame.top() + h + frameExtraH)
+            h = std::max(1, area.bottom() + 1 - frame.top() - frameExtraH);
+    }
+    resize(w, h);
+}
+
+TPoint TForm1::ScreenToImage(int32_t x, int32_t y) const { return nolvi2::ScreenToImage(View(), FPaintedRect, x, y); }
+TRect TForm1::ImageToScreen(int32_t x, int32_t y) const { return nolvi2::ImageToScreen(View(), x, y); }
+
+void TForm1::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    const QSize client = ClientSize();
+    p.fillRect(QRect(QPoint(0, 0), client), palette().button());
+    if (FPicture.Empty())
+        return;
+    const TBitmap& g = FDisplayBitmap ? *FDisplayBitmap : FPicture;
+    const TPaintGeometry geo = PaintGeometry(View(), g.Width(), g.Height());
+    FPaintedRect = geo.Painted;
+    const QImage image = ImageOf(g);
+    if (FZoom >= 1.0f) {
+        // Only the visible part is drawn; a source that reaches one pixel past the bitmap is
+        // cut to the bitmap with its destination.
+        TRect src = geo.Source, dst = geo.Dest;
+        const auto cut = [this](int32_t& srcEnd, int32_t& dstEnd, int32_t srcStart, int32_t dstStart, int32_t extent) {
+            if (srcEnd > extent) {
+                srcEnd = extent;
+                dstEnd = dstStart + int32_t(std::trunc((long double)(srcEnd - srcStart) * FZoom));
+            }
+        };
+        cut(src.Right, dst.Right, src.Left, dst.Left, g.Width());
+        cut(src.Bottom, dst.Bottom, src.Top, dst.Top, g.Height());
+        p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        p.drawImage(QRect(dst.Left, dst.Top, dst.Width(), dst.Height()), image,
+                    QRect(src.Left, src.Top, src.Width(), src.Height()));
+    } else {
+        p.drawImage(QPoint(geo.Dest.Left, geo.Dest.Top), image);
+    }
+}
+
+void TForm1::resizeEvent(QResizeEvent*)
+{
+    UpdateScrollBars();
+    update();
+}
+
+void TForm1::wheelEvent(QWheelEvent* event)
+{
+    FWheelDelta += event->angleDelta().y();
+    while (FWheelDelta >= 120) {
+        FWheelDelta -= 120;
+        Execute("actZoomIn");
+    }
+    while (FWheelDelta <= -120) {
+        FWheelDelta += 120;
+        Execute("actZoomOut");
+    }
+    event->accept();
+}
+
+void TForm1::keyPressEvent(QKeyEvent* event)
+{
+    // Keypad keys count as the main keys (Enter as Return).
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    int key = event->key();
+    if (key == Qt::Key_Enter)
+        key = Qt::Key_Return;
+    QAction* a = FKeys.value(QKeyCombination(mods, Qt::Key(key)).toCombined(), nullptr);
+    if (!a) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    if (a->isEnabled())
+        a->trigger();
+    event->accept();
+}
+
+void TForm1::contextMenuEvent(QContextMenuEvent* event)
+{
+    PopupMenu1->popup(event->globalPos());
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event)
+{
+    event->acceptProposedAction();
+    FilesDropped(event->mimeData()->urls());
+}
+
+void TForm1::FilesDropped(const QList<QUrl>& urls)
+{
+    // Only a drop of exactly one file opens it.
+    if (urls.size() != 1 || !urls.front().isLocalFile())
+        return;
+    const std::string name = NameOf(urls.front().toLocalFile());
+    Dispatch([&] { OpenFile(name); });
+}
+
+void TForm1::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && FOptions.ShowProgressTime)
+        if (auto report = FChronograph.TakeReport())
+            ShowWindowMessage(Text(*report), mtCustom, Buttons({mbOK}));
+}
+
+void TForm1::RunCommand(const TCommand& command)
+{
+    if (FPicture.Empty())
+        return;
+    TCommandOptions options;
+    options.GrassWidth = FOptions.GrassWidth;
+    options.RainbowMaskSize = FOptions.RainbowMaskSize;
+    // Results go in place until new windows exist.
+    const TRoadOutcome outcome =
+        ApplyInPlace(command, FPicture, FSelection, options, FChronograph, ExtractFileName(FFileName));
+    if (!outcome.Applied)
+        return;
+    PictureChanged(outcome.ResizeWindow);
+    if (command.Timed() && FOptions.ShowProgressTime)
+        if (auto report = FChronograph.TakeReport())
+            ShowWindowMessage(Text(*report), mtCustom, Buttons({mbOK}));
+}
+
+void TForm1::actOpenExecute()
+{
+    // The readable formats are the decoders' own (BMP files are reached through "all files").
+    const TPictureFormats& t = TPictureFormats::Instance();
+    const std::string masks = t.GraphicFileMask(TJPEGImage::ClassInfo());
+    const std::string filter = "読み込み可能なファイル (" + masks + ")|" + masks + "|" +
+                               t.GraphicFilter(TJPEGImage::ClassInfo()) + "|すべてのファイル|*.*";
+    QString dir;
+    if (FIsFile)
+        dir = QFileInfo(ShownName(FFileName)).absolutePath();
+    const QString name = QFileDialog::getOpenFileName(this, QString(), dir, QtFilter(filter));
+    if (!name.isEmpty())
+        OpenFile(NameOf(name));
+}
+
+void TForm1::actNextFileExecute(bool next)
+{
+    if (!FIsFile)
+        return;
+    const std::optional<std::string> target = next ? NextFile(FFileName) : PrevFile(FFileName);
+    if (target)
+        OpenFile(*target);
+}
+
+void TForm1::actCopyExecute()
+{
+    if (FPicture.Empty())
+        return;
+    if (FSelection) {
+        const auto part = CopySelection(FPicture, *FSelection);
+        QApplication::clipboard()->setImage(ImageOf(*part).copy());
+    } else {
+        QApplication::clipboard()->setImage(ImageOf(FPicture).copy());
+    }
+}
+
+void TForm1::actPasteExecute()
+{
+    const QImage image = QApplication::clipboard()->image();
+    if (image.isNull())
+        return;
+    BitmapFromImage(image, FPicture);
+    FFileName = "クリップボード";
+    FIsFile = false;
+    PictureChanged(true);
+}
+
+void TForm1::actPasteUpdate()
+{
+    if (QAction* a = Action("actPaste")) {
+        const QMimeData* data = QApplication::clipboard()->mimeData();
+        a->setEnabled(data && data->hasImage());
+    }
+}
+
+void TForm1::actAboutExecute()
+{
+    auto box = CreateMessageBox(Text(AboutBoxText()), mtInformation, Buttons({mbOK}));
+    box->setWindowTitle(Text(AboutBoxCaption(ApplicationTitle().toStdString())));
+    if (Hook()) {
+        Hook()(Text(AboutBoxText()), mtInformation, Buttons({mbOK}));
+        return;
+    }
+    box->exec();
+}
+
+}  // namespace nolvi2

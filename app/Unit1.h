@@ -1,0 +1,136 @@
+#pragma once
+// TForm1: the one window of a process. It holds one picture, shows it zoomed and scrolled,
+// opens pictures (command line, dialog, drop, clipboard, next and previous file) and runs the
+// processing commands through the road, with progress in the title.
+
+#include "Chronograph.h"
+#include "CommandTable.h"
+#include "ZoomView.h"
+#include "common/OZVista.h"
+#include "platform/Bitmap.h"
+
+#include <QAction>
+#include <QHash>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMenu>
+#include <QScrollBar>
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace nolvi2 {
+
+// The window's options record.
+struct TWindowOptions {
+    bool WindowResizeByZoom = true;
+    bool OpenResultInNewWindow = true;
+    uint8_t OutOfSelection = 1;
+    uint8_t GrassWidth = 8;
+    uint8_t RainbowMaskSize = 8;
+    bool ShowProgressTime = false;
+};
+
+// Where the window's message boxes go; tests replace it to read the messages.
+using TMessageBoxHook = std::function<int(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons)>;
+void SetMessageBoxHook(TMessageBoxHook hook);
+int ShowWindowMessage(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons);
+
+class TForm1 : public TOZVistaForm {
+    Q_OBJECT
+public:
+    TForm1();
+    ~TForm1() override;
+
+    // Start-up with the command line's parameters (without the program name).
+    void FormCreate(const QStringList& parameters);
+
+    // Opening and refreshing.
+    void OpenFile(const std::string& name);
+    void PictureChanged(bool resizeWindow);
+    void SetZoom(float zoom);
+    void UpdateCaption();
+
+    // A drop of these files: exactly one local file opens.
+    void FilesDropped(const QList<QUrl>& urls);
+
+    // Runs an action as the user would (through the error dispatch).
+    void Execute(const QString& actionName);
+    QAction* Action(const QString& name) const;
+
+    // State for the window's tests.
+    const TBitmap& Picture() const { return FPicture; }
+    float Zoom() const { return FZoom; }
+    const std::string& FileName() const { return FFileName; }
+    bool IsFile() const { return FIsFile; }
+    TWindowOptions& Options() { return FOptions; }
+    QSize ClientSize() const;
+    QScrollBar* HorizontalBar() const { return FHorzBar; }
+    QScrollBar* VerticalBar() const { return FVertBar; }
+    QMenu* PopupMenu() const { return PopupMenu1; }
+    QLabel* EmptyLabel() const { return Label1; }
+    TPoint ScreenToImage(int32_t x, int32_t y) const;
+    TRect ImageToScreen(int32_t x, int32_t y) const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void CreateActions();
+    void CreateMenu();
+    QAction* AddAction(const QString& name, const QString& caption, std::function<void()> handler,
+                       std::initializer_list<QKeySequence> keys = {});
+    // Runs f, showing any failure in the program's message box; the window goes on.
+    void Dispatch(const std::function<void()>& f);
+
+    void ProgressHandler(TProgressStage stage, uint8_t percent);
+    void RunCommand(const TCommand& command);
+    void RebuildDisplayBitmap();
+    void UpdateScrollBars();
+    void FitWindow(int32_t clientWidth, int32_t clientHeight);
+    void EnableActions();
+    void SetTitle(const QString& title);
+    TView View() const;
+
+    void actOpenExecute();
+    void actNextFileExecute(bool next);
+    void actCopyExecute();
+    void actPasteExecute();
+    void actPasteUpdate();
+    void actAboutExecute();
+
+    std::string FFileName;
+    bool FIsFile = false;
+    TBitmap FPicture;
+    float FZoom = 1.0f;
+    std::unique_ptr<TBitmap> FDisplayBitmap;
+    bool FJpegPreview = false;
+    TRect FPaintedRect;
+    std::optional<TRect> FSelection;
+    TWindowOptions FOptions;
+    TChronograph FChronograph;
+    int FWheelDelta = 0;
+
+    QLabel* Label1 = nullptr;
+    QScrollBar* FHorzBar = nullptr;
+    QScrollBar* FVertBar = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    std::map<QString, QAction*> ActionList2;
+    // The window's one key table: a key belongs to at most one action.
+    QHash<int, QAction*> FKeys;  // QKeyCombination::toCombined() -> action
+    QString FTitle;
+};
+
+}  // namespace nolvi2

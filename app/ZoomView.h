@@ -1,0 +1,103 @@
+#pragma once
+// The window's display arithmetic, free of any toolkit: the zoom factor and its steps, where
+// the picture is drawn in the client area for a zoom and scroll position, the mapping
+// between picture pixels and client points, the scroll ranges, and the display bitmap that
+// holds the zoomed-out picture, the JPEG preview or the shaded surroundings of a selection.
+//
+// Client coordinates are device pixels. Real values are formed in extended precision
+// (long double) from the single-precision zoom; Round is to nearest with ties to even.
+
+#include "platform/Bitmap.h"
+#include "platform/Types.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace nolvi2 {
+
+inline constexpr float kMinZoom = 0.01f;
+inline constexpr float kMaxZoom = 20.0f;
+
+// The zoom SetZoom keeps: below 0.01 it becomes 0.01f, above 20 it becomes 20.
+float ClampZoom(float z);
+
+// The values the zoom commands pass to SetZoom (not yet clamped): z plus or minus a step of
+// 0.2f (widened) below 1 (zooming out: up to 1), 0.5 up to 5 and 1 above, summed in extended
+// precision and rounded to single precision.
+float ZoomInValue(float z);
+float ZoomOutValue(float z);
+
+// Round(extent × z): the zoomed size of a picture side, and the display bitmap's size below
+// zoom 1.
+int32_t ZoomedExtent(int32_t extent, float z);
+// Trunc(extent × z): the range of a scroll bar and the client size the window fits itself to.
+int32_t ScrollRange(int32_t extent, float z);
+
+// What the paint handler needs of the window: the picture's size, the client area, the scroll
+// bar positions and the zoom.
+struct TView {
+    int32_t PictureWidth = 0;
+    int32_t PictureHeight = 0;
+    int32_t ClientWidth = 0;
+    int32_t ClientHeight = 0;
+    int32_t ScrollX = 0;
+    int32_t ScrollY = 0;
+    float Zoom = 1.0f;
+};
+
+// One axis at zoom 1 or more: the source columns (or rows) [SrcStart, SrcEnd) of the drawn
+// bitmap stretch onto the client span [DstStart, DstEnd). When the zoomed picture is larger
+// than the client, drawing starts at the scroll position: SrcEnd may lie one pixel beyond
+// the bitmap, whose destination then lies beyond the client area.
+struct TPaintSpan {
+    int32_t SrcStart = 0;
+    int32_t SrcEnd = 0;
+    int32_t DstStart = 0;
+    int32_t DstEnd = 0;
+    friend bool operator==(const TPaintSpan&, const TPaintSpan&) = default;
+};
+TPaintSpan PaintSpanZoomIn(int32_t extent, int32_t client, int32_t scroll, float z);
+
+// One axis below zoom 1: where the already zoomed bitmap's first column (or row) is drawn,
+// unscaled: centred when it fits, else at minus the scroll position.
+int32_t PaintOffsetZoomOut(int32_t extent, int32_t client, int32_t scroll);
+
+// What FormPaint draws: Source of the drawn bitmap (the display bitmap, else the picture)
+// onto Dest of the client; Painted is the client rectangle the picture covers (Dest itself at
+// zoom 1 or more, Dest clipped to the client below 1).
+struct TPaintGeometry {
+    TRect Source;
+    TRect Dest;
+    TRect Painted;
+};
+// drawnWidth, drawnHeight: the size of the bitmap that is drawn (below zoom 1 the zoomed
+// display bitmap, otherwise the picture's size).
+TPaintGeometry PaintGeometry(const TView& view, int32_t drawnWidth, int32_t drawnHeight);
+
+// The client rectangle of picture pixel (x, y): a square of side Round(z).
+TRect ImageToScreen(const TView& view, int32_t x, int32_t y);
+// The picture pixel under client point (x, y); paintedRect is the rectangle of the last
+// paint. Not clamped to the picture; truncation toward zero maps points less than one
+// zoomed pixel left of or above the picture to column or row 0.
+TPoint ScreenToImage(const TView& view, const TRect& paintedRect, int32_t x, int32_t y);
+
+// The selection in display-bitmap coordinates: unchanged above zoom 1, else each edge
+// multiplied by z and rounded.
+TRect DisplaySelection(const TRect& selection, float z);
+
+// Shades every pixel of a 24-bit bitmap outside rect (right and bottom exclusive):
+// outOfSelection 1 halves each colour byte, 2 lightens it to min(255, b + 128); 0 leaves the
+// bitmap alone.
+void ShadeOutside(TBitmap& bitmap, const TRect& rect, uint8_t outOfSelection);
+
+// The display bitmap that the window draws instead of its picture, or null when the picture
+// is drawn directly (zoom 1 or more, preview off, no selection). source is the JPEG preview
+// while it is on, else the picture. Below zoom 1 it is the source resized by nearest
+// neighbour to the zoomed size (at least 1 × 1), otherwise a copy; with a selection it is
+// then made 24-bit and shaded outside the selection as outOfSelection says. An empty source
+// gives null (there is nothing to draw).
+std::unique_ptr<TBitmap> BuildDisplayBitmap(const TBitmap& source, float zoom, bool previewOn,
+                                            const std::optional<TRect>& selection, uint8_t outOfSelection);
+
+}  // namespace nolvi2

@@ -1,0 +1,39 @@
+// nolvi2: one picture, one window, one process.
+#include "Unit1.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+int main(int argc, char** argv)
+{
+    // X11 (XWayland on a Wayland desktop) unless a platform is chosen explicitly.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+
+    // The interface is Japanese whatever the locale: a Japanese font, so that kanji take their
+    // Japanese forms, and Qt's own Japanese texts.
+    const QStringList families = QFontDatabase::families();
+    for (const char* name : {"Noto Sans CJK JP", "IPAGothic", "IPAPGothic"}) {
+        if (families.contains(QString::fromLatin1(name))) {
+            QFont font(QString::fromLatin1(name));
+            font.setPointSizeF(QApplication::font().pointSizeF());
+            QApplication::setFont(font);
+            break;
+        }
+    }
+    QTranslator qtbase;
+    if (qtbase.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtbase);
+
+    nolvi2::SetApplicationTitle(QStringLiteral("nolvi2"));
+    nolvi2::TForm1 window;
+    window.move(128, 128);
+    QStringList parameters = QApplication::arguments();
+    parameters.removeFirst();
+    window.FormCreate(parameters);
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,18 @@
+# The window (Qt 6 Widgets): nolvi2_gui holds everything but main(), so that the window
+# tests link it; the program is left at build/nolvi2.
+find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
+set(CMAKE_AUTOMOC ON)
+
+add_library(nolvi2_gui STATIC
+  ${CMAKE_SOURCE_DIR}/common/OZVista.h
+  ${CMAKE_SOURCE_DIR}/common/OZVista.cpp
+  ${CMAKE_SOURCE_DIR}/app/Unit1.h
+  ${CMAKE_SOURCE_DIR}/app/Unit1.cpp
+)
+target_include_directories(nolvi2_gui PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(nolvi2_gui PUBLIC nolvi2_core Qt6::Widgets)
+
+add_executable(nolvi2 ${CMAKE_SOURCE_DIR}/app/main.cpp)
+target_link_libraries(nolvi2 PRIVATE nolvi2_gui)
+set_target_properties(nolvi2 PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+

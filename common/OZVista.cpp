@@ -1,0 +1,193 @@
+#include "OZVista.h"
+
+#include <QApplication>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+
+#include <array>
+
+namespace nolvi2 {
+
+namespace {
+
+QString& TitleStore()
+{
+    static QString title = QStringLiteral("nolvi2");
+    return title;
+}
+
+QWidget* gTaskBarOwner = nullptr;
+
+struct ButtonInfo {
+    const char* name;
+    const char* caption;
+    int result;
+};
+
+constexpr std::array<ButtonInfo, 11> kButtons = {{
+    {"Yes", "はい(&Y)", mrYes},
+    {"No", "いいえ(&N)", mrNo},
+    {"OK", "OK", mrOk},
+    {"Cancel", "キャンセル", mrCancel},
+    {"Abort", "中止(&A)", mrAbort},
+    {"Retry", "再試行(&R)", mrRetry},
+    {"Ignore", "無視(&I)", mrIgnore},
+    {"All", "すべて(&A)", mrAll},
+    {"NoToAll", "すべていいえ(&O)", mrNoToAll},
+    {"YesToAll", "すべてはい(&A)", mrYesToAll},
+    {"Help", "ヘルプ(&H)", mrNone},
+}};
+
+struct KindInfo {
+    const char* caption;
+    QStyle::StandardPixmap icon;
+    bool hasIcon;
+};
+
+constexpr std::array<KindInfo, 5> kKinds = {{
+    {"警告", QStyle::SP_MessageBoxWarning, true},
+    {"エラー", QStyle::SP_MessageBoxCritical, true},
+    {"情報", QStyle::SP_MessageBoxInformation, true},
+    {"確認", QStyle::SP_MessageBoxQuestion, true},
+    {nullptr, QStyle::SP_CustomBase, false},
+}};
+
+bool Has(TMsgDlgButtons set, TMsgDlgBtn b) { return (set >> b) & 1u; }
+
+// Integer multiply-divide, as the layout rules are given.
+int MulDiv(int a, int b, int c) { return int((int64_t(a) * b) / c); }
+
+}  // namespace
+
+QString ApplicationTitle() { return TitleStore(); }
+void SetApplicationTitle(const QString& title) { TitleStore() = title; }
+
+TOZVistaForm::TOZVistaForm(QWidget* parent) : QWidget(parent)
+{
+    if (!gTaskBarOwner)
+        gTaskBarOwner = this;
+}
+
+TOZVistaForm::~TOZVistaForm()
+{
+    if (gTaskBarOwner == this)
+        gTaskBarOwner = nullptr;
+}
+
+QWidget* TOZVistaForm::TaskBarOwner() { return gTaskBarOwner; }
+
+TOZVistaDialog::TOZVistaDialog() : QDialog(TOZVistaForm::TaskBarOwner()) {}
+
+QSize AverageCharSize(const QFont& font)
+{
+    const QFontMetrics fm(font);
+    const int width = fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return {width / 52, fm.height()};
+}
+
+void TOZVistaMessageForm::reject()
+{
+    // Escape and the close box choose the cancel button; without one they do nothing.
+    if (auto* cancel = qobject_cast<QPushButton*>(FCancel))
+        cancel->click();
+}
+
+std::unique_ptr<TOZVistaMessageForm> CreateMessageBox(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons,
+                                                      bool taskBar)
+{
+    QWidget* owner = TOZVistaForm::TaskBarOwner();
+    auto form = std::make_unique<TOZVistaMessageForm>(owner);
+    form->setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    const QFont font = form->font();
+    const QSize avg = AverageCharSize(font);
+    const int X = avg.width(), Y = avg.height();
+
+    const int hMargin = MulDiv(8, X, 4), vMargin = MulDiv(8, Y, 8);
+    const int hSpacing = MulDiv(10, X, 4), vSpacing = MulDiv(10, Y, 8);
+    const int buttonHeight = MulDiv(14, Y, 8), buttonSpacing = MulDiv(4, X, 4);
+    const QFontMetrics fm(font);
+
+    int buttonWidth = MulDiv(50, X, 4);
+    int buttonCount = 0;
+    for (std::size_t i = 0; i < kButtons.size(); ++i)
+        if (Has(buttons, TMsgDlgBtn(i))) {
+            ++buttonCount;
+            const QString caption = QString::fromUtf8(kButtons[i].caption).remove(QLatin1Char('&'));
+            buttonWidth = std::max(buttonWidth, fm.horizontalAdvance(caption) + 8);
+        }
+
+    // A carriage return in a message breaks the line.
+    QString message = text;
+    message.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
+    const int screenWidth = screen ? screen->geometry().width() : 1024;
+    const QRect textRect = fm.boundingRect(QRect(0, 0, screenWidth / 2, 100000), Qt::TextWordWrap, message);
+    const KindInfo& info = kKinds[std::min<int>(kind, 4)];
+    int textWidth = textRect.width(), textHeight = textRect.height();
+    int contentWidth = textWidth;
+    if (info.hasIcon) {
+        contentWidth += 32 + hSpacing;
+        textHeight = std::max(textHeight, 32);
+    }
+    const int buttonsWidth = buttonWidth * buttonCount + buttonSpacing * std::max(buttonCount - 1, 0);
+    const int clientWidth = std::max(contentWidth, buttonsWidth) + 2 * hMargin;
+    const int clientHeight = textHeight + buttonHeight + vSpacing + 2 * vMargin;
+    form->setFixedSize(clientWidth, clientHeight);
+
+    form->setWindowTitle(taskBar || kind == mtCustom || !info.caption ? ApplicationTitle()
+                                                                      : QString::fromUtf8(info.caption));
+    int textLeft = hMargin;
+    if (info.hasIcon) {
+        auto* image = new QLabel(form.get());
+        image->setObjectName(QStringLiteral("Image"));
+        image->setPixmap(form->style()->standardIcon(info.icon).pixmap(32, 32));
+        image->setGeometry(hMargin, vMargin, 32, 32);
+        textLeft += 32 + hSpacing;
+    }
+    auto* label = new QLabel(message, form.get());
+    label->setObjectName(QStringLiteral("Message"));
+    label->setWordWrap(true);
+    label->setGeometry(textLeft, vMargin, textWidth + 1, textRect.height());
+
+    int x = (clientWidth - buttonsWidth) / 2;
+    const int y = vMargin + textHeight + vSpacing;
+    QPushButton* byButton[kButtons.size()] = {};
+    for (std::size_t i = 0; i < kButtons.size(); ++i) {
+        if (!Has(buttons, TMsgDlgBtn(i)))
+            continue;
+        auto* b = new QPushButton(QString::fromUtf8(kButtons[i].caption), form.get());
+        b->setObjectName(QString::fromLatin1(kButtons[i].name));
+        b->setGeometry(x, y, buttonWidth, buttonHeight);
+        b->setAutoDefault(false);
+        const int result = kButtons[i].result;
+        if (result != mrNone)
+            QObject::connect(b, &QPushButton::clicked, form.get(), [f = form.get(), result] { f->done(result); });
+        byButton[i] = b;
+        x += buttonWidth + buttonSpacing;
+    }
+    QPushButton* def = byButton[mbOK] ? byButton[mbOK] : byButton[mbYes] ? byButton[mbYes] : byButton[mbRetry];
+    QPushButton* cancel = byButton[mbCancel] ? byButton[mbCancel] : byButton[mbNo] ? byButton[mbNo] : byButton[mbOK];
+    if (def) {
+        def->setDefault(true);
+        def->setFocus();
+    }
+    form->SetButtons(def, cancel);
+    return form;
+}
+
+int ShowMessageBox(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons, bool taskBar)
+{
+    auto form = CreateMessageBox(text, kind, buttons, taskBar);
+    if (const QScreen* screen = form->screen()) {
+        const QRect g = screen->availableGeometry();
+        form->move(g.center() - QPoint(form->width() / 2, form->height() / 2));
+    }
+    return form->exec();
+}
+
+}  // namespace nolvi2

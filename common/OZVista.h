@@ -1,0 +1,104 @@
+#pragma once
+// The base of every window and dialog, and the program's message box. Only the main
+// window has a task-bar entry: every other window is a dialog transient for it.
+
+#include <QDialog>
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+
+namespace nolvi2 {
+
+enum TMsgDlgType : uint8_t { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
+
+enum TMsgDlgBtn : uint8_t {
+    mbYes,
+    mbNo,
+    mbOK,
+    mbCancel,
+    mbAbort,
+    mbRetry,
+    mbIgnore,
+    mbAll,
+    mbNoToAll,
+    mbYesToAll,
+    mbHelp,
+};
+using TMsgDlgButtons = uint16_t;
+constexpr TMsgDlgButtons Buttons(std::initializer_list<TMsgDlgBtn> list)
+{
+    TMsgDlgButtons set = 0;
+    for (const TMsgDlgBtn b : list)
+        set = TMsgDlgButtons(set | (1u << b));
+    return set;
+}
+
+// Modal results of the buttons.
+enum TModalResult : int {
+    mrNone = 0,
+    mrOk = 1,
+    mrCancel = 2,
+    mrAbort = 3,
+    mrRetry = 4,
+    mrIgnore = 5,
+    mrYes = 6,
+    mrNo = 7,
+    mrAll = 8,
+    mrNoToAll = 9,
+    mrYesToAll = 10,
+};
+
+// The application's title, as the program keeps it (the main window's title shows it when
+// no picture is loaded).
+QString ApplicationTitle();
+void SetApplicationTitle(const QString& title);
+
+// The first TOZVistaForm created owns the task-bar entry (the main window); dialogs
+// (TOZVistaDialog, message boxes) are transient for it and stay in front of it.
+class TOZVistaForm : public QWidget {
+    Q_OBJECT
+public:
+    explicit TOZVistaForm(QWidget* parent = nullptr);
+    ~TOZVistaForm() override;
+    static QWidget* TaskBarOwner();
+};
+
+class TOZVistaDialog : public QDialog {
+    Q_OBJECT
+public:
+    TOZVistaDialog();
+};
+
+// A message box laid out as the program's own (captions, icon, default and cancel
+// buttons, sizes from the dialog font's average character size).
+class TOZVistaMessageForm : public QDialog {
+    Q_OBJECT
+public:
+    using QDialog::QDialog;
+    QWidget* DefaultButton() const { return FDefault; }
+    QWidget* CancelButton() const { return FCancel; }
+    void SetButtons(QWidget* defaultButton, QWidget* cancelButton)
+    {
+        FDefault = defaultButton;
+        FCancel = cancelButton;
+    }
+
+protected:
+    void reject() override;
+
+private:
+    QWidget* FDefault = nullptr;
+    QWidget* FCancel = nullptr;
+};
+
+std::unique_ptr<TOZVistaMessageForm> CreateMessageBox(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons,
+                                                      bool taskBar = false);
+// Shows the box modally, centred on the screen; returns the modal result of the button pressed.
+int ShowMessageBox(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons, bool taskBar = false);
+
+// The dialog font's average character width (the 52 letters A-Z a-z divided by 52) and height.
+QSize AverageCharSize(const QFont& font);
+
+}  // namespace nolvi2

@@ -1,0 +1,322 @@
+// The window on the offscreen platform: start-up, titles, enabling, the road for family A,
+// display geometry (by rendering the window), zoom steps, opening, stepping, drop and paste.
+
+#include "Pictures.h"
+#include "app/Unit1.h"
+#include "common/OZVista.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDropEvent>
+#include <QImage>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace nolvi2;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Message {
+    QString text;
+    int kind;
+};
+
+class Window : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string templ = (fs::temp_directory_path() / "nolvi2-window-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+        dir = templ;
+        SetMessageBoxHook([this](const QString& text, TMsgDlgType kind, TMsgDlgButtons) {
+            messages.push_back({text, kind});
+            return int(mrOk);
+        });
+    }
+    void TearDown() override
+    {
+        SetMessageBoxHook({});
+        fs::remove_all(dir);
+    }
+
+    // A 24-bit picture whose pixel (x, y) is (x, y, 200) as red, green, blue.
+    std::string MakePicture(const std::string& name, int32_t w, int32_t h)
+    {
+        TBitmap b(w, h, TPixelFormat::pf24bit);
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                uint8_t* p = b.ScanLine(y) + 3 * x;
+                p[0] = 200;
+                p[1] = uint8_t(y);
+                p[2] = uint8_t(x);
+            }
+        const std::string path = (dir / name).string();
+        b.SaveToFile(path);
+        return path;
+    }
+
+    // A window with a fixed client (no fitting) of the given size.
+    std::unique_ptr<TForm1> MakeWindow(const QStringList& params = {}, int cw = 300, int ch = 200)
+    {
+        auto w = std::make_unique<TForm1>();
+        w->Options().WindowResizeByZoom = false;
+        w->resize(cw, ch);
+        w->FormCreate(params);
+        w->resize(cw, ch);  // opening fits the window to the picture; undo that for geometry tests
+        w->show();
+        return w;
+    }
+
+    fs::path dir;
+    std::vector<Message> messages;
+};
+
+QRgb PixelAt(QWidget& w, int x, int y) { return w.grab().toImage().pixel(x, y); }
+
+}  // namespace
+
+TEST_F(Window, StartsEmptyOrWithTheFirstFile)
+{
+    auto empty = MakeWindow();
+    EXPECT_EQ(empty->windowTitle(), QStringLiteral("nolvi2"));
+    EXPECT_TRUE(empty->EmptyLabel()->isVisible());
+    EXPECT_FALSE(empty->Action("actInvert")->isEnabled());
+    EXPECT_FALSE(empty->Action("actZoomIn")->isEnabled());
+    EXPECT_FALSE(empty->Action("actReopen")->isEnabled());
+    EXPECT_TRUE(empty->Action("actOpen")->isEnabled());
+
+    const std::string file = MakePicture("photo.bmp", 64, 48);
+    auto w = MakeWindow({QString::fromStdString(file), QStringLiteral("ignored.bmp")});
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("photo.bmp [64x48x24] @ 100%"));
+    EXPECT_FALSE(w->EmptyLabel()->isVisible());
+    EXPECT_TRUE(w->Action("actInvert")->isEnabled());
+    EXPECT_TRUE(w->Action("actReopen")->isEnabled());
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(Window, PositionParameterMovesTheWindow)
+{
+    TForm1 w;
+    w.FormCreate({QStringLiteral("pos:40,30")});
+    EXPECT_EQ(w.pos(), QPoint(40, 30));
+}
+
+TEST_F(Window, UnsupportedAndCorruptFilesChangeNothing)
+{
+    const std::string good = MakePicture("good.bmp", 10, 10);
+    auto w = MakeWindow({QString::fromStdString(good)});
+    const QString title = w->windowTitle();
+
+    w->OpenFile((dir / "notes.txt").string());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("未対応のファイルです。\r") + QString::fromStdString((dir / "notes.txt").string()));
+    EXPECT_EQ(messages[0].kind, mtError);
+
+    std::ofstream((dir / "bad.bmp").string(), std::ios::binary) << "BM garbage";
+    const std::string bad = (dir / "bad.bmp").string();
+    auto w2 = MakeWindow({QString::fromStdString(good)});
+    messages.clear();
+    w2->FormCreate({QString::fromStdString(bad)});  // through the dispatch wrapper
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].text.contains(QStringLiteral("bad.bmp"))) << messages[0].text.toStdString();
+    EXPECT_EQ(w2->FileName(), good);
+    EXPECT_EQ(w2->windowTitle(), title);
+    EXPECT_EQ(w2->Picture().Width(), 10);
+}
+
+// Family A on the whole picture: the caption shows the progress, the picture changes in
+// place, and the stopwatch reports when asked to.
+TEST_F(Window, FamilyACommandShowsProgressAndChangesThePicture)
+{
+    const std::string file = MakePicture("p.bmp", 50, 300);
+    auto w = MakeWindow({QString::fromStdString(file)});
+    QStringList titles;
+    QObject::connect(w.get(), &QWidget::windowTitleChanged, [&](const QString& t) { titles << t; });
+    const uint8_t before = w->Picture().ScanLine(5)[3 * 7 + 2];
+    w->Execute("actInvert");
+    EXPECT_EQ(w->Picture().ScanLine(5)[3 * 7 + 2], uint8_t(255 - before));
+    ASSERT_GE(titles.size(), 3);
+    EXPECT_EQ(titles.front(), QStringLiteral("作業中 0% 完了"));
+    EXPECT_TRUE(titles.contains(QStringLiteral("作業中 50% 完了")));
+    EXPECT_EQ(titles[titles.size() - 2], QStringLiteral("作業中 100% 完了"));
+    EXPECT_EQ(titles.back(), QStringLiteral("p.bmp [50x300x24] @ 100%"));
+    EXPECT_TRUE(messages.empty());  // ShowProgressTime is off
+
+    w->Options().ShowProgressTime = true;
+    w->Execute("actGammaPlus");
+    ASSERT_LE(messages.size(), 1u);  // nothing for 0 ms
+    if (!messages.empty()) {
+        EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral("ガンマ補正＋: ")));
+        EXPECT_TRUE(messages[0].text.endsWith(QStringLiteral("ミリ秒かかりました。")));
+    }
+}
+
+// Where the picture is drawn, read back from the rendered window.
+TEST_F(Window, DisplayGeometry)
+{
+    const std::string file = MakePicture("sq.bmp", 100, 100);
+    auto w = MakeWindow({QString::fromStdString(file)}, 300, 200);
+    ASSERT_EQ(w->ClientSize(), QSize(300, 200));
+    const QRgb background = PixelAt(*w, 5, 5);
+    EXPECT_EQ(PixelAt(*w, 100, 50), qRgb(0, 0, 200));
+    EXPECT_EQ(PixelAt(*w, 199, 149), qRgb(99, 99, 200));
+    EXPECT_EQ(PixelAt(*w, 99, 50), background);
+    EXPECT_EQ(PixelAt(*w, 200, 50), background);
+    EXPECT_EQ(w->ScreenToImage(100, 50), (TPoint{0, 0}));
+    EXPECT_EQ(w->ScreenToImage(99, 50).X, -1);
+
+    w->SetZoom(2.0f);  // 200 x 200 in 300 x 200: centred horizontally from x = 50
+    EXPECT_EQ(PixelAt(*w, 50, 0), qRgb(0, 0, 200));
+    EXPECT_EQ(PixelAt(*w, 49, 10), background);
+    EXPECT_EQ(w->ScreenToImage(49, 50).X, 0);
+
+    // A picture wider than the client at zoom 2, scrolled to 7: column 3 starts at x = -1.
+    const std::string wide = MakePicture("wide.bmp", 300, 50);
+    auto v = MakeWindow({QString::fromStdString(wide)}, 300, 200);
+    v->SetZoom(2.0f);
+    ASSERT_TRUE(v->HorizontalBar()->isVisible());
+    v->HorizontalBar()->setValue(7);
+    EXPECT_EQ(qRed(PixelAt(*v, 0, 60)), 3);
+    EXPECT_EQ(qRed(PixelAt(*v, 1, 60)), 4);
+
+    // Zoom 0.5: a 101-pixel-wide picture is 50 pixels wide.
+    const std::string odd = MakePicture("odd.bmp", 101, 20);
+    auto z = MakeWindow({QString::fromStdString(odd)}, 300, 200);
+    z->SetZoom(0.5f);
+    const int left = (300 - 50) / 2;
+    EXPECT_NE(PixelAt(*z, left, 100), background);
+    EXPECT_NE(PixelAt(*z, left + 49, 100), background);
+    EXPECT_EQ(PixelAt(*z, left + 50, 100), background);
+    EXPECT_EQ(z->windowTitle(), QStringLiteral("odd.bmp [101x20x24] @ 50%"));
+}
+
+TEST_F(Window, ZoomSteps)
+{
+    const std::string file = MakePicture("z.bmp", 40, 30);
+    auto w = MakeWindow({QString::fromStdString(file)});
+    QStringList percents;
+    for (int i = 0; i < 5; ++i) {
+        w->Execute("actZoomOut");
+        percents << w->windowTitle().section(QLatin1Char(' '), -1);
+    }
+    EXPECT_EQ(percents.join(QLatin1Char(',')), QStringLiteral("80%,60%,40%,20%,1%"));
+    EXPECT_EQ(w->Zoom(), 0.01f);
+    w->Execute("actZoomOut");
+    EXPECT_EQ(w->Zoom(), 0.01f);
+    for (int i = 0; i < 40; ++i)
+        w->Execute("actZoomIn");
+    EXPECT_EQ(w->Zoom(), 20.0f);
+    w->Execute("actZoomActualPixels");
+    EXPECT_EQ(w->Zoom(), 1.0f);
+
+    // The wheel: one step per 120 units, in its sign.
+    QWheelEvent up(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, 60), Qt::NoButton, Qt::NoModifier,
+                   Qt::NoScrollPhase, false);
+    QApplication::sendEvent(w.get(), &up);
+    EXPECT_EQ(w->Zoom(), 1.0f);
+    QApplication::sendEvent(w.get(), &up);
+    EXPECT_EQ(w->Zoom(), 1.5f);
+
+    // Keys from the key table.
+    QTest::keyClick(w.get(), Qt::Key_Down);
+    EXPECT_EQ(w->Zoom(), 1.0f);
+    QTest::keyClick(w.get(), Qt::Key_Minus, Qt::ControlModifier);
+    EXPECT_EQ(w->Zoom(), 0.8f);
+    QTest::keyClick(w.get(), Qt::Key_Equal, Qt::ControlModifier);
+    EXPECT_EQ(w->Zoom(), 1.0f);
+}
+
+TEST_F(Window, NextAndPreviousInNaturalOrder)
+{
+    for (const char* n : {"img10.bmp", "img2.bmp", "IMG1.bmp", "notes.txt"})
+        MakePicture(n, 4, 4);
+    auto w = MakeWindow({QString::fromStdString((dir / "img2.bmp").string())});
+    w->Execute("actNextFile");
+    EXPECT_EQ(fs::path(w->FileName()).filename(), "img10.bmp");
+    w->Execute("actNextFile");  // the last one: no wrap-around
+    EXPECT_EQ(fs::path(w->FileName()).filename(), "img10.bmp");
+    w->Execute("actPrevFile");
+    w->Execute("actPrevFile");
+    EXPECT_EQ(fs::path(w->FileName()).filename(), "IMG1.bmp");
+    w->Execute("actPrevFile");
+    EXPECT_EQ(fs::path(w->FileName()).filename(), "IMG1.bmp");
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(Window, DropOfTwoFilesChangesNothingAndOneOpens)
+{
+    const std::string a = MakePicture("a.bmp", 5, 5), b = MakePicture("b.bmp", 6, 6);
+    auto w = MakeWindow();
+    auto drop = [&](const QList<QUrl>& urls) { w->FilesDropped(urls); };
+    drop({QUrl::fromLocalFile(QString::fromStdString(a)), QUrl::fromLocalFile(QString::fromStdString(b))});
+    EXPECT_TRUE(w->Picture().Empty());
+    drop({QUrl::fromLocalFile(QString::fromStdString(b))});
+    EXPECT_EQ(w->Picture().Width(), 6);
+    EXPECT_EQ(w->FileName(), b);
+}
+
+TEST_F(Window, PasteTakesTheClipboardPicture)
+{
+    QImage image(7, 3, QImage::Format_RGB32);
+    image.fill(qRgb(10, 20, 30));
+    QApplication::clipboard()->setImage(image);
+    auto w = MakeWindow();
+    ASSERT_TRUE(w->Action("actPaste")->isEnabled());
+    w->Execute("actPaste");
+    EXPECT_EQ(w->Picture().Width(), 7);
+    EXPECT_EQ(w->Picture().ScanLine(1)[2], 10);  // red
+    EXPECT_FALSE(w->IsFile());
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("クリップボード [7x3x24] @ 100%"));
+    EXPECT_FALSE(w->Action("actReopen")->isEnabled());
+    w->Execute("actXor");  // in place: the picture keeps its name
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("クリップボード [7x3x24] @ 100%"));
+    EXPECT_EQ(w->Picture().ScanLine(1)[2], 10 ^ 128);
+}
+
+TEST(MessageBox, DefaultAndCancelButtonsAndCaptions)
+{
+    struct Case {
+        TMsgDlgButtons buttons;
+        const char* defaultButton;  // object name, or "" for none
+        const char* cancelButton;
+    };
+    const Case cases[] = {
+        {Buttons({mbYes, mbNo}), "Yes", "No"},
+        {Buttons({mbOK}), "OK", "OK"},
+        {Buttons({mbOK, mbCancel}), "OK", "Cancel"},
+        {Buttons({mbAbort, mbRetry, mbIgnore}), "Retry", ""},
+        {Buttons({mbYes, mbNo, mbCancel}), "Yes", "Cancel"},
+    };
+    for (const Case& c : cases) {
+        auto box = CreateMessageBox(QStringLiteral("テキスト"), mtConfirmation, c.buttons);
+        const QString def = box->DefaultButton() ? box->DefaultButton()->objectName() : QString();
+        const QString cancel = box->CancelButton() ? box->CancelButton()->objectName() : QString();
+        EXPECT_EQ(def, QString::fromLatin1(c.defaultButton));
+        EXPECT_EQ(cancel, QString::fromLatin1(c.cancelButton));
+    }
+    const std::pair<TMsgDlgType, const char*> captions[] = {
+        {mtWarning, "警告"}, {mtError, "エラー"}, {mtInformation, "情報"}, {mtConfirmation, "確認"}, {mtCustom, "nolvi2"}};
+    for (const auto& [kind, caption] : captions)
+        EXPECT_EQ(CreateMessageBox(QStringLiteral("x"), kind, Buttons({mbOK}))->windowTitle(), QString::fromUtf8(caption));
+    EXPECT_EQ(CreateMessageBox(QStringLiteral("x"), mtError, Buttons({mbOK}), true)->windowTitle(), QStringLiteral("nolvi2"));
+
+    // A carriage return breaks the line; the box grows with the text and has its icon.
+    auto one = CreateMessageBox(QStringLiteral("一行"), mtError, Buttons({mbOK}));
+    auto two = CreateMessageBox(QStringLiteral("一行\r二行\r三行"), mtError, Buttons({mbOK}));
+    EXPECT_GT(two->height(), one->height());
+    EXPECT_NE(one->findChild<QWidget*>(QStringLiteral("Image")), nullptr);
+    EXPECT_EQ(CreateMessageBox(QStringLiteral("x"), mtCustom, Buttons({mbOK}))->findChild<QWidget*>(QStringLiteral("Image")),
+              nullptr);
+    // Pressing a button gives its modal result.
+    auto yn = CreateMessageBox(QStringLiteral("?"), mtConfirmation, Buttons({mbYes, mbNo}));
+    QTimer::singleShot(0, [&] { yn->findChild<QPushButton*>(QStringLiteral("No"))->click(); });
+    EXPECT_EQ(yn->exec(), int(mrNo));
+}
