@@ -275,6 +275,10 @@ void TForm1::FormCreate(const QStringList& parameters)
 
 void TForm1::ProgressHandler(TProgressStage stage, uint8_t percent)
 {
+    // Operations report after every row; only a new percentage changes the title.
+    if (stage == psRunning && percent == FLastProgress)
+        return;
+    FLastProgress = stage == psRunning ? percent : -1;
     if (stage == psStarting)
         setCursor(Qt::WaitCursor);
     SetTitle(Text(ProgressCaption(stage, percent)));

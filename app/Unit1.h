@@ -122,6 +122,7 @@ private:
     TWindowOptions FOptions;
     TChronograph FChronograph;
     int FWheelDelta = 0;
+    int FLastProgress = -1;
 
     QLabel* Label1 = nullptr;
     QScrollBar* FHorzBar = nullptr;

@@ -16,3 +16,8 @@ add_executable(nolvi2 ${CMAKE_SOURCE_DIR}/app/main.cpp)
 target_link_libraries(nolvi2 PRIVATE nolvi2_gui)
 set_target_properties(nolvi2 PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
+
+if(NOLVI2_BENCH)
+  add_executable(bench_window ${CMAKE_SOURCE_DIR}/bench/window/WindowBench.cpp)
+  target_link_libraries(bench_window PRIVATE nolvi2_gui nolvi2_benchsupport)
+endif()
