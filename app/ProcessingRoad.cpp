@@ -52,10 +52,7 @@ void CopyRows(const TBitmap& src, int32_t sx, int32_t sy, TBitmap& dst, int32_t 
 
 std::unique_ptr<TBitmap> CopySelection(const TBitmap& picture, const TRect& rect)
 {
-    auto copy = std::make_unique<TBitmap>();
-    copy->SetPalette(picture.Palette());
-    copy->SetPixelFormat(picture.PixelFormat());
-    copy->SetSize(rect.Width(), rect.Height());
+    auto copy = CreateResult(picture, rect.Width(), rect.Height());
     CopyRows(picture, rect.Left, rect.Top, *copy, 0, 0, rect.Width(), rect.Height());
     return copy;
 }

@@ -6,8 +6,10 @@
 #include "platform/Bitmap.h"
 #include "platform/Exceptions.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <memory>
+#include <vector>
 
 namespace nolvi2 {
 
@@ -25,16 +27,26 @@ inline void CheckFormat(const TBitmap& bitmap, std::initializer_list<TPixelForma
 inline constexpr std::initializer_list<TPixelFormat> kMovableFormats = {
     TPixelFormat::pf1bit, TPixelFormat::pf4bit, TPixelFormat::pf8bit, TPixelFormat::pf24bit, TPixelFormat::pf32bit};
 
-// A new result for source: the source's palette (1-, 4- and 8-bit), then its format, then
-// the given width and height. The result has no progress handler.
+// A new result for source: its format and palette (1-, 4- and 8-bit), then the given width
+// and height. The result has no progress handler.
 inline std::unique_ptr<TBitmap> CreateResult(const TBitmap& source, int32_t width, int32_t height)
 {
     auto result = std::make_unique<TBitmap>();
+    // The format first: changing the format of a bitmap installs its standard palette.
+    result->SetPixelFormat(source.PixelFormat());
     if (PaletteEntryCount(source.PixelFormat()) > 0)
         result->SetPalette(source.Palette());
-    result->SetPixelFormat(source.PixelFormat());
     result->SetSize(width, height);
     return result;
+}
+
+// The address of every row of a picture, built once before a pixel loop.
+inline std::vector<const uint8_t*> SourceRowTable(const TBitmap& source)
+{
+    std::vector<const uint8_t*> rows(std::size_t(std::max(source.Height(), 0)));
+    for (int32_t y = 0; y < source.Height(); ++y)
+        rows[std::size_t(y)] = source.ScanLine(y);
+    return rows;
 }
 
 // Pixel x of a 1- or 4-bit row (bits = 1 or 4): leftmost pixel in the most significant bits.

@@ -12,6 +12,8 @@ inline bool SamePixels(const TBitmap& a, const TBitmap& b)
 {
     if (a.Width() != b.Width() || a.Height() != b.Height() || a.PixelFormat() != b.PixelFormat())
         return false;
+    if (a.RowBytes() == 0)
+        return true;
     for (int32_t y = 0; y < a.Height(); ++y)
         if (std::memcmp(a.ScanLine(y), b.ScanLine(y), a.RowBytes()) != 0)
             return false;
