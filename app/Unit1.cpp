@@ -266,9 +266,8 @@ void TForm1::FormCreate(const QStringList& parameters)
     }
     FPicture.OnProgress = [this](TObject*, TProgressStage stage, uint8_t percent, bool, const TRect&,
                                  const std::string&) { ProgressHandler(stage, percent); };
-    if (params.isEmpty())
-        PictureChanged(false);
-    else
+    PictureChanged(false);
+    if (!params.isEmpty())
         Dispatch([&] { OpenFile(NameOf(params.front())); });
     // Further files open in windows of their own once new windows exist; until then they wait.
 }

@@ -130,6 +130,14 @@ TEST_F(Window, UnsupportedAndCorruptFilesChangeNothing)
     EXPECT_EQ(w2->FileName(), good);
     EXPECT_EQ(w2->windowTitle(), title);
     EXPECT_EQ(w2->Picture().Width(), 10);
+
+    // A window that starts with a file it cannot read is an empty window.
+    messages.clear();
+    auto w3 = MakeWindow({QString::fromStdString(bad)});
+    EXPECT_EQ(messages.size(), 1u);
+    EXPECT_EQ(w3->windowTitle(), QStringLiteral("nolvi2"));
+    EXPECT_FALSE(w3->Action("actInvert")->isEnabled());
+    EXPECT_TRUE(w3->EmptyLabel()->isVisible());
 }
 
 // Family A on the whole picture: the caption shows the progress, the picture changes in
