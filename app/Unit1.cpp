@@ -24,6 +24,7 @@
 #include <QWheelEvent>
 #include <QWindow>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -157,7 +158,8 @@ void TForm1::CreateActions()
     AddAction("actPaste", "貼り付け(&P)", [this] { actPasteExecute(); }, {K(Qt::CTRL | Qt::Key_V)});
 
     for (const TCommand& c : ProcessingCommands()) {
-        if (c.Family != TFamily::A)
+        // Resize waits for its dialog, crop for the selection tool.
+        if (c.Family == TFamily::E || c.Family == TFamily::F)
             continue;
         std::initializer_list<QKeySequence> keys = {};
         const QString name = Text(std::string(c.Action));
@@ -205,6 +207,12 @@ void TForm1::CreateMenu()
     PopupMenu1->addAction(Action("actCopy"));
     PopupMenu1->addAction(Action("actPaste"));
     PopupMenu1->addSeparator();
+    QMenu* rotate = PopupMenu1->addMenu(QStringLiteral("画像回転(&E)"));
+    for (const char* a : {"actRotate180", "actRotate90", "actRotate270"})
+        rotate->addAction(Action(a));
+    rotate->addSeparator();
+    rotate->addAction(Action("actFlipHorizontal"));
+    rotate->addAction(Action("actFlipVertical"));
     QMenu* tone = PopupMenu1->addMenu(QStringLiteral("色調補正(&A)"));
     for (const char* a : {"actInvert", "actGrayScale", "actSolarize", "actDesaturate"})
         tone->addAction(Action(a));
@@ -212,12 +220,26 @@ void TForm1::CreateMenu()
     tone->addAction(Action("actGammaPlus"));
     tone->addAction(Action("actGammaMinus"));
     QMenu* masks = PopupMenu1->addMenu(QStringLiteral("可逆マスク(&M)"));
+    masks->addAction(Action("actWinMask"));
     masks->addAction(Action("actMaskNijiiro"));
     masks->addSeparator();
     QMenu* swap = masks->addMenu(QStringLiteral("&RGB入れ替え"));
     for (const char* a : {"actRGBSwitchRGB", "actRGBSwitchRG", "actRGBSwitchGB", "actRGBSwitchBR"})
         swap->addAction(Action(a));
     masks->addAction(Action("actXor"));
+    masks->addAction(Action("actGrassHorizontal"));
+    masks->addAction(Action("actGrassVertical"));
+    QMenu* filters = PopupMenu1->addMenu(QStringLiteral("フィルタ(&L)"));
+    const std::pair<const char*, std::array<const char*, 3>> groups[] = {
+        {"ローパスフィルタ（ぼかし）(&L)", {"actFilterLowpass", "actFilterLowpassLow", "actFilterLowpassWeak"}},
+        {"ハイパスフィルタ（シャープ）(&S)", {"actFilterSharpLow", "actFilterSharpMiddle", "actFilterSharpHigh"}},
+        {"ラプラシアンフィルタ（エッジ検出）(&A)", {"actFilterLaplacian4", "actFilterLaplacian8", "actFilterLaplacian82"}},
+    };
+    for (const auto& [caption, actions] : groups) {
+        QMenu* group = filters->addMenu(QString::fromUtf8(caption));
+        for (const char* a : actions)
+            group->addAction(Action(a));
+    }
     PopupMenu1->addSeparator();
     QMenu* view = PopupMenu1->addMenu(QStringLiteral("表示(&V)"));
     view->addAction(Action("actZoomIn"));

@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <QDropEvent>
 #include <QImage>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
@@ -165,6 +166,24 @@ TEST_F(Window, FamilyACommandShowsProgressAndChangesThePicture)
         EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral("ガンマ補正＋: ")));
         EXPECT_TRUE(messages[0].text.endsWith(QStringLiteral("ミリ秒かかりました。")));
     }
+}
+
+// The other families through the window's road, in place.
+TEST_F(Window, RotationsAndFiltersInPlace)
+{
+    const std::string file = MakePicture("r.bmp", 30, 20);
+    auto w = MakeWindow({QString::fromStdString(file)});
+    const uint8_t corner = w->Picture().ScanLine(19)[2];  // red of the bottom-left pixel
+    w->Execute("actRotate90");
+    EXPECT_EQ(w->Picture().Width(), 20);
+    EXPECT_EQ(w->Picture().Height(), 30);
+    EXPECT_EQ(w->Picture().ScanLine(0)[2], corner);
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("r.bmp [20x30x24] @ 100%"));
+    w->Execute("actRotate270");
+    w->Execute("actFilterLaplacian4");  // a smooth ramp has no edges inside
+    EXPECT_EQ(w->Picture().ScanLine(10)[3 * 10 + 2], 0);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_NE(w->PopupMenu()->findChild<QMenu*>(), nullptr);
 }
 
 // Where the picture is drawn, read back from the rendered window.
