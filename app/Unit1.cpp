@@ -7,6 +7,7 @@
 #include "common/OZCommon.h"
 #include "platform/Exceptions.h"
 #include "platform/JPEGImage.h"
+#include "platform/Streams.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -25,6 +26,7 @@
 #include <QWindow>
 
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -112,6 +114,7 @@ TForm1::TForm1()
     FPicture.SetPixelFormat(TPixelFormat::pf24bit);
     CreateActions();
     CreateMenu();
+    UpdateJpegChecks();
     connect(QApplication::clipboard(), &QClipboard::dataChanged, this, [this] { actPasteUpdate(); });
     actPasteUpdate();
 }
@@ -170,6 +173,25 @@ void TForm1::CreateActions()
             AddAction(name, Text(std::string(c.Caption)), [this, &c] { RunCommand(c); }, keys);
     }
 
+    AddAction("actSaveAsBMP", "BMP形式で保存(&S)...", [this] { actSaveAsExecute(false); });
+    AddAction("actJpegPreview", "プレビュー開始(&J)", [this] {
+        SetJpegPreview(!FJpegPreview);
+        PictureChanged(false);
+    }, {K(Qt::Key_J)});
+    AddAction("actSaveAsJPEG", "この圧縮率で保存(&S)...", [this] { actSaveAsExecute(true); });
+    AddAction("actJpegProgressive", "プログレッシブ(&P)", [this] { SetJpegParams(FJpegQuality, !FJpegProgressive); })
+        ->setCheckable(true);
+    for (const int tag : {80, 60, 30, 10}) {
+        const QString caption = tag == 80 ? QStringLiteral("高品質 &80") : QStringLiteral("品質 &%1").arg(tag);
+        AddAction(QStringLiteral("actJpegPreview%1").arg(tag), caption, [this, tag] {
+            SetJpegPreview(true);
+            SetJpegParams(tag, FJpegProgressive);
+        })->setCheckable(true);
+    }
+    AddAction("actJpegPreviewUp", "品質を10上げる(&U)", [this] { SetJpegParams(FJpegQuality + 10, FJpegProgressive); });
+    AddAction("actJpegPreviewDown", "品質を10下げる(&D)",
+              [this] { SetJpegParams(FJpegQuality - 10, FJpegProgressive); });
+
     AddAction("actZoomIn", "拡大(&I)", [this] { SetZoom(ZoomInValue(FZoom)); },
               {K(Qt::CTRL | Qt::Key_Plus), K(Qt::CTRL | Qt::Key_Equal), K(Qt::CTRL | Qt::Key_Semicolon),
                K(Qt::CTRL | Qt::SHIFT | Qt::Key_Plus), K(Qt::CTRL | Qt::SHIFT | Qt::Key_Semicolon), K(Qt::Key_Up)});
@@ -203,6 +225,19 @@ void TForm1::CreateMenu()
     file->addSeparator();
     file->addAction(Action("actAbout"));
     file->addAction(Action("actWebsite"));
+    PopupMenu1->addAction(Action("actSaveAsBMP"));
+    mnuJpegPreview = PopupMenu1->addMenu(QStringLiteral("&JPEGプレビュー"));
+    mnuJpegPreview->menuAction()->setCheckable(true);
+    mnuJpegPreview->addAction(Action("actJpegPreview"));
+    mnuJpegPreview->addSeparator();
+    mnuJpegPreview->addAction(Action("actSaveAsJPEG"));
+    mnuJpegPreview->addAction(Action("actJpegProgressive"));
+    mnuJpegPreview->addSeparator();
+    for (const int tag : {80, 60, 30, 10})
+        mnuJpegPreview->addAction(Action(QStringLiteral("actJpegPreview%1").arg(tag)));
+    mnuJpegPreview->addSeparator();
+    mnuJpegPreview->addAction(Action("actJpegPreviewUp"));
+    mnuJpegPreview->addAction(Action("actJpegPreviewDown"));
     PopupMenu1->addSeparator();
     PopupMenu1->addAction(Action("actCopy"));
     PopupMenu1->addAction(Action("actPaste"));
@@ -324,6 +359,7 @@ void TForm1::OpenFile(const std::string& name)
     LoadPicture(name, FPicture, FPicture.OnProgress);
     FFileName = name;
     FIsFile = true;
+    SetJpegPreview(false);
     PictureChanged(true);
 }
 
@@ -334,6 +370,8 @@ void TForm1::PictureChanged(bool resizeWindow)
         FitWindow(FPicture.Width(), FPicture.Height());
     Label1->setVisible(FPicture.Empty());
     EnableActions();
+    if (FJpegPreview)
+        RebuildPreview();
     if (FSelection)
         FSelection = ClampSelection(*FSelection, FPicture.Width(), FPicture.Height());
     SetZoom(FZoom);
@@ -372,7 +410,8 @@ void TForm1::SetZoom(float zoom)
 void TForm1::RebuildDisplayBitmap()
 {
     FDisplayBitmap.reset();
-    FDisplayBitmap = BuildDisplayBitmap(FPicture, FZoom, FJpegPreview, FSelection, FOptions.OutOfSelection);
+    const TBitmap& source = FJpegPreview && FPreviewBitmap ? *FPreviewBitmap : FPicture;
+    FDisplayBitmap = BuildDisplayBitmap(source, FZoom, FJpegPreview, FSelection, FOptions.OutOfSelection);
 }
 
 void TForm1::UpdateCaption()
@@ -388,6 +427,8 @@ void TForm1::UpdateCaption()
     s.PixelFormat = FPicture.PixelFormat();
     s.Zoom = FZoom;
     s.JpegPreview = FJpegPreview;
+    s.JpegQuality = FJpegQuality;
+    s.JpegSize = FJpegSize;
     SetTitle(Text(CaptionText(s)));
 }
 
@@ -643,6 +684,101 @@ void TForm1::actAboutExecute()
         return;
     }
     box->exec();
+}
+
+void TForm1::AssignShortCut(const QKeySequence& key, QAction* action)
+{
+    const int combined = key[0].toCombined();
+    if (QAction* old = FKeys.value(combined, nullptr); old && old->shortcut() == key)
+        old->setShortcut(QKeySequence());
+    FKeys.insert(combined, action);
+    action->setShortcut(key);
+}
+
+void TForm1::SetJpegPreview(bool on)
+{
+    if (on == FJpegPreview)
+        return;
+    FJpegPreview = on;
+    if (on)
+        FPreviewBitmap = std::make_unique<TBitmap>();
+    else
+        FPreviewBitmap.reset();
+    if (mnuJpegPreview)
+        mnuJpegPreview->menuAction()->setChecked(on);
+    Action("actJpegPreview")->setText(on ? QStringLiteral("プレビューを解除(&J)") : QStringLiteral("プレビュー開始(&J)"));
+    // While the preview is on, Enter saves and Left and Right change the quality.
+    AssignShortCut(QKeySequence(Qt::Key_Return), Action(on ? "actSaveAsJPEG" : "actZoomActualPixels"));
+    AssignShortCut(QKeySequence(Qt::Key_Left), Action(on ? "actJpegPreviewDown" : "actPrevFile"));
+    AssignShortCut(QKeySequence(Qt::Key_Right), Action(on ? "actJpegPreviewUp" : "actNextFile"));
+}
+
+void TForm1::SetJpegParams(int quality, bool progressive)
+{
+    FJpegQuality = std::clamp(quality, 0, 100);
+    FJpegProgressive = progressive;
+    UpdateJpegChecks();
+    PictureChanged(false);
+}
+
+void TForm1::UpdateJpegChecks()
+{
+    for (const int tag : {80, 60, 30, 10})
+        Action(QStringLiteral("actJpegPreview%1").arg(tag))->setChecked(tag == FJpegQuality);
+    Action("actJpegProgressive")->setChecked(FJpegProgressive);
+}
+
+// The picture as it would look after JPEG compression, and the size of the compressed data.
+void TForm1::RebuildPreview()
+{
+    FJpegSize = 0;
+    if (FPicture.Empty() || !FPreviewBitmap)
+        return;
+    TJPEGImage jpeg;
+    jpeg.Borrow(FPicture);
+    jpeg.SetCompressionQuality(FJpegQuality);
+    jpeg.SetProgressiveEncoding(FJpegProgressive);
+    TMemoryStream stream;
+    jpeg.SaveToStream(stream);
+    TJPEGImage back;
+    back.LoadFromMemory(stream.Memory(), std::size_t(stream.Size()));
+    back.TakePicture(*FPreviewBitmap);
+    FJpegSize = int32_t(std::min<int64_t>(stream.Size(), INT32_MAX));
+}
+
+void TForm1::SaveAsBmp(const std::string& name)
+{
+    SavePicture(name, FPicture, TSaveFormat::Bmp);
+    FFileName = name;
+    UpdateCaption();
+}
+
+void TForm1::SaveAsJpeg(const std::string& name)
+{
+    SavePicture(name, FPicture, TSaveFormat::Jpeg, TJpegSettings{FJpegQuality, FJpegProgressive});
+    FFileName = name;
+    UpdateCaption();
+}
+
+void TForm1::actSaveAsExecute(bool jpeg)
+{
+    if (FPicture.Empty() || (jpeg && !FJpegPreview))
+        return;
+    const TPictureFormats& t = TPictureFormats::Instance();
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setWindowTitle(jpeg ? QStringLiteral("JPEG形式で保存 画質%1").arg(FJpegQuality) : QStringLiteral("BMP形式で保存"));
+    dialog.setDefaultSuffix(jpeg ? QStringLiteral("jpg") : QStringLiteral("bmp"));
+    dialog.setNameFilter(QtFilter(jpeg ? t.GraphicFilter(TJPEGImage::ClassInfo()) : t.GraphicFilter(TBitmap::ClassInfo())));
+    if (FIsFile)
+        dialog.setDirectory(QFileInfo(ShownName(FFileName)).absolutePath());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const std::string name = NameOf(dialog.selectedFiles().front());
+    if (jpeg)
+        SaveAsJpeg(name);
+    else
+        SaveAsBmp(name);
 }
 
 }  // namespace nolvi2

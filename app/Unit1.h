@@ -50,6 +50,17 @@ public:
     // Start-up with the command line's parameters (without the program name).
     void FormCreate(const QStringList& parameters);
 
+    // The JPEG preview and saving.
+    void SetJpegPreview(bool on);
+    void SetJpegParams(int quality, bool progressive);
+    void SaveAsBmp(const std::string& name);
+    void SaveAsJpeg(const std::string& name);
+    bool JpegPreview() const { return FJpegPreview; }
+    int JpegQuality() const { return FJpegQuality; }
+    bool JpegProgressive() const { return FJpegProgressive; }
+    int32_t JpegSize() const { return FJpegSize; }
+    const TBitmap* PreviewBitmap() const { return FPreviewBitmap.get(); }
+
     // Opening and refreshing.
     void OpenFile(const std::string& name);
     void PictureChanged(bool resizeWindow);
@@ -110,6 +121,11 @@ private:
     void actPasteExecute();
     void actPasteUpdate();
     void actAboutExecute();
+    void actSaveAsExecute(bool jpeg);
+    void RebuildPreview();
+    void UpdateJpegChecks();
+    // Gives key to action; the action that had it loses it.
+    void AssignShortCut(const QKeySequence& key, QAction* action);
 
     std::string FFileName;
     bool FIsFile = false;
@@ -117,6 +133,11 @@ private:
     float FZoom = 1.0f;
     std::unique_ptr<TBitmap> FDisplayBitmap;
     bool FJpegPreview = false;
+    std::unique_ptr<TBitmap> FPreviewBitmap;
+    int32_t FJpegSize = 0;
+    int FJpegQuality = 80;
+    bool FJpegProgressive = true;
+    QMenu* mnuJpegPreview = nullptr;
     TRect FPaintedRect;
     std::optional<TRect> FSelection;
     TWindowOptions FOptions;

@@ -3,7 +3,9 @@
 
 #include "Pictures.h"
 #include "app/Unit1.h"
+#include "common/OZCommon.h"
 #include "common/OZVista.h"
+#include "platform/Exceptions.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -184,6 +186,77 @@ TEST_F(Window, RotationsAndFiltersInPlace)
     EXPECT_EQ(w->Picture().ScanLine(10)[3 * 10 + 2], 0);
     EXPECT_TRUE(messages.empty());
     EXPECT_NE(w->PopupMenu()->findChild<QMenu*>(), nullptr);
+}
+
+TEST_F(Window, JpegPreviewQualityStepsAndKeys)
+{
+    MakePicture("a.bmp", 64, 48);
+    const std::string file = MakePicture("b.bmp", 64, 48);
+    auto w = MakeWindow({QString::fromStdString(file)});
+    EXPECT_FALSE(w->Action("actSaveAsJPEG")->isEnabled());
+
+    w->Execute("actJpegPreview60");  // a preset turns the preview on
+    ASSERT_TRUE(w->JpegPreview());
+    EXPECT_EQ(w->JpegQuality(), 60);
+    EXPECT_TRUE(w->Action("actJpegPreview60")->isChecked());
+    EXPECT_TRUE(w->Action("actSaveAsJPEG")->isEnabled());
+    ASSERT_NE(w->PreviewBitmap(), nullptr);
+    EXPECT_EQ(w->PreviewBitmap()->Width(), 64);
+    EXPECT_GT(w->JpegSize(), 0);
+    EXPECT_EQ(w->windowTitle(),
+              QStringLiteral("JPEG 画質60 ") + QString::fromStdString(FormatSize(w->JpegSize())) + QStringLiteral(" @ 100%"));
+
+    // Left lowers the quality by 10 while the preview is on, down to 0; Right raises it.
+    QStringList qualities;
+    for (int i = 0; i < 8; ++i) {
+        QTest::keyClick(w.get(), Qt::Key_Left);
+        qualities << QString::number(w->JpegQuality());
+    }
+    EXPECT_EQ(qualities.join(','), QStringLiteral("50,40,30,20,10,0,0,0"));
+    EXPECT_EQ(w->FileName(), file);  // no stepping to the previous file
+    QTest::keyClick(w.get(), Qt::Key_Right);
+    EXPECT_EQ(w->JpegQuality(), 10);
+    w->SetJpegParams(95, true);
+    w->Execute("actJpegPreviewUp");
+    EXPECT_EQ(w->JpegQuality(), 100);
+
+    // Off again: Left steps to the previous file, Enter shows the picture at zoom 1.
+    w->Execute("actJpegPreview");
+    EXPECT_FALSE(w->JpegPreview());
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("b.bmp [64x48x24] @ 100%"));
+    w->SetZoom(2.0f);
+    QTest::keyClick(w.get(), Qt::Key_Return);
+    EXPECT_EQ(w->Zoom(), 1.0f);
+    QTest::keyClick(w.get(), Qt::Key_Left);
+    EXPECT_EQ(fs::path(w->FileName()).filename(), "a.bmp");
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(Window, SavingWritesThePictureAndFailsCleanly)
+{
+    const std::string file = MakePicture("s.bmp", 40, 30);
+    auto w = MakeWindow({QString::fromStdString(file)});
+    const std::string bmp = (dir / "copy.bmp").string();
+    w->SaveAsBmp(bmp);
+    TBitmap back;
+    back.LoadFromFile(bmp);
+    EXPECT_TRUE(nolvi2::test::SamePixels(back, w->Picture()));
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("copy.bmp [40x30x24] @ 100%"));
+
+    w->Execute("actJpegPreview30");
+    const std::string jpg = (dir / "out.jpg").string();
+    w->SaveAsJpeg(jpg);
+    EXPECT_EQ(w->FileName(), jpg);
+    EXPECT_EQ(fs::file_size(jpg), std::uintmax_t(w->JpegSize()));  // the same settings as the preview
+    EXPECT_TRUE(w->windowTitle().startsWith(QStringLiteral("JPEG 画質30 ")));
+
+    // A save that cannot be written shows the error and changes nothing.
+    std::ofstream((dir / "keep.bmp").string()) << "precious";
+    EXPECT_THROW(w->SaveAsBmp((dir / "missing" / "x.bmp").string()), nolvi2::Exception);
+    EXPECT_THROW(w->SaveAsJpeg((dir / "keep.bmp" / "x.jpg").string()), nolvi2::Exception);
+    EXPECT_EQ(w->FileName(), jpg);
+    std::ifstream keep((dir / "keep.bmp").string());
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(keep), {}), "precious");
 }
 
 // Where the picture is drawn, read back from the rendered window.
