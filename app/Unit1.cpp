@@ -1,6 +1,7 @@
 #include "Unit1.h"
 
 #include "FolderWalk.h"
+#include "dlgResize.h"
 #include "OpenPicture.h"
 #include "ProcessingRoad.h"
 #include "WindowTitle.h"
@@ -78,6 +79,23 @@ QString QtFilter(const std::string& filter)
 }  // namespace
 
 void SetMessageBoxHook(TMessageBoxHook hook) { Hook() = std::move(hook); }
+
+namespace {
+TResizeDialogHook& ResizeHook()
+{
+    static TResizeDialogHook hook;
+    return hook;
+}
+}  // namespace
+
+void SetResizeDialogHook(TResizeDialogHook hook) { ResizeHook() = std::move(hook); }
+
+bool ResizeDialog(int32_t& width, int32_t& height, uint8_t& algorithm)
+{
+    if (ResizeHook())
+        return ResizeHook()(width, height, algorithm);
+    return TResizeDialog::Execute(width, height, algorithm);
+}
 
 int ShowWindowMessage(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons)
 {
@@ -161,12 +179,15 @@ void TForm1::CreateActions()
     AddAction("actPaste", "貼り付け(&P)", [this] { actPasteExecute(); }, {K(Qt::CTRL | Qt::Key_V)});
 
     for (const TCommand& c : ProcessingCommands()) {
-        // Resize waits for its dialog, crop for the selection tool.
-        if (c.Family == TFamily::E || c.Family == TFamily::F)
+        // Crop waits for the selection tool.
+        if (c.Family == TFamily::F)
             continue;
         std::initializer_list<QKeySequence> keys = {};
         const QString name = Text(std::string(c.Action));
-        if (name == "actInvert")
+        if (name == "actResize")
+            AddAction(name, Text(std::string(c.Caption)), [this, &c] { RunCommand(c); },
+                      {K(Qt::Key_R), K(Qt::SHIFT | Qt::Key_R)});
+        else if (name == "actInvert")
             AddAction(name, Text(std::string(c.Caption)), [this, &c] { RunCommand(c); },
                       {K(Qt::CTRL | Qt::Key_I), K(Qt::SHIFT | Qt::CTRL | Qt::Key_I)});
         else
@@ -242,6 +263,7 @@ void TForm1::CreateMenu()
     PopupMenu1->addAction(Action("actCopy"));
     PopupMenu1->addAction(Action("actPaste"));
     PopupMenu1->addSeparator();
+    PopupMenu1->addAction(Action("actResize"));
     QMenu* rotate = PopupMenu1->addMenu(QStringLiteral("画像回転(&E)"));
     for (const char* a : {"actRotate180", "actRotate90", "actRotate270"})
         rotate->addAction(Action(a));
@@ -609,6 +631,13 @@ void TForm1::RunCommand(const TCommand& command)
     TCommandOptions options;
     options.GrassWidth = FOptions.GrassWidth;
     options.RainbowMaskSize = FOptions.RainbowMaskSize;
+    if (command.Family == TFamily::E) {
+        options.ResizeWidth = FPicture.Width();
+        options.ResizeHeight = FPicture.Height();
+        options.ResizeAlgorithm = 3;
+        if (!ResizeDialog(options.ResizeWidth, options.ResizeHeight, options.ResizeAlgorithm))
+            return;
+    }
     // Results go in place until new windows exist.
     const TRoadOutcome outcome =
         ApplyInPlace(command, FPicture, FSelection, options, FChronograph, ExtractFileName(FFileName));

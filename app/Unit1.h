@@ -39,6 +39,11 @@ struct TWindowOptions {
 // Where the window's message boxes go; tests replace it to read the messages.
 using TMessageBoxHook = std::function<int(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons)>;
 void SetMessageBoxHook(TMessageBoxHook hook);
+
+// The resize dialog; tests replace it to answer it.
+using TResizeDialogHook = std::function<bool(int32_t& width, int32_t& height, uint8_t& algorithm)>;
+void SetResizeDialogHook(TResizeDialogHook hook);
+bool ResizeDialog(int32_t& width, int32_t& height, uint8_t& algorithm);
 int ShowWindowMessage(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons);
 
 class TForm1 : public TOZVistaForm {

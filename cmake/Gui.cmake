@@ -6,6 +6,8 @@ set(CMAKE_AUTOMOC ON)
 add_library(nolvi2_gui STATIC
   ${CMAKE_SOURCE_DIR}/common/OZVista.h
   ${CMAKE_SOURCE_DIR}/common/OZVista.cpp
+  ${CMAKE_SOURCE_DIR}/app/dlgResize.h
+  ${CMAKE_SOURCE_DIR}/app/dlgResize.cpp
   ${CMAKE_SOURCE_DIR}/app/Unit1.h
   ${CMAKE_SOURCE_DIR}/app/Unit1.cpp
 )

@@ -3,6 +3,7 @@
 
 #include "Pictures.h"
 #include "app/Unit1.h"
+#include "app/dlgResize.h"
 #include "common/OZCommon.h"
 #include "common/OZVista.h"
 #include "platform/Exceptions.h"
@@ -11,6 +12,7 @@
 #include <QClipboard>
 #include <QDropEvent>
 #include <QImage>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
@@ -257,6 +259,45 @@ TEST_F(Window, SavingWritesThePictureAndFailsCleanly)
     EXPECT_EQ(w->FileName(), jpg);
     std::ifstream keep((dir / "keep.bmp").string());
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(keep), {}), "precious");
+}
+
+TEST_F(Window, ResizeThroughTheDialog)
+{
+    const std::string file = MakePicture("r.bmp", 640, 480);
+    auto w = MakeWindow({QString::fromStdString(file)});
+    std::vector<std::pair<int32_t, int32_t>> asked;
+    SetResizeDialogHook([&](int32_t& width, int32_t& height, uint8_t& algorithm) {
+        asked.emplace_back(width, height);
+        EXPECT_EQ(algorithm, 3);
+        if (asked.size() == 2)
+            return false;  // cancel: nothing happens
+        width = 100;
+        height = 75;
+        algorithm = 1;
+        return true;
+    });
+    w->Execute("actResize");
+    w->Execute("actResize");
+    SetResizeDialogHook({});
+    EXPECT_EQ(asked, (std::vector<std::pair<int32_t, int32_t>>{{640, 480}, {100, 75}}));
+    EXPECT_EQ(w->Picture().Width(), 100);
+    EXPECT_EQ(w->Picture().Height(), 75);
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("r.bmp [100x75x24] @ 100%"));
+
+    // The dialog itself: a new width keeps the ratio; "/ 2" halves both sides.
+    TResizeDialog dialog;
+    dialog.Init(640, 480);
+    auto* edtWidth = dialog.findChild<QLineEdit*>(QStringLiteral("edtWidth"));
+    auto* edtHeight = dialog.findChild<QLineEdit*>(QStringLiteral("edtHeight"));
+    ASSERT_NE(edtWidth, nullptr);
+    edtWidth->setText(QStringLiteral("100"));  // as pasted: one change
+    EXPECT_EQ(edtHeight->text(), QStringLiteral("75"));
+    for (QPushButton* b : dialog.findChildren<QPushButton*>())
+        if (b->text() == QStringLiteral("/ 2"))
+            b->click();
+    EXPECT_EQ(edtWidth->text(), QStringLiteral("320"));
+    EXPECT_EQ(edtHeight->text(), QStringLiteral("240"));
+    EXPECT_EQ(dialog.SelectedAlgorithm(), 1);
 }
 
 // Where the picture is drawn, read back from the rendered window.

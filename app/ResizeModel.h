@@ -1,0 +1,55 @@
+#pragma once
+// The state behind the resize dialog, without the toolkit: the size before resizing, the
+// width and height each in pixels or percent, the fixed ratio, and the change handlers of
+// the two edits, which update each other while the ratio is fixed.
+
+#include <cstdint>
+#include <string>
+
+namespace nolvi2 {
+
+class TResizeModel {
+public:
+    // The dialog's controls as the model sees them: the edits' texts and the unit lists.
+    std::string WidthText = "1";
+    std::string HeightText = "1";
+    bool WidthPercent = false;
+    bool HeightPercent = false;
+    bool FixedRatio = true;
+
+    void Init(int32_t sourceWidth, int32_t sourceHeight);
+
+    void SetWidthPixels(int32_t pixels);
+    void SetHeightPixels(int32_t pixels);
+    int32_t GetWidthPixels() const;
+    int32_t GetHeightPixels() const;
+
+    // The user typed into an edit (or left it): the text is kept as typed.
+    void WidthEdited(const std::string& text);
+    void HeightEdited(const std::string& text);
+    // The ratio buttons: tag in per mille of the size before resizing (100 … 2000).
+    void RatioButton(int32_t tag);
+    // The unit lists.
+    void SetWidthUnit(bool percent);
+    void SetHeightUnit(bool percent);
+
+    int32_t WidthValue() const { return FWidthValue; }
+    int32_t HeightValue() const { return FHeightValue; }
+    int32_t SourceWidth() const { return FSourceWidth; }
+    int32_t SourceHeight() const { return FSourceHeight; }
+
+private:
+    // Setting an edit's text from code runs its handler only when the text changes.
+    void SetWidthText(const std::string& text);
+    void SetHeightText(const std::string& text);
+    void WidthChanged();
+    void HeightChanged();
+
+    int32_t FSourceWidth = 1;
+    int32_t FSourceHeight = 1;
+    int32_t FWidthValue = 1;
+    int32_t FHeightValue = 1;
+    int FDepth = 0;  // handlers running inside each other
+};
+
+}  // namespace nolvi2
