@@ -213,6 +213,22 @@ void TForm1::CreateActions()
     AddAction("actJpegPreviewDown", "品質を10下げる(&D)",
               [this] { SetJpegParams(FJpegQuality - 10, FJpegProgressive); });
 
+    // The hidden pixel-format commands: the colours reduced to what the format holds, then
+    // the picture is 24-bit again.
+    const std::pair<const char*, TPixelFormat> formats[] = {{"actPf24bit", TPixelFormat::pf24bit},
+                                                           {"actPf8bit", TPixelFormat::pf8bit},
+                                                           {"actPf4bit", TPixelFormat::pf4bit},
+                                                           {"actPf1bit", TPixelFormat::pf1bit}};
+    for (const auto& [name, pf] : formats) {
+        const QString caption = QStringLiteral("&%1ビット").arg(BitsPerPixel(pf));
+        AddAction(name, caption, [this, pf = pf] {
+            if (FPicture.Empty())
+                return;
+            FPicture.SetPixelFormat(pf);
+            PictureChanged(false);
+        })->setCheckable(true);
+    }
+
     AddAction("actZoomIn", "拡大(&I)", [this] { SetZoom(ZoomInValue(FZoom)); },
               {K(Qt::CTRL | Qt::Key_Plus), K(Qt::CTRL | Qt::Key_Equal), K(Qt::CTRL | Qt::Key_Semicolon),
                K(Qt::CTRL | Qt::SHIFT | Qt::Key_Plus), K(Qt::CTRL | Qt::SHIFT | Qt::Key_Semicolon), K(Qt::Key_Up)});
@@ -263,6 +279,10 @@ void TForm1::CreateMenu()
     PopupMenu1->addAction(Action("actCopy"));
     PopupMenu1->addAction(Action("actPaste"));
     PopupMenu1->addSeparator();
+    QMenu* pixelFormat = PopupMenu1->addMenu(QStringLiteral("ピクセルフォーマット(&F)"));
+    for (const char* a : {"actPf24bit", "actPf8bit", "actPf4bit", "actPf1bit"})
+        pixelFormat->addAction(Action(a));
+    pixelFormat->menuAction()->setVisible(false);  // hidden, as in the design; the actions stay
     PopupMenu1->addAction(Action("actResize"));
     QMenu* rotate = PopupMenu1->addMenu(QStringLiteral("画像回転(&E)"));
     for (const char* a : {"actRotate180", "actRotate90", "actRotate270"})

@@ -300,6 +300,24 @@ TEST_F(Window, ResizeThroughTheDialog)
     EXPECT_EQ(dialog.SelectedAlgorithm(), 1);
 }
 
+// The hidden pixel-format commands reduce the colours and leave a 24-bit picture.
+TEST_F(Window, PixelFormatCommands)
+{
+    const std::string file = MakePicture("c.bmp", 50, 40);
+    auto w = MakeWindow({QString::fromStdString(file)});
+    EXPECT_TRUE(w->Action("actPf24bit")->isChecked());
+    EXPECT_FALSE(w->Action("actPf24bit")->isEnabled());
+    EXPECT_TRUE(w->Action("actPf1bit")->isEnabled());
+    w->Execute("actPf1bit");
+    EXPECT_EQ(w->Picture().PixelFormat(), TPixelFormat::pf24bit);
+    for (int32_t y = 0; y < 40; ++y)
+        for (std::size_t i = 0; i < w->Picture().RowBytes(); ++i) {
+            const uint8_t v = w->Picture().ScanLine(y)[i];
+            ASSERT_TRUE(v == 0 || v == 255) << int(v);
+        }
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("c.bmp [50x40x24] @ 100%"));
+}
+
 // Where the picture is drawn, read back from the rendered window.
 TEST_F(Window, DisplayGeometry)
 {
