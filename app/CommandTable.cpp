@@ -1,5 +1,7 @@
 #include "CommandTable.h"
 
+#include "platform/Format.h"
+
 #include <array>
 
 namespace nolvi2 {
@@ -43,26 +45,15 @@ constexpr std::array kCommands = {
     TCommand{"actCrop", "切り抜き(&C)", F::F, Op::Crop, 0, "切り抜き"},
 };
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::span<const TCommand> ProcessingCommands() { return kCommands; }
 
 const TCommand* FindCommand(std::string_view name)
 {
+    const std::string wanted = LowerAscii(name);
     for (const TCommand& c : kCommands)
-        if (EqualsIgnoringCase(name, c.Name()) || EqualsIgnoringCase(name, c.Action))
+        if (wanted == LowerAscii(c.Name()) || wanted == LowerAscii(c.Action))
             return &c;
     return nullptr;
 }

@@ -1,21 +1,12 @@
 #include "OpenPicture.h"
 
 #include "platform/Exceptions.h"
+#include "platform/Format.h"
 #include "platform/JPEGImage.h"
 #include "platform/Streams.h"
 
-#include <algorithm>
 
 namespace nolvi2 {
-
-namespace {
-std::string Lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c + 32 : c); });
-    return s;
-}
-}  // namespace
 
 std::string ExtractFileExt(const std::string& fileName)
 {
@@ -34,13 +25,13 @@ std::string ExtractFileName(const std::string& fileName)
 
 bool IsSupportedFile(const std::string& fileName)
 {
-    std::string ext = Lower(ExtractFileExt(fileName));
+    std::string ext = LowerAscii(ExtractFileExt(fileName));
     if (!ext.empty())
         ext.erase(0, 1);
     if (ext.empty())
         return false;
     const TPictureFormats& formats = TPictureFormats::Instance();
-    const std::string list = Lower(formats.GraphicExtension(TBitmap::ClassInfo()) + "," +
+    const std::string list = LowerAscii(formats.GraphicExtension(TBitmap::ClassInfo()) + "," +
                                    formats.GraphicFileMask(TJPEGImage::ClassInfo()));
     return list.find(ext) != std::string::npos;
 }
@@ -49,7 +40,7 @@ void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressE
 {
     if (!IsSupportedFile(fileName))
         throw Exception("未対応のファイルです。\r" + fileName);
-    const std::string ext = Lower(ExtractFileExt(fileName));
+    const std::string ext = LowerAscii(ExtractFileExt(fileName));
     TBitmap loaded;
     // Decoder messages tell what is wrong; the file they concern is added here.
     try {
@@ -73,7 +64,7 @@ void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressE
 
 std::optional<TSaveFormat> SaveFormatOf(const std::string& fileName)
 {
-    const std::string ext = Lower(ExtractFileExt(fileName));
+    const std::string ext = LowerAscii(ExtractFileExt(fileName));
     if (ext == ".bmp")
         return TSaveFormat::Bmp;
     if (ext == ".jpg" || ext == ".jpeg")

@@ -26,6 +26,12 @@ bool ParseInt(const std::string& text, int32_t& value)
     return ec == std::errc() && ptr == end && !text.empty();
 }
 
+// A side's value in pixels: the value itself, or that percentage of the size before resizing.
+int32_t Pixels(bool percent, int32_t value, int32_t source)
+{
+    return percent ? RoundToInt((long double)value / 100 * source) : value;
+}
+
 // The handlers of the two edits can set each other's text; with a fixed ratio they settle
 // within a few rounds, and a pathological size must not recurse without end.
 constexpr int kMaxDepth = 16;
@@ -40,84 +46,76 @@ void TResizeModel::Init(int32_t sourceWidth, int32_t sourceHeight)
     SetHeightPixels(sourceHeight);
 }
 
-void TResizeModel::SetWidthPixels(int32_t pixels)
+TResizeModel::TSide TResizeModel::Side(bool width)
 {
-    FWidthValue = WidthPercent ? RoundToInt((long double)pixels / FSourceWidth * 100) : pixels;
-    SetWidthText(std::to_string(FWidthValue));
+    if (width)
+        return {WidthText, WidthPercent, FWidthValue, FSourceWidth};
+    return {HeightText, HeightPercent, FHeightValue, FSourceHeight};
 }
 
-void TResizeModel::SetHeightPixels(int32_t pixels)
+int32_t TResizeModel::PixelsOf(const TSide& side) const { return Pixels(side.Percent, side.Value, side.Source); }
+
+void TResizeModel::SetPixels(bool width, int32_t pixels)
 {
-    FHeightValue = HeightPercent ? RoundToInt((long double)pixels / FSourceHeight * 100) : pixels;
-    SetHeightText(std::to_string(FHeightValue));
+    const TSide side = Side(width);
+    side.Value = side.Percent ? RoundToInt((long double)pixels / side.Source * 100) : pixels;
+    SetText(width, std::to_string(side.Value));
 }
 
-int32_t TResizeModel::GetWidthPixels() const
+void TResizeModel::SetText(bool width, const std::string& text)
 {
-    return WidthPercent ? RoundToInt((long double)FWidthValue / 100 * FSourceWidth) : FWidthValue;
-}
-
-int32_t TResizeModel::GetHeightPixels() const
-{
-    return HeightPercent ? RoundToInt((long double)FHeightValue / 100 * FSourceHeight) : FHeightValue;
-}
-
-void TResizeModel::SetWidthText(const std::string& text)
-{
-    if (text == WidthText)
+    std::string& current = Side(width).Text;
+    if (text == current)
         return;
-    WidthText = text;
-    WidthChanged();
+    current = text;
+    Changed(width);
 }
 
-void TResizeModel::SetHeightText(const std::string& text)
+// The change handler of an edit (every text change, and leaving the edit).
+void TResizeModel::Changed(bool width)
 {
-    if (text == HeightText)
+    if (FDepth >= kMaxDepth)
         return;
-    HeightText = text;
-    HeightChanged();
+    ++FDepth;
+    const TSide side = Side(width);
+    int32_t value = side.Value;
+    ParseInt(side.Text, value);
+    const int32_t limit = side.Percent ? RoundToInt(10000.0L / side.Source * 100) : 10000;
+    if (value >= 1 && value <= limit)
+        side.Value = value;
+    if (FixedRatio) {
+        const TSide other = Side(!width);
+        SetPixels(!width, RoundToInt(PixelsOf(side) * ((long double)other.Source / side.Source)));
+    }
+    --FDepth;
 }
+
+void TResizeModel::SetUnit(bool width, bool percent)
+{
+    const TSide side = Side(width);
+    if (percent == side.Percent)
+        return;
+    side.Value = percent ? RoundToInt((long double)side.Value / side.Source * 100)
+                         : RoundToInt((long double)side.Value / 100 * side.Source);
+    side.Percent = percent;
+    SetText(width, std::to_string(side.Value));
+}
+
+void TResizeModel::SetWidthPixels(int32_t pixels) { SetPixels(true, pixels); }
+void TResizeModel::SetHeightPixels(int32_t pixels) { SetPixels(false, pixels); }
+int32_t TResizeModel::GetWidthPixels() const { return Pixels(WidthPercent, FWidthValue, FSourceWidth); }
+int32_t TResizeModel::GetHeightPixels() const { return Pixels(HeightPercent, FHeightValue, FSourceHeight); }
 
 void TResizeModel::WidthEdited(const std::string& text)
 {
     WidthText = text;
-    WidthChanged();
+    Changed(true);
 }
 
 void TResizeModel::HeightEdited(const std::string& text)
 {
     HeightText = text;
-    HeightChanged();
-}
-
-void TResizeModel::WidthChanged()
-{
-    if (FDepth >= kMaxDepth)
-        return;
-    ++FDepth;
-    int32_t value = FWidthValue;
-    ParseInt(WidthText, value);
-    const int32_t limit = WidthPercent ? RoundToInt(10000.0L / FSourceWidth * 100) : 10000;
-    if (value >= 1 && value <= limit)
-        FWidthValue = value;
-    if (FixedRatio)
-        SetHeightPixels(RoundToInt(GetWidthPixels() * ((long double)FSourceHeight / FSourceWidth)));
-    --FDepth;
-}
-
-void TResizeModel::HeightChanged()
-{
-    if (FDepth >= kMaxDepth)
-        return;
-    ++FDepth;
-    int32_t value = FHeightValue;
-    ParseInt(HeightText, value);
-    const int32_t limit = HeightPercent ? RoundToInt(10000.0L / FSourceHeight * 100) : 10000;
-    if (value >= 1 && value <= limit)
-        FHeightValue = value;
-    if (FixedRatio)
-        SetWidthPixels(RoundToInt(GetHeightPixels() * ((long double)FSourceWidth / FSourceHeight)));
-    --FDepth;
+    Changed(false);
 }
 
 void TResizeModel::RatioButton(int32_t tag)
@@ -126,24 +124,7 @@ void TResizeModel::RatioButton(int32_t tag)
     SetHeightPixels(RoundToInt((long double)(int64_t(tag) * FSourceHeight) / 1000));
 }
 
-void TResizeModel::SetWidthUnit(bool percent)
-{
-    if (percent == WidthPercent)
-        return;
-    FWidthValue = percent ? RoundToInt((long double)FWidthValue / FSourceWidth * 100)
-                          : RoundToInt((long double)FWidthValue / 100 * FSourceWidth);
-    WidthPercent = percent;
-    SetWidthText(std::to_string(FWidthValue));
-}
-
-void TResizeModel::SetHeightUnit(bool percent)
-{
-    if (percent == HeightPercent)
-        return;
-    FHeightValue = percent ? RoundToInt((long double)FHeightValue / FSourceHeight * 100)
-                           : RoundToInt((long double)FHeightValue / 100 * FSourceHeight);
-    HeightPercent = percent;
-    SetHeightText(std::to_string(FHeightValue));
-}
+void TResizeModel::SetWidthUnit(bool percent) { SetUnit(true, percent); }
+void TResizeModel::SetHeightUnit(bool percent) { SetUnit(false, percent); }
 
 }  // namespace nolvi2

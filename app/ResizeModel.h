@@ -39,11 +39,21 @@ public:
     int32_t SourceHeight() const { return FSourceHeight; }
 
 private:
+    // One side of the picture: its edit's text, its unit, its value and the size before
+    // resizing. The width and the height follow the same rules, mirrored.
+    struct TSide {
+        std::string& Text;
+        bool& Percent;
+        int32_t& Value;
+        int32_t Source;
+    };
+    TSide Side(bool width);
+    int32_t PixelsOf(const TSide& side) const;
+    void SetPixels(bool width, int32_t pixels);
     // Setting an edit's text from code runs its handler only when the text changes.
-    void SetWidthText(const std::string& text);
-    void SetHeightText(const std::string& text);
-    void WidthChanged();
-    void HeightChanged();
+    void SetText(bool width, const std::string& text);
+    void Changed(bool width);
+    void SetUnit(bool width, bool percent);
 
     int32_t FSourceWidth = 1;
     int32_t FSourceHeight = 1;

@@ -726,12 +726,13 @@ void TForm1::actPasteUpdate()
 
 void TForm1::actAboutExecute()
 {
-    auto box = CreateMessageBox(Text(AboutBoxText()), mtInformation, Buttons({mbOK}));
-    box->setWindowTitle(Text(AboutBoxCaption(ApplicationTitle().toStdString())));
+    const QString text = Text(AboutBoxText());
     if (Hook()) {
-        Hook()(Text(AboutBoxText()), mtInformation, Buttons({mbOK}));
+        Hook()(text, mtInformation, Buttons({mbOK}));
         return;
     }
+    auto box = CreateMessageBox(text, mtInformation, Buttons({mbOK}));
+    box->setWindowTitle(Text(AboutBoxCaption(ApplicationTitle().toStdString())));
     box->exec();
 }
 

@@ -10,22 +10,13 @@ namespace {
 
 using namespace nolvi2;
 
-TBitmap& Picture()
-{
-    static TBitmap pic = bench::SyntheticPicture(6000, 4000);
-    return pic;
-}
+TBitmap& Picture() { return bench::LargePicture(); }
 
 template <class Op>
 void Run(benchmark::State& state, Op op)
 {
     TBitmap& pic = Picture();
-    // Progress on, with a handler like the window's (it only looks at the percentage).
-    int last = -1;
-    pic.OnProgress = [&last](TObject*, TProgressStage, uint8_t pct, bool, const TRect&, const std::string&) {
-        if (pct != last)
-            last = pct;
-    };
+    bench::InstallWindowLikeProgress(pic);
     // Each run starts from the original picture: several operations are much faster on
     // their own output (a grey picture rounds the same way everywhere).
     static const TBitmap original = bench::SyntheticPicture(6000, 4000);

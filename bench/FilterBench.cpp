@@ -14,22 +14,13 @@ namespace {
 
 using namespace nolvi2;
 
-TBitmap& Picture()
-{
-    static TBitmap pic = bench::SyntheticPicture(6000, 4000);
-    return pic;
-}
+TBitmap& Picture() { return bench::LargePicture(); }
 
 template <class Op>
 void Run(benchmark::State& state, Op op)
 {
     TBitmap& pic = Picture();
-    // A handler like the window's, which only looks at the percentage.
-    int last = -1;
-    pic.OnProgress = [&last](TObject*, TProgressStage, uint8_t pct, bool, const TRect&, const std::string&) {
-        if (pct != last)
-            last = pct;
-    };
+    bench::InstallWindowLikeProgress(pic);
     for (auto _ : state) {
         std::unique_ptr<TBitmap> result = op(pic);
         benchmark::DoNotOptimize(result->ScanLine(0));

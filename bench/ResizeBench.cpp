@@ -8,11 +8,7 @@ namespace {
 
 using namespace nolvi2;
 
-TBitmap& Picture()
-{
-    static TBitmap pic = bench::SyntheticPicture(6000, 4000);
-    return pic;
-}
+TBitmap& Picture() { return bench::LargePicture(); }
 
 // state.range: algorithm, new width, new height.
 void BM_Resize(benchmark::State& state)
@@ -20,12 +16,7 @@ void BM_Resize(benchmark::State& state)
     TBitmap& pic = Picture();
     const auto algorithm = uint8_t(state.range(0));
     const auto newWidth = int32_t(state.range(1)), newHeight = int32_t(state.range(2));
-    // Progress on, with a handler like the window's (it only looks at the percentage).
-    int last = -1;
-    pic.OnProgress = [&last](TObject*, TProgressStage, uint8_t pct, bool, const TRect&, const std::string&) {
-        if (pct != last)
-            last = pct;
-    };
+    bench::InstallWindowLikeProgress(pic);
     for (auto _ : state) {
         auto result = ResizeBitmap(pic, newWidth, newHeight, 128, true, algorithm);
         benchmark::DoNotOptimize(result->ScanLine(0));

@@ -44,4 +44,19 @@ TBitmap SyntheticPicture(int32_t width, int32_t height, uint32_t seed)
     return b;
 }
 
+TBitmap& LargePicture()
+{
+    static TBitmap pic = SyntheticPicture(6000, 4000);
+    return pic;
+}
+
+void InstallWindowLikeProgress(TBitmap& picture)
+{
+    picture.OnProgress = [last = -1](TObject*, TProgressStage, uint8_t pct, bool, const TRect&,
+                                     const std::string&) mutable {
+        if (pct != last)
+            last = pct;
+    };
+}
+
 }  // namespace nolvi2::bench

@@ -36,12 +36,7 @@ using Op = std::function<std::unique_ptr<TBitmap>(TBitmap&)>;
 void Run(benchmark::State& state, TPixelFormat pf, int32_t width, int32_t height, const Op& op)
 {
     TBitmap& pic = Picture(pf, width, height);
-    // A handler like the window's, which only looks at the percentage.
-    int last = -1;
-    pic.OnProgress = [&last](TObject*, TProgressStage, uint8_t pct, bool, const TRect&, const std::string&) {
-        if (pct != last)
-            last = pct;
-    };
+    bench::InstallWindowLikeProgress(pic);
     for (auto _ : state) {
         auto result = op(pic);
         benchmark::DoNotOptimize(result->ScanLine(0));

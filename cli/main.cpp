@@ -9,6 +9,7 @@
 #include "app/OpenPicture.h"
 #include "app/ProcessingRoad.h"
 #include "platform/Exceptions.h"
+#include "platform/Format.h"
 
 #include <algorithm>
 #include <charconv>
@@ -340,8 +341,7 @@ std::vector<Job> PlanJobs(const Options& o)
     std::optional<TSaveFormat> fixed;
     std::string fixedExt;
     if (o.format) {
-        std::string f = *o.format;
-        std::transform(f.begin(), f.end(), f.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+        const std::string f = LowerAscii(*o.format);
         if (f == "bmp")
             fixed = TSaveFormat::Bmp;
         else if (f == "jpg" || f == "jpeg")
@@ -388,10 +388,7 @@ int main(int argc, char** argv)
             PrintUsage(stdout);
             return kExitOk;
         }
-        std::string lowered = o.command;
-        std::transform(lowered.begin(), lowered.end(), lowered.begin(),
-                       [](unsigned char c) { return char(std::tolower(c)); });
-        if (lowered != "convert") {
+        if (LowerAscii(o.command) != "convert") {
             command = FindCommand(o.command);
             if (!command)
                 throw UsageError{"不明な COMMAND です: " + o.command};

@@ -22,4 +22,13 @@ std::string Format(const char* fmt, ...)
     return out;
 }
 
+std::string LowerAscii(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c + ('a' - 'A'));
+    return out;
+}
+
 }  // namespace nolvi2

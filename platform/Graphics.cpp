@@ -1,23 +1,13 @@
 #include "Graphics.h"
 
 #include "Bitmap.h"
+#include "Format.h"
 #include "JPEGImage.h"
 #include "SafeFile.h"
 #include "Streams.h"
 
-#include <algorithm>
 
 namespace nolvi2 {
-
-namespace {
-std::string Lower(std::string_view s)
-{
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c + 32 : c); });
-    return out;
-}
-}  // namespace
 
 bool TGraphicClass::InheritsFrom(const TGraphicClass& other) const
 {
@@ -59,7 +49,7 @@ TPictureFormats& TPictureFormats::Instance()
 void TPictureFormats::Register(std::string_view extension, std::string_view description,
                                const TGraphicClass& cls)
 {
-    FFormats.push_back(TFileFormat{Lower(extension), std::string(description), &cls});
+    FFormats.push_back(TFileFormat{LowerAscii(extension), std::string(description), &cls});
 }
 
 void TPictureFormats::Unregister(const TGraphicClass& cls)
@@ -110,7 +100,7 @@ std::string TPictureFormats::GraphicFilter(const TGraphicClass& cls) const
 
 const TGraphicClass* TPictureFormats::FindExtension(std::string_view extension) const
 {
-    const std::string ext = Lower(extension);
+    const std::string ext = LowerAscii(extension);
     for (auto it = FFormats.rbegin(); it != FFormats.rend(); ++it)
         if (it->Extension == ext)
             return it->GraphicClass;

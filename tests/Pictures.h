@@ -4,6 +4,7 @@
 #include "platform/Bitmap.h"
 
 #include <cstring>
+#include <string>
 
 namespace nolvi2::test {
 
@@ -19,5 +20,15 @@ inline bool SamePixels(const TBitmap& a, const TBitmap& b)
             return false;
     return true;
 }
+
+// One progress report, as a handler received it.
+struct Report {
+    TObject* sender;
+    int stage;
+    int percent;
+    bool redraw;
+    TRect rect;
+    std::string msg;
+};
 
 }  // namespace nolvi2::test

@@ -18,14 +18,7 @@ using nolvi2::test::SamePixels;
 
 namespace {
 
-struct Report {
-    TObject* sender;
-    int stage;
-    int percent;
-    bool redraw;
-    TRect rect;
-    std::string msg;
-};
+using nolvi2::test::Report;
 
 // A picture of the given format and size filled with random bytes (the fourth byte too).
 std::unique_ptr<TBitmap> RandomPicture(TPixelFormat pf, int32_t w, int32_t h, unsigned seed = 1)

@@ -113,14 +113,7 @@ void SetGrey(TBitmap& pic, int32_t x, int32_t y, uint8_t v) { std::memset(pic.Sc
 
 const uint8_t* Pixel(const TBitmap& pic, int32_t x, int32_t y) { return pic.ScanLine(y) + 3 * x; }
 
-struct Report {
-    TObject* sender;
-    int stage;
-    int percent;
-    bool redraw;
-    TRect rect;
-    std::string msg;
-};
+using nolvi2::test::Report;
 
 void Record(TBitmap& pic, std::vector<Report>& reports)
 {

@@ -165,14 +165,7 @@ void ExpectSameResult(const TBitmap& got, const TBitmap& want, const std::string
     ASSERT_EQ(got.Palette(), want.Palette()) << what << ": palette";
 }
 
-struct Report {
-    TObject* sender;
-    int stage;
-    int percent;
-    bool redraw;
-    TRect rect;
-    std::string msg;
-};
+using nolvi2::test::Report;
 
 // Installs a handler that records every report.
 std::vector<Report>& Record(TBitmap& bmp, std::vector<Report>& reports)
