@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -20,6 +21,7 @@
 #include <QFileDialog>
 #include <QImage>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QUrl>
@@ -104,6 +106,80 @@ int ShowWindowMessage(const QString& text, TMsgDlgType kind, TMsgDlgButtons butt
     return ShowMessageBox(text, kind, buttons);
 }
 
+// The window as its mouse tools see it.
+class TForm1::THost : public TToolHost {
+public:
+    explicit THost(TForm1& form) : F(form) {}
+    TPoint ScreenToImage(TPoint p) const override { return F.ScreenToImage(p.X, p.Y); }
+    TRect ImageToScreen(int32_t x, int32_t y) const override { return F.ImageToScreen(x, y); }
+    float Zoom() const override { return F.FZoom; }
+    int32_t PictureWidth() const override { return F.FPicture.Empty() ? -1 : F.FPicture.Width(); }
+    int32_t PictureHeight() const override { return F.FPicture.Empty() ? -1 : F.FPicture.Height(); }
+    int32_t ClientWidth() const override { return F.ClientSize().width(); }
+    int32_t ClientHeight() const override { return F.ClientSize().height(); }
+    TRect ClientScreenRect() const override
+    {
+        const QPoint p = F.mapToGlobal(QPoint(0, 0));
+        const QSize c = F.ClientSize();
+        return {p.x(), p.y(), p.x() + c.width(), p.y() + c.height()};
+    }
+    TPoint ScrollPositions() const override
+    {
+        return {F.FHorzBar->isVisible() ? F.FHorzBar->value() : -1, F.FVertBar->isVisible() ? F.FVertBar->value() : -1};
+    }
+    void SetScrollPositions(TPoint p) override
+    {
+        if (p.X != -1)
+            F.FHorzBar->setValue(p.X);
+        if (p.Y != -1)
+            F.FVertBar->setValue(p.Y);
+    }
+    TPoint MousePosition() const override
+    {
+        const QPoint m = QCursor::pos(F.screen());
+        return {m.x(), m.y()};
+    }
+    void SetAutoScrollTimer(bool enabled) override
+    {
+        // Starting a running timer would restart its interval on every mouse move.
+        if (!enabled)
+            F.FScrollTimer->stop();
+        else if (!F.FScrollTimer->isActive())
+            F.FScrollTimer->start();
+    }
+
+private:
+    TForm1& F;
+};
+
+namespace {
+
+Qt::CursorShape ShapeOf(TToolCursor c)
+{
+    switch (c) {
+    case TToolCursor::SizeNS: return Qt::SizeVerCursor;
+    case TToolCursor::SizeWE: return Qt::SizeHorCursor;
+    case TToolCursor::SizeNWSE: return Qt::SizeFDiagCursor;
+    case TToolCursor::SizeNESW: return Qt::SizeBDiagCursor;
+    case TToolCursor::SizeAll: return Qt::SizeAllCursor;
+    default: return Qt::ArrowCursor;
+    }
+}
+
+TToolCursor ToolCursorOf(Qt::CursorShape shape)
+{
+    switch (shape) {
+    case Qt::SizeVerCursor: return TToolCursor::SizeNS;
+    case Qt::SizeHorCursor: return TToolCursor::SizeWE;
+    case Qt::SizeFDiagCursor: return TToolCursor::SizeNWSE;
+    case Qt::SizeBDiagCursor: return TToolCursor::SizeNESW;
+    case Qt::SizeAllCursor: return TToolCursor::SizeAll;
+    default: return TToolCursor::Default;
+    }
+}
+
+}  // namespace
+
 TForm1::TForm1()
 {
     setWindowTitle(QStringLiteral("nolvi2"));
@@ -130,14 +206,30 @@ TForm1::TForm1()
     connect(FVertBar, &QScrollBar::valueChanged, this, [this] { update(); });
 
     FPicture.SetPixelFormat(TPixelFormat::pf24bit);
+    setMouseTracking(true);
+    FToolHost = std::make_unique<THost>(*this);
+    FScrollTimer = new QTimer(this);
+    FScrollTimer->setInterval(100);
+    connect(FScrollTimer, &QTimer::timeout, this, [this] { FSelectTool->AutoScroll(); });
+    FSelectTool = std::make_unique<TSelectTool>(*FToolHost);
+    FSelectTool->OnChange = [this](TSelectTool* sender) { SelectionChanged(sender); };
+    FSelectTool->SetMinimumUnit(1);  // the settings' default
+    FHandTool = std::make_unique<TTenohiraTool>(*FToolHost);
+    FCurrentTool = FSelectTool.get();
     CreateActions();
     CreateMenu();
     UpdateJpegChecks();
+    UpdateUnitChecks();
     connect(QApplication::clipboard(), &QClipboard::dataChanged, this, [this] { actPasteUpdate(); });
     actPasteUpdate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    // The tools go first: the timer and the change handler reach back into the window.
+    FScrollTimer->stop();
+    FSelectTool->OnChange = nullptr;
+}
 
 QAction* TForm1::AddAction(const QString& name, const QString& caption, std::function<void()> handler,
                            std::initializer_list<QKeySequence> keys)
@@ -179,9 +271,6 @@ void TForm1::CreateActions()
     AddAction("actPaste", "貼り付け(&P)", [this] { actPasteExecute(); }, {K(Qt::CTRL | Qt::Key_V)});
 
     for (const TCommand& c : ProcessingCommands()) {
-        // Crop waits for the selection tool.
-        if (c.Family == TFamily::F)
-            continue;
         std::initializer_list<QKeySequence> keys = {};
         const QString name = Text(std::string(c.Action));
         if (name == "actResize")
@@ -193,6 +282,17 @@ void TForm1::CreateActions()
         else
             AddAction(name, Text(std::string(c.Caption)), [this, &c] { RunCommand(c); }, keys);
     }
+
+    AddAction("actDeselect", "選択解除(&D)", [this] { FSelectTool->Deselect(); }, {K(Qt::CTRL | Qt::Key_D)});
+    for (const int tag : {1, 8, 16, 24, 32}) {
+        const QString caption = tag == 1 ? QStringLiteral("最小 なし(&F)") : QStringLiteral("最小 &%1ピクセル").arg(tag);
+        const QString name = tag == 1 ? QStringLiteral("actSelectUnitFree") : QStringLiteral("actSelectUnit%1").arg(tag);
+        QAction* a = AddAction(name, caption, [this, name] { actSelectUnitFreeExecute(Action(name)); });
+        a->setData(tag);
+        a->setCheckable(true);
+    }
+    Action("actCrop")->setEnabled(false);
+    Action("actDeselect")->setEnabled(false);
 
     AddAction("actSaveAsBMP", "BMP形式で保存(&S)...", [this] { actSaveAsExecute(false); });
     AddAction("actJpegPreview", "プレビュー開始(&J)", [this] {
@@ -251,61 +351,105 @@ void TForm1::CreateActions()
     AddAction("actExit", "終了(&X)", [this] { close(); });
 }
 
+QAction* TForm1::MenuProxy(QAction* action, const QString& caption, const QKeySequence& key)
+{
+    auto* item = new QAction(caption, this);
+    item->setShortcutContext(Qt::WidgetShortcut);
+    const auto mirror = [this, item, action, key] {
+        item->setEnabled(action->isEnabled());
+        item->setCheckable(action->isCheckable());
+        item->setChecked(action->isChecked());
+        // The item's own key, while the key table gives it to the action; else the action's.
+        const bool ownKey = !key.isEmpty() && FKeys.value(key[0].toCombined(), nullptr) == action;
+        item->setShortcut(ownKey ? key : action->shortcut());
+    };
+    mirror();
+    connect(action, &QAction::changed, item, mirror);
+    connect(item, &QAction::triggered, action, [action] { action->trigger(); });
+    FMenuItems[action->objectName()] = item;
+    return item;
+}
+
+QAction* TForm1::MenuItem(const QString& actionName) const
+{
+    const auto it = FMenuItems.find(actionName);
+    return it != FMenuItems.end() ? it->second : Action(actionName);
+}
+
 void TForm1::CreateMenu()
 {
+    using K = QKeySequence;
+    MenuProxy(Action("actReopen"), Action("actReopen")->text(), K(Qt::Key_F5));
+    MenuProxy(Action("actSaveAsJPEG"), QStringLiteral("この画質で保存(&S)..."));
+    for (const int tag : {80, 60, 30, 10})
+        MenuProxy(Action(QStringLiteral("actJpegPreview%1").arg(tag)), QStringLiteral("画質 &%1").arg(tag));
+    MenuProxy(Action("actJpegPreviewUp"), QStringLiteral("画質を10上げる(&U)"));
+    MenuProxy(Action("actJpegPreviewDown"), QStringLiteral("画質を10下げる(&D)"));
+    MenuProxy(Action("actZoomIn"), Action("actZoomIn")->text(), K(Qt::Key_Up));
+    MenuProxy(Action("actZoomOut"), Action("actZoomOut")->text(), K(Qt::Key_Down));
+    MenuProxy(Action("actZoomActualPixels"), Action("actZoomActualPixels")->text(), K(Qt::Key_Return));
+    const auto item = [this](const char* name) { return MenuItem(QString::fromUtf8(name)); };
+
     PopupMenu1 = new QMenu(this);
-    PopupMenu1->addAction(Action("actOpen"));
+    PopupMenu1->addAction(item("actOpen"));
     QMenu* file = PopupMenu1->addMenu(QStringLiteral("ファイル(&F)"));
-    file->addAction(Action("actReopen"));
-    file->addAction(Action("actPrevFile"));
-    file->addAction(Action("actNextFile"));
+    file->addAction(item("actReopen"));
+    file->addAction(item("actPrevFile"));
+    file->addAction(item("actNextFile"));
     file->addSeparator();
-    file->addAction(Action("actAbout"));
-    file->addAction(Action("actWebsite"));
-    PopupMenu1->addAction(Action("actSaveAsBMP"));
+    file->addAction(item("actAbout"));
+    file->addAction(item("actWebsite"));
+    PopupMenu1->addAction(item("actSaveAsBMP"));
     mnuJpegPreview = PopupMenu1->addMenu(QStringLiteral("&JPEGプレビュー"));
     mnuJpegPreview->menuAction()->setCheckable(true);
-    mnuJpegPreview->addAction(Action("actJpegPreview"));
+    mnuJpegPreview->addAction(item("actJpegPreview"));
     mnuJpegPreview->addSeparator();
-    mnuJpegPreview->addAction(Action("actSaveAsJPEG"));
-    mnuJpegPreview->addAction(Action("actJpegProgressive"));
+    mnuJpegPreview->addAction(item("actSaveAsJPEG"));
+    mnuJpegPreview->addAction(item("actJpegProgressive"));
     mnuJpegPreview->addSeparator();
     for (const int tag : {80, 60, 30, 10})
-        mnuJpegPreview->addAction(Action(QStringLiteral("actJpegPreview%1").arg(tag)));
+        mnuJpegPreview->addAction(MenuItem(QStringLiteral("actJpegPreview%1").arg(tag)));
     mnuJpegPreview->addSeparator();
-    mnuJpegPreview->addAction(Action("actJpegPreviewUp"));
-    mnuJpegPreview->addAction(Action("actJpegPreviewDown"));
+    mnuJpegPreview->addAction(item("actJpegPreviewUp"));
+    mnuJpegPreview->addAction(item("actJpegPreviewDown"));
     PopupMenu1->addSeparator();
-    PopupMenu1->addAction(Action("actCopy"));
-    PopupMenu1->addAction(Action("actPaste"));
+    PopupMenu1->addAction(item("actCopy"));
+    PopupMenu1->addAction(item("actPaste"));
+    QMenu* selection = PopupMenu1->addMenu(QStringLiteral("選択範囲(&S)"));
+    selection->addAction(item("actDeselect"));
+    selection->addSeparator();
+    selection->addAction(item("actCrop"));
+    selection->addSeparator();
+    for (const char* a : {"actSelectUnitFree", "actSelectUnit8", "actSelectUnit16", "actSelectUnit24", "actSelectUnit32"})
+        selection->addAction(item(a));
     PopupMenu1->addSeparator();
     QMenu* pixelFormat = PopupMenu1->addMenu(QStringLiteral("ピクセルフォーマット(&F)"));
     for (const char* a : {"actPf24bit", "actPf8bit", "actPf4bit", "actPf1bit"})
-        pixelFormat->addAction(Action(a));
+        pixelFormat->addAction(item(a));
     pixelFormat->menuAction()->setVisible(false);  // hidden, as in the design; the actions stay
-    PopupMenu1->addAction(Action("actResize"));
+    PopupMenu1->addAction(item("actResize"));
     QMenu* rotate = PopupMenu1->addMenu(QStringLiteral("画像回転(&E)"));
     for (const char* a : {"actRotate180", "actRotate90", "actRotate270"})
-        rotate->addAction(Action(a));
+        rotate->addAction(item(a));
     rotate->addSeparator();
-    rotate->addAction(Action("actFlipHorizontal"));
-    rotate->addAction(Action("actFlipVertical"));
+    rotate->addAction(item("actFlipHorizontal"));
+    rotate->addAction(item("actFlipVertical"));
     QMenu* tone = PopupMenu1->addMenu(QStringLiteral("色調補正(&A)"));
     for (const char* a : {"actInvert", "actGrayScale", "actSolarize", "actDesaturate"})
-        tone->addAction(Action(a));
+        tone->addAction(item(a));
     tone->addSeparator();
-    tone->addAction(Action("actGammaPlus"));
-    tone->addAction(Action("actGammaMinus"));
+    tone->addAction(item("actGammaPlus"));
+    tone->addAction(item("actGammaMinus"));
     QMenu* masks = PopupMenu1->addMenu(QStringLiteral("可逆マスク(&M)"));
-    masks->addAction(Action("actWinMask"));
-    masks->addAction(Action("actMaskNijiiro"));
+    masks->addAction(item("actWinMask"));
+    masks->addAction(item("actMaskNijiiro"));
     masks->addSeparator();
     QMenu* swap = masks->addMenu(QStringLiteral("&RGB入れ替え"));
     for (const char* a : {"actRGBSwitchRGB", "actRGBSwitchRG", "actRGBSwitchGB", "actRGBSwitchBR"})
-        swap->addAction(Action(a));
-    masks->addAction(Action("actXor"));
-    masks->addAction(Action("actGrassHorizontal"));
-    masks->addAction(Action("actGrassVertical"));
+        swap->addAction(item(a));
+    masks->addAction(item("actXor"));
+    masks->addAction(item("actGrassHorizontal"));
+    masks->addAction(item("actGrassVertical"));
     QMenu* filters = PopupMenu1->addMenu(QStringLiteral("フィルタ(&L)"));
     const std::pair<const char*, std::array<const char*, 3>> groups[] = {
         {"ローパスフィルタ（ぼかし）(&L)", {"actFilterLowpass", "actFilterLowpassLow", "actFilterLowpassWeak"}},
@@ -315,18 +459,18 @@ void TForm1::CreateMenu()
     for (const auto& [caption, actions] : groups) {
         QMenu* group = filters->addMenu(QString::fromUtf8(caption));
         for (const char* a : actions)
-            group->addAction(Action(a));
+            group->addAction(item(a));
     }
     PopupMenu1->addSeparator();
     QMenu* view = PopupMenu1->addMenu(QStringLiteral("表示(&V)"));
-    view->addAction(Action("actZoomIn"));
-    view->addAction(Action("actZoomOut"));
-    view->addAction(Action("actZoomActualPixels"));
+    view->addAction(item("actZoomIn"));
+    view->addAction(item("actZoomOut"));
+    view->addAction(item("actZoomActualPixels"));
     view->addSeparator();
-    view->addAction(Action("actOpenResultNewWindow"));
-    view->addAction(Action("actShowProcessingTime"));
+    view->addAction(item("actOpenResultNewWindow"));
+    view->addAction(item("actShowProcessingTime"));
     PopupMenu1->addSeparator();
-    PopupMenu1->addAction(Action("actExit"));
+    PopupMenu1->addAction(item("actExit"));
 }
 
 void TForm1::Dispatch(const std::function<void()>& f)
@@ -414,8 +558,7 @@ void TForm1::PictureChanged(bool resizeWindow)
     EnableActions();
     if (FJpegPreview)
         RebuildPreview();
-    if (FSelection)
-        FSelection = ClampSelection(*FSelection, FPicture.Width(), FPicture.Height());
+    FSelectTool->ClampToPicture();
     SetZoom(FZoom);
 }
 
@@ -453,7 +596,65 @@ void TForm1::RebuildDisplayBitmap()
 {
     FDisplayBitmap.reset();
     const TBitmap& source = FJpegPreview && FPreviewBitmap ? *FPreviewBitmap : FPicture;
-    FDisplayBitmap = BuildDisplayBitmap(source, FZoom, FJpegPreview, FSelection, FOptions.OutOfSelection);
+    FDisplayBitmap = BuildDisplayBitmap(source, FZoom, FJpegPreview, FSelectTool->Selection(), FOptions.OutOfSelection);
+}
+
+void TForm1::SelectionChanged(TSelectTool*)
+{
+    const bool selected = FSelectTool->HasSelection();
+    Action("actCrop")->setEnabled(selected);
+    Action("actDeselect")->setEnabled(selected);
+    RebuildDisplayBitmap();
+    update();
+}
+
+void TForm1::actSelectUnitFreeExecute(QAction* sender)
+{
+    for (const char* name : {"actSelectUnitFree", "actSelectUnit8", "actSelectUnit16", "actSelectUnit24", "actSelectUnit32"})
+        Action(name)->setChecked(false);
+    FSelectTool->SetMinimumUnit(uint8_t(sender->data().toInt()));
+    sender->setChecked(true);
+}
+
+void TForm1::UpdateUnitChecks()
+{
+    const int unit = FSelectTool->MinimumUnit();
+    bool found = false;
+    for (const char* name : {"actSelectUnit8", "actSelectUnit16", "actSelectUnit24", "actSelectUnit32"}) {
+        QAction* a = Action(name);
+        a->setChecked(a->data().toInt() == unit);
+        found = found || a->isChecked();
+    }
+    Action("actSelectUnitFree")->setChecked(!found);
+    Action("actOpenResultNewWindow")->setChecked(FOptions.OpenResultInNewWindow);
+    Action("actShowProcessingTime")->setChecked(FOptions.ShowProgressTime);
+}
+
+// The selection's frame and handles, drawn so that they invert what lies under them: the
+// pen is merged with the inverse of the screen, which for the black pen is the inverse.
+void TForm1::DrawSelection(QPainter& painter)
+{
+    painter.save();
+    painter.setCompositionMode(QPainter::RasterOp_SourceOrNotDestination);
+    const QColor pen(Qt::black);
+    // An outline of the given width inside r, each pixel drawn once.
+    const auto outline = [&](const TRect& r, int32_t width) {
+        const int32_t w = r.Width(), h = r.Height();
+        if (w <= 0 || h <= 0)
+            return;
+        if (w <= 2 * width || h <= 2 * width) {
+            painter.fillRect(QRect(r.Left, r.Top, w, h), pen);
+            return;
+        }
+        painter.fillRect(QRect(r.Left, r.Top, w, width), pen);
+        painter.fillRect(QRect(r.Left, r.Bottom - width, w, width), pen);
+        painter.fillRect(QRect(r.Left, r.Top + width, width, h - 2 * width), pen);
+        painter.fillRect(QRect(r.Right - width, r.Top + width, width, h - 2 * width), pen);
+    };
+    outline(FSelectTool->ScreenRect(), 1);
+    for (uint8_t kind = hkTop; kind <= hkBottomRight; ++kind)
+        outline(FSelectTool->HandleRect(kind, true), 2);
+    painter.restore();
 }
 
 void TForm1::UpdateCaption()
@@ -471,6 +672,8 @@ void TForm1::UpdateCaption()
     s.JpegPreview = FJpegPreview;
     s.JpegQuality = FJpegQuality;
     s.JpegSize = FJpegSize;
+    s.SelectionDragging = FSelectTool->IsDragging();
+    s.Selection = FSelectTool->Rect();
     SetTitle(Text(CaptionText(s)));
 }
 
@@ -571,6 +774,8 @@ void TForm1::paintEvent(QPaintEvent*)
     } else {
         p.drawImage(QPoint(geo.Dest.Left, geo.Dest.Top), image);
     }
+    if (FSelectTool->HasSelection())
+        DrawSelection(p);
 }
 
 void TForm1::resizeEvent(QResizeEvent*)
@@ -600,6 +805,8 @@ void TForm1::keyPressEvent(QKeyEvent* event)
     int key = event->key();
     if (key == Qt::Key_Enter)
         key = Qt::Key_Return;
+    if (key == Qt::Key_Space && mods == Qt::NoModifier)
+        FSpaceDown = true;  // the hand tool, chosen at the next mouse move
     QAction* a = FKeys.value(QKeyCombination(mods, Qt::Key(key)).toCombined(), nullptr);
     if (!a) {
         QWidget::keyPressEvent(event);
@@ -608,6 +815,65 @@ void TForm1::keyPressEvent(QKeyEvent* event)
     if (a->isEnabled())
         a->trigger();
     event->accept();
+}
+
+void TForm1::keyReleaseEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Space && !event->isAutoRepeat())
+        FSpaceDown = false;
+    QWidget::keyReleaseEvent(event);
+}
+
+void TForm1::focusOutEvent(QFocusEvent* event)
+{
+    // The release of a key held while the focus leaves never arrives here.
+    FSpaceDown = false;
+    QWidget::focusOutEvent(event);
+}
+
+void TForm1::mousePressEvent(QMouseEvent* event)
+{
+    if (FPicture.Empty() || event->button() != Qt::LeftButton)
+        return;
+    const QPoint p = event->position().toPoint();
+    FCurrentTool->MouseDown({p.x(), p.y()});
+    if (FCurrentTool == FSelectTool.get()) {
+        UpdateCaption();
+        update();
+    }
+}
+
+void TForm1::mouseMoveEvent(QMouseEvent* event)
+{
+    TToolCursor cursor = ToolCursorOf(this->cursor().shape());
+    if (!FCurrentTool->IsDragging()) {
+        if (FSpaceDown) {
+            FCurrentTool = FHandTool.get();
+            cursor = TToolCursor::SizeAll;
+        } else {
+            FCurrentTool = FSelectTool.get();
+        }
+    }
+    const QPoint p = event->position().toPoint();
+    if (FCurrentTool->MouseMove({p.x(), p.y()}, cursor)) {
+        if (FCurrentTool == FSelectTool.get())
+            UpdateCaption();
+        update();
+    }
+    if (ShapeOf(cursor) != this->cursor().shape())
+        setCursor(ShapeOf(cursor));
+}
+
+void TForm1::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    const QPoint p = event->position().toPoint();
+    if (FCurrentTool->MouseUp({p.x(), p.y()}) && FCurrentTool == FSelectTool.get()) {
+        RebuildDisplayBitmap();
+        UpdateCaption();
+    }
+    update();
 }
 
 void TForm1::contextMenuEvent(QContextMenuEvent* event)
@@ -646,7 +912,8 @@ void TForm1::changeEvent(QEvent* event)
 
 void TForm1::RunCommand(const TCommand& command)
 {
-    if (FPicture.Empty())
+    // Nothing runs on a selection that is still being drawn.
+    if (FPicture.Empty() || FSelectTool->IsDragging())
         return;
     TCommandOptions options;
     options.GrassWidth = FOptions.GrassWidth;
@@ -659,10 +926,13 @@ void TForm1::RunCommand(const TCommand& command)
             return;
     }
     // Results go in place until new windows exist.
+    std::optional<TRect> selection = FSelectTool->Selection();
     const TRoadOutcome outcome =
-        ApplyInPlace(command, FPicture, FSelection, options, FChronograph, ExtractFileName(FFileName));
+        ApplyInPlace(command, FPicture, selection, options, FChronograph, ExtractFileName(FFileName));
     if (!outcome.Applied)
         return;
+    if (command.Family == TFamily::F)
+        FSelectTool->Deselect();
     PictureChanged(outcome.ResizeWindow);
     if (command.Timed() && FOptions.ShowProgressTime)
         if (auto report = FChronograph.TakeReport())
@@ -697,8 +967,8 @@ void TForm1::actCopyExecute()
 {
     if (FPicture.Empty())
         return;
-    if (FSelection) {
-        const auto part = CopySelection(FPicture, *FSelection);
+    if (const std::optional<TRect> selection = FSelectTool->Selection()) {
+        const auto part = CopySelection(FPicture, *selection);
         QApplication::clipboard()->setImage(ImageOf(*part).copy());
     } else {
         QApplication::clipboard()->setImage(ImageOf(FPicture).copy());
@@ -739,9 +1009,10 @@ void TForm1::actAboutExecute()
 void TForm1::AssignShortCut(const QKeySequence& key, QAction* action)
 {
     const int combined = key[0].toCombined();
-    if (QAction* old = FKeys.value(combined, nullptr); old && old->shortcut() == key)
-        old->setShortcut(QKeySequence());
+    QAction* old = FKeys.value(combined, nullptr);
     FKeys.insert(combined, action);
+    if (old && old->shortcut() == key)
+        old->setShortcut(QKeySequence());
     action->setShortcut(key);
 }
 

@@ -6,6 +6,7 @@
 #include "Chronograph.h"
 #include "CommandTable.h"
 #include "ZoomView.h"
+#include "nolviSub.h"
 #include "common/OZVista.h"
 #include "platform/Bitmap.h"
 
@@ -14,8 +15,10 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
+#include <QPainter>
 #include <QScrollBar>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
 
 #include <functional>
@@ -92,12 +95,24 @@ public:
     QLabel* EmptyLabel() const { return Label1; }
     TPoint ScreenToImage(int32_t x, int32_t y) const;
     TRect ImageToScreen(int32_t x, int32_t y) const;
+    TSelectTool& SelectTool() { return *FSelectTool; }
+    TTenohiraTool& HandTool() { return *FHandTool; }
+    bool HandToolCurrent() const { return FCurrentTool == FHandTool.get(); }
+    const TBitmap* DisplayBitmap() const { return FDisplayBitmap.get(); }
+    // The menu item that shows action name in the context menu (its own caption where the
+    // menu differs from the action).
+    QAction* MenuItem(const QString& actionName) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -114,6 +129,12 @@ private:
     void ProgressHandler(TProgressStage stage, uint8_t percent);
     void RunCommand(const TCommand& command);
     void RebuildDisplayBitmap();
+    void DrawSelection(QPainter& painter);
+    void SelectionChanged(TSelectTool* sender);
+    void actSelectUnitFreeExecute(QAction* sender);
+    void UpdateUnitChecks();
+    // A context-menu item with its own caption and key that runs action.
+    QAction* MenuProxy(QAction* action, const QString& caption, const QKeySequence& key = {});
     void UpdateScrollBars();
     void FitWindow(int32_t clientWidth, int32_t clientHeight);
     void EnableActions();
@@ -144,7 +165,15 @@ private:
     bool FJpegProgressive = true;
     QMenu* mnuJpegPreview = nullptr;
     TRect FPaintedRect;
-    std::optional<TRect> FSelection;
+    class THost;
+    std::unique_ptr<TToolHost> FToolHost;
+    std::unique_ptr<TSelectTool> FSelectTool;
+    std::unique_ptr<TTenohiraTool> FHandTool;
+    TNolviTool* FCurrentTool = nullptr;
+    QTimer* FScrollTimer = nullptr;
+    // Whether the space key is down, from the window's key events (the hand tool while held).
+    bool FSpaceDown = false;
+    std::map<QString, QAction*> FMenuItems;
     TWindowOptions FOptions;
     TChronograph FChronograph;
     int FWheelDelta = 0;
