@@ -365,6 +365,7 @@ QAction* TForm1::MenuProxy(QAction* action, const QString& caption, const QKeySe
     };
     mirror();
     connect(action, &QAction::changed, item, mirror);
+    FMenuMirrors.push_back(mirror);
     connect(item, &QAction::triggered, action, [action] { action->trigger(); });
     FMenuItems[action->objectName()] = item;
     return item;
@@ -742,7 +743,14 @@ void TForm1::FitWindow(int32_t clientWidth, int32_t clientHeight)
     resize(w, h);
 }
 
-TPoint TForm1::ScreenToImage(int32_t x, int32_t y) const { return nolvi2::ScreenToImage(View(), FPaintedRect, x, y); }
+// The painted rectangle as the next paint will have it, so that a press right after a zoom
+// or scroll change, before the repaint, maps to the pixel the user will see there.
+TPoint TForm1::ScreenToImage(int32_t x, int32_t y) const
+{
+    const TBitmap& g = FDisplayBitmap ? *FDisplayBitmap : FPicture;
+    const TRect painted = PaintGeometry(View(), g.Width(), g.Height()).Painted;
+    return nolvi2::ScreenToImage(View(), painted, x, y);
+}
 TRect TForm1::ImageToScreen(int32_t x, int32_t y) const { return nolvi2::ImageToScreen(View(), x, y); }
 
 void TForm1::paintEvent(QPaintEvent*)
@@ -1014,6 +1022,8 @@ void TForm1::AssignShortCut(const QKeySequence& key, QAction* action)
     if (old && old->shortcut() == key)
         old->setShortcut(QKeySequence());
     action->setShortcut(key);
+    for (const auto& mirror : FMenuMirrors)
+        mirror();
 }
 
 void TForm1::SetJpegPreview(bool on)

@@ -26,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace nolvi2 {
 
@@ -174,6 +175,7 @@ private:
     // Whether the space key is down, from the window's key events (the hand tool while held).
     bool FSpaceDown = false;
     std::map<QString, QAction*> FMenuItems;
+    std::vector<std::function<void()>> FMenuMirrors;  // bring the menu items up to date
     TWindowOptions FOptions;
     TChronograph FChronograph;
     int FWheelDelta = 0;

@@ -1,0 +1,90 @@
+#pragma once
+// The window test fixture: a temporary folder, the message boxes collected instead of shown,
+// pictures made on disk and windows of a fixed client size.
+
+#include "Pictures.h"
+#include "app/Unit1.h"
+#include "app/dlgResize.h"
+#include "common/OZCommon.h"
+#include "common/OZVista.h"
+#include "platform/Exceptions.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDropEvent>
+#include <QImage>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace nolvi2::test {
+
+namespace fs = std::filesystem;
+
+struct Message {
+    QString text;
+    int kind;
+};
+
+class Window : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string templ = (fs::temp_directory_path() / "nolvi2-window-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+        dir = templ;
+        SetMessageBoxHook([this](const QString& text, TMsgDlgType kind, TMsgDlgButtons) {
+            messages.push_back({text, kind});
+            return int(mrOk);
+        });
+    }
+    void TearDown() override
+    {
+        SetMessageBoxHook({});
+        fs::remove_all(dir);
+    }
+
+    // A 24-bit picture whose pixel (x, y) is (x, y, 200) as red, green, blue.
+    std::string MakePicture(const std::string& name, int32_t w, int32_t h)
+    {
+        TBitmap b(w, h, TPixelFormat::pf24bit);
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                uint8_t* p = b.ScanLine(y) + 3 * x;
+                p[0] = 200;
+                p[1] = uint8_t(y);
+                p[2] = uint8_t(x);
+            }
+        const std::string path = (dir / name).string();
+        b.SaveToFile(path);
+        return path;
+    }
+
+    // A window with a fixed client (no fitting) of the given size.
+    std::unique_ptr<TForm1> MakeWindow(const QStringList& params = {}, int cw = 300, int ch = 200)
+    {
+        auto w = std::make_unique<TForm1>();
+        w->Options().WindowResizeByZoom = false;
+        w->resize(cw, ch);
+        w->FormCreate(params);
+        w->resize(cw, ch);  // opening fits the window to the picture; undo that for geometry tests
+        w->show();
+        return w;
+    }
+
+    fs::path dir;
+    std::vector<Message> messages;
+};
+
+inline QRgb PixelAt(QWidget& w, int x, int y) { return w.grab().toImage().pixel(x, y); }
+
+
+}  // namespace nolvi2::test
