@@ -596,8 +596,13 @@ void TForm1::SetZoom(float zoom)
 void TForm1::RebuildDisplayBitmap()
 {
     FDisplayBitmap.reset();
-    const TBitmap& source = FJpegPreview && FPreviewBitmap ? *FPreviewBitmap : FPicture;
-    FDisplayBitmap = BuildDisplayBitmap(source, FZoom, FJpegPreview, FSelectTool->Selection(), FOptions.OutOfSelection);
+    FDisplayBitmap = BuildDisplayBitmap(DisplaySource(), FZoom, FSelectTool->Selection(), FOptions.OutOfSelection);
+}
+
+// What the window shows: the JPEG preview while it is on, else the picture.
+const TBitmap& TForm1::DisplaySource() const
+{
+    return FJpegPreview && FPreviewBitmap && !FPreviewBitmap->Empty() ? *FPreviewBitmap : FPicture;
 }
 
 void TForm1::SelectionChanged(TSelectTool*)
@@ -747,7 +752,7 @@ void TForm1::FitWindow(int32_t clientWidth, int32_t clientHeight)
 // or scroll change, before the repaint, maps to the pixel the user will see there.
 TPoint TForm1::ScreenToImage(int32_t x, int32_t y) const
 {
-    const TBitmap& g = FDisplayBitmap ? *FDisplayBitmap : FPicture;
+    const TBitmap& g = FDisplayBitmap ? *FDisplayBitmap : DisplaySource();
     const TRect painted = PaintGeometry(View(), g.Width(), g.Height()).Painted;
     return nolvi2::ScreenToImage(View(), painted, x, y);
 }
@@ -760,7 +765,7 @@ void TForm1::paintEvent(QPaintEvent*)
     p.fillRect(QRect(QPoint(0, 0), client), palette().button());
     if (FPicture.Empty())
         return;
-    const TBitmap& g = FDisplayBitmap ? *FDisplayBitmap : FPicture;
+    const TBitmap& g = FDisplayBitmap ? *FDisplayBitmap : DisplaySource();
     const TPaintGeometry geo = PaintGeometry(View(), g.Width(), g.Height());
     FPaintedRect = geo.Painted;
     const QImage image = ImageOf(g);

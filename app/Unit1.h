@@ -130,6 +130,7 @@ private:
     void ProgressHandler(TProgressStage stage, uint8_t percent);
     void RunCommand(const TCommand& command);
     void RebuildDisplayBitmap();
+    const TBitmap& DisplaySource() const;
     void DrawSelection(QPainter& painter);
     void SelectionChanged(TSelectTool* sender);
     void actSelectUnitFreeExecute(QAction* sender);

@@ -198,10 +198,10 @@ void ShadeOutside(TBitmap& bitmap, const TRect& rect, uint8_t outOfSelection)
     }
 }
 
-std::unique_ptr<TBitmap> BuildDisplayBitmap(const TBitmap& source, float zoom, bool previewOn,
-                                            const std::optional<TRect>& selection, uint8_t outOfSelection)
+std::unique_ptr<TBitmap> BuildDisplayBitmap(const TBitmap& source, float zoom, const std::optional<TRect>& selection,
+                                            uint8_t outOfSelection)
 {
-    if (zoom >= 1 && !previewOn && !selection)
+    if (zoom >= 1 && !selection)
         return nullptr;
     const int32_t w = source.Width(), h = source.Height();
     if (w < 1 || h < 1)

@@ -91,13 +91,13 @@ TRect DisplaySelection(const TRect& selection, float z);
 // bitmap alone.
 void ShadeOutside(TBitmap& bitmap, const TRect& rect, uint8_t outOfSelection);
 
-// The display bitmap that the window draws instead of its picture, or null when the picture
-// is drawn directly (zoom 1 or more, preview off, no selection). source is the JPEG preview
-// while it is on, else the picture. Below zoom 1 it is the source resized by nearest
+// The display bitmap that the window draws instead of its source (the JPEG preview while it
+// is on, else the picture), or null when the source is drawn as it is (zoom 1 or more and no
+// selection: a copy would look the same). Below zoom 1 it is the source resized by nearest
 // neighbour to the zoomed size (at least 1 × 1), otherwise a copy; with a selection it is
 // then made 24-bit and shaded outside the selection as outOfSelection says. An empty source
 // gives null (there is nothing to draw).
-std::unique_ptr<TBitmap> BuildDisplayBitmap(const TBitmap& source, float zoom, bool previewOn,
-                                            const std::optional<TRect>& selection, uint8_t outOfSelection);
+std::unique_ptr<TBitmap> BuildDisplayBitmap(const TBitmap& source, float zoom, const std::optional<TRect>& selection,
+                                            uint8_t outOfSelection);
 
 }  // namespace nolvi2

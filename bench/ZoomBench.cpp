@@ -20,7 +20,7 @@ void Run(benchmark::State& state, float zoom, std::optional<TRect> selection, ui
 {
     const TBitmap& pic = Picture();
     for (auto _ : state) {
-        auto display = BuildDisplayBitmap(pic, zoom, false, selection, outOfSelection);
+        auto display = BuildDisplayBitmap(pic, zoom, selection, outOfSelection);
         benchmark::DoNotOptimize(display.get());
         benchmark::ClobberMemory();
     }
@@ -34,17 +34,6 @@ void BM_ZoomOut25(benchmark::State& s) { Run(s, 0.25f, std::nullopt, 0); }
 void BM_ZoomOut50Darkened(benchmark::State& s) { Run(s, 0.5f, kSelection, 1); }
 void BM_Zoom1Darkened(benchmark::State& s) { Run(s, 1.0f, kSelection, 1); }
 void BM_Zoom1Lightened(benchmark::State& s) { Run(s, 1.0f, kSelection, 2); }
-// The preview at zoom 1 without a selection: a plain copy, for scale.
-void BM_Zoom1Copy(benchmark::State& state)
-{
-    const TBitmap& pic = Picture();
-    for (auto _ : state) {
-        auto display = BuildDisplayBitmap(pic, 1.0f, true, std::nullopt, 0);
-        benchmark::DoNotOptimize(display.get());
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(pic.ImageBytes()));
-}
-
 }  // namespace
 
 BENCHMARK(BM_ZoomOut50)->Unit(benchmark::kMillisecond);
@@ -52,5 +41,4 @@ BENCHMARK(BM_ZoomOut25)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ZoomOut50Darkened)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Zoom1Darkened)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Zoom1Lightened)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Zoom1Copy)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();
