@@ -8,6 +8,7 @@
 #include "common/OZCommon.h"
 #include "common/OZVista.h"
 #include "platform/Exceptions.h"
+#include "platform/JPEGImage.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -24,6 +25,8 @@
 
 #include <filesystem>
 #include <fstream>
+
+#include <unistd.h>
 
 namespace nolvi2::test {
 

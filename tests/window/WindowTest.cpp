@@ -170,14 +170,31 @@ TEST_F(Window, SavingWritesThePictureAndFailsCleanly)
     EXPECT_EQ(w->FileName(), jpg);
     EXPECT_EQ(fs::file_size(jpg), std::uintmax_t(w->JpegSize()));  // the same settings as the preview
     EXPECT_TRUE(w->windowTitle().startsWith(QStringLiteral("JPEG 画質30 ")));
+    TJPEGImage saved;
+    saved.LoadFromFile(jpg);
+    TBitmap decoded;
+    saved.TakePicture(decoded);
+    EXPECT_TRUE(nolvi2::test::SamePixels(decoded, *w->PreviewBitmap()));  // what the preview showed
 
     // A save that cannot be written shows the error and changes nothing.
     std::ofstream((dir / "keep.bmp").string()) << "precious";
     EXPECT_THROW(w->SaveAsBmp((dir / "missing" / "x.bmp").string()), nolvi2::Exception);
     EXPECT_THROW(w->SaveAsJpeg((dir / "keep.bmp" / "x.jpg").string()), nolvi2::Exception);
+    EXPECT_THROW(w->SaveAsBmp("/proc/nolvi2-test.bmp"), nolvi2::Exception);  // no one may write there
+    // A read-only folder (root writes anywhere, so only other users see this refused).
+    fs::create_directory(dir / "ro");
+    std::ofstream((dir / "ro" / "old.bmp").string()) << "precious";
+    fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+    if (::geteuid() != 0) {
+        EXPECT_THROW(w->SaveAsBmp((dir / "ro" / "old.bmp").string()), nolvi2::Exception);
+    }
+    fs::permissions(dir / "ro", fs::perms::owner_all);
     EXPECT_EQ(w->FileName(), jpg);
-    std::ifstream keep((dir / "keep.bmp").string());
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(keep), {}), "precious");
+    for (const char* name : {"keep.bmp", "ro/old.bmp"}) {
+        std::ifstream keep((dir / name).string());
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(keep), {}), "precious") << name;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "ro"), fs::directory_iterator()), 1);  // no temporary left
 }
 
 TEST_F(Window, ResizeThroughTheDialog)
