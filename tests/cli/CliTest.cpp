@@ -117,7 +117,6 @@ TEST_F(Cli, UsageErrorsExitWith2AndWriteNothing)
         {"Invert"},
         {"Invert", in},
         {"NoSuchCommand", in, P("out.bmp")},
-        {"Invert", in, P("out.png")},
         {"Invert", in, P("out.txt")},
         {"Invert", in, P("out")},
         {"Invert", in, P("out.bmp"), "--quality", "101"},
