@@ -166,6 +166,18 @@ TEST_F(Cli, CommandsMatchTheLibraryAndIgnoreCase)
     EXPECT_TRUE(SamePixels(Load(P("c.bmp")), original));
 }
 
+// PNG output, by name and by --format, reads back to the same pixels.
+TEST_F(Cli, WritesAndReadsPng)
+{
+    const std::string in = MakePicture("in.bmp");
+    const TBitmap original = Load(in);
+    ASSERT_EQ(Exec({"Invert", in, P("a.png")}).status, 0);
+    ASSERT_EQ(Exec({"Invert", P("a.png"), "--out-dir", P("o"), "--format", "png"}).status, 0);
+    ASSERT_EQ(Exec({"Convert", P("o/a.png"), P("b.bmp")}).status, 0);
+    EXPECT_TRUE(SamePixels(Load(P("b.bmp")), original));
+    EXPECT_EQ(ReadAll(P("a.png")).substr(1, 3), "PNG");
+}
+
 // With a selection, only the selected pixels change; a selection reaching past the picture is
 // clamped to it, and one outside it is dropped (the whole picture is processed).
 TEST_F(Cli, SelectionLimitsTheCommand)
