@@ -81,9 +81,11 @@ bool LibpngDecode(const Bytes& file, Bytes& pixels)
         png_read_update_info(png, info);
         const std::size_t rowBytes = png_get_rowbytes(png, info);
         const png_uint_32 height = png_get_image_height(png, info);
-        pixels.resize(rowBytes * height);
+        // A fresh picture each time, as our decoder makes one.
+        Bytes fresh(rowBytes * height);
         for (png_uint_32 y = 0; y < height; ++y)
-            png_read_row(png, pixels.data() + y * rowBytes, nullptr);
+            png_read_row(png, fresh.data() + y * rowBytes, nullptr);
+        pixels.swap(fresh);
         png_read_end(png, nullptr);
         ok = true;
     }

@@ -2,10 +2,96 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace nolvi2 {
+
+#if defined(__SSE2__)
+namespace {
+
+// Pixels of 3 or 4 bytes, one at a time in the low lanes of a register (16-bit lanes, so the
+// Paeth distances need no widening). Loads may read one byte past a 3-byte pixel: row
+// buffers carry 4 bytes of slack, and the last pixel is loaded with its exact size.
+template <std::size_t Bpp>
+inline __m128i LoadPixel(const uint8_t* p, bool exact)
+{
+    uint32_t v = 0;
+    if (exact)
+        std::memcpy(&v, p, Bpp);
+    else
+        std::memcpy(&v, p, 4);
+    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(v)), _mm_setzero_si128());
+}
+
+template <std::size_t Bpp>
+inline void StorePixel(uint8_t* p, __m128i v)
+{
+    const uint32_t packed = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
+    std::memcpy(p, &packed, Bpp);
+}
+
+inline __m128i Abs16(__m128i x) { return _mm_max_epi16(x, _mm_sub_epi16(_mm_setzero_si128(), x)); }
+inline __m128i Select(__m128i mask, __m128i yes, __m128i no)
+{
+    return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
+}
+
+// Sub, Average and Paeth against the previous pixel: a is the reconstructed left pixel,
+// b the pixel above, c the one above-left.
+template <std::size_t Bpp, uint8_t Filter>
+void UnfilterPixels(uint8_t* row, const uint8_t* prev, std::size_t length)
+{
+    const __m128i mask = _mm_set1_epi16(0xFF);
+    __m128i a = _mm_setzero_si128(), c = _mm_setzero_si128();
+    for (std::size_t i = 0; i + Bpp <= length; i += Bpp) {
+        const bool exact = i + 4 > length;
+        const __m128i x = LoadPixel<Bpp>(row + i, exact);
+        const __m128i b = Filter == pfSub ? _mm_setzero_si128() : LoadPixel<Bpp>(prev + i, exact);
+        __m128i d;
+        if constexpr (Filter == pfSub) {
+            d = _mm_add_epi16(x, a);
+        } else if constexpr (Filter == pfAverage) {
+            d = _mm_add_epi16(x, _mm_srli_epi16(_mm_add_epi16(a, b), 1));
+        } else {
+            const __m128i pa = Abs16(_mm_sub_epi16(b, c));  // |p − a|
+            const __m128i pb = Abs16(_mm_sub_epi16(a, c));  // |p − b|
+            const __m128i pc = Abs16(_mm_sub_epi16(_mm_add_epi16(a, b), _mm_add_epi16(c, c)));
+            const __m128i smallest = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
+            const __m128i nearest =
+                Select(_mm_cmpeq_epi16(pa, smallest), a, Select(_mm_cmpeq_epi16(pb, smallest), b, c));
+            d = _mm_add_epi16(x, nearest);
+            c = b;
+        }
+        d = _mm_and_si128(d, mask);
+        StorePixel<Bpp>(row + i, d);
+        a = d;
+    }
+}
+
+template <std::size_t Bpp>
+bool UnfilterWide(uint8_t filter, uint8_t* row, const uint8_t* prev, std::size_t length)
+{
+    switch (filter) {
+    case pfSub: UnfilterPixels<Bpp, pfSub>(row, prev, length); return true;
+    case pfAverage: UnfilterPixels<Bpp, pfAverage>(row, prev, length); return true;
+    case pfPaeth: UnfilterPixels<Bpp, pfPaeth>(row, prev, length); return true;
+    default: return false;
+    }
+}
+
+}  // namespace
+#endif
 
 bool Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prev, std::size_t length, std::size_t bpp)
 {
+#if defined(__SSE2__)
+    // Rows of whole 3- or 4-byte pixels (8-bit RGB and RGBA) take the vector path.
+    if ((bpp == 3 || bpp == 4) && length % bpp == 0 &&
+        (bpp == 3 ? UnfilterWide<3>(filter, row, prev, length) : UnfilterWide<4>(filter, row, prev, length)))
+        return true;
+#endif
     const std::size_t lead = bpp < length ? bpp : length;
     switch (filter) {
     case pfNone:
