@@ -4,6 +4,7 @@
 #include "platform/Format.h"
 #include "platform/JPEGImage.h"
 #include "platform/Streams.h"
+#include "png/VelPNG.h"
 
 
 namespace nolvi2 {
@@ -32,7 +33,8 @@ bool IsSupportedFile(const std::string& fileName)
         return false;
     const TPictureFormats& formats = TPictureFormats::Instance();
     const std::string list = LowerAscii(formats.GraphicExtension(TBitmap::ClassInfo()) + "," +
-                                   formats.GraphicFileMask(TJPEGImage::ClassInfo()));
+                                   formats.GraphicFileMask(TJPEGImage::ClassInfo()) + "," +
+                                   formats.GraphicExtension(TVelPNG::ClassInfo()));
     return list.find(ext) != std::string::npos;
 }
 
@@ -51,6 +53,11 @@ void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressE
             jpeg.OnProgress = progress;
             jpeg.LoadFromFile(fileName);
             jpeg.TakePicture(loaded);
+        } else if (ext == ".png") {
+            TVelPNG png;
+            png.OnProgress = progress;
+            png.LoadFromFile(fileName);
+            png.TakePicture(loaded);
         } else {
             throw Exception("未対応のファイルです。\r" + fileName);
         }
@@ -69,6 +76,8 @@ std::optional<TSaveFormat> SaveFormatOf(const std::string& fileName)
         return TSaveFormat::Bmp;
     if (ext == ".jpg" || ext == ".jpeg")
         return TSaveFormat::Jpeg;
+    if (ext == ".png")
+        return TSaveFormat::Png;
     return std::nullopt;
 }
 
@@ -77,6 +86,13 @@ void SavePicture(const std::string& fileName, const TBitmap& picture, TSaveForma
 {
     if (format == TSaveFormat::Bmp) {
         picture.SaveToFile(fileName);
+        return;
+    }
+    if (format == TSaveFormat::Png) {
+        // The picture class's defaults: no filter, zlib's default level, 32 KB IDAT chunks.
+        TVelPNG png;
+        png.Borrow(picture);
+        png.SaveToFile(fileName);
         return;
     }
     TJPEGImage jpeg;

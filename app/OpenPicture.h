@@ -20,13 +20,13 @@ bool IsSupportedFile(const std::string& fileName);
 // the decoder's reports. Unsupported names raise "未対応のファイルです。" + CR + name.
 void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressEvent& progress = {});
 
-enum class TSaveFormat { Bmp, Jpeg };
+enum class TSaveFormat { Bmp, Jpeg, Png };
 struct TJpegSettings {
     int Quality = 80;
     bool Progressive = true;
 };
 
-// The format a file name asks for by its extension (.bmp, .jpg, .jpeg), if any.
+// The format a file name asks for by its extension (.bmp, .jpg, .jpeg, .png), if any.
 std::optional<TSaveFormat> SaveFormatOf(const std::string& fileName);
 
 // Writes picture in that format through the safe file writer.

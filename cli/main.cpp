@@ -79,7 +79,7 @@ void PrintUsage(std::FILE* out)
                "  --format FMT         --out-dir での出力形式 bmp, jpg, png\n"
                "  --help               この説明を表示する\n"
                "\n"
-               "出力形式は OUTPUT の拡張子（.bmp, .jpg, .jpeg）で決まります。\n",
+               "出力形式は OUTPUT の拡張子（.bmp, .jpg, .jpeg, .png）で決まります。\n",
                out);
 }
 
@@ -334,7 +334,7 @@ std::vector<Job> PlanJobs(const Options& o)
         const std::string& output = o.positionals[1];
         const auto format = SaveFormatOf(output);
         if (!format)
-            throw UsageError{"OUTPUT の拡張子から出力形式が決まりません（.bmp, .jpg, .jpeg）: " + output};
+            throw UsageError{"OUTPUT の拡張子から出力形式が決まりません（.bmp, .jpg, .jpeg, .png）: " + output};
         jobs.push_back({o.positionals[0], output, *format});
         return jobs;
     }
@@ -347,7 +347,7 @@ std::vector<Job> PlanJobs(const Options& o)
         else if (f == "jpg" || f == "jpeg")
             fixed = TSaveFormat::Jpeg;
         else if (f == "png")
-            throw UsageError{"PNG の書き出しにはまだ対応していません"};
+            fixed = TSaveFormat::Png;
         else
             throw UsageError{"--format は bmp, jpg, png のいずれかです: " + *o.format};
         fixedExt = "." + f;

@@ -25,6 +25,9 @@ seeds() {
         echo "$testdata/bmpsuite/g $testdata/bmpsuite/q $testdata/bmpsuite/b $testdata/bmpsuite/x"
         echo "$testdata/crashers-corrupt/bmp $root/tests/platform/bmp-regressions"
         ;;
+    fuzz_png)
+        echo "$testdata/pngsuite $testdata/crashers-corrupt/png $root/tests/png/png-regressions"
+        ;;
     fuzz_jpeg)
         echo "$testdata/libjpeg-turbo-testimages $testdata/crashers-corrupt/jpeg $root/tests/platform/jpeg-regressions"
         ;;

@@ -117,7 +117,6 @@ TEST_F(Cli, UsageErrorsExitWith2AndWriteNothing)
         {"Invert"},
         {"Invert", in},
         {"NoSuchCommand", in, P("out.bmp")},
-        {"Invert", in, P("out.png")},
         {"Invert", in, P("out.txt")},
         {"Invert", in, P("out")},
         {"Invert", in, P("out.bmp"), "--quality", "101"},
@@ -165,6 +164,18 @@ TEST_F(Cli, CommandsMatchTheLibraryAndIgnoreCase)
     // Convert changes no pixel.
     ASSERT_EQ(Exec({"convert", in, P("c.bmp")}).status, 0);
     EXPECT_TRUE(SamePixels(Load(P("c.bmp")), original));
+}
+
+// PNG output, by name and by --format, reads back to the same pixels.
+TEST_F(Cli, WritesAndReadsPng)
+{
+    const std::string in = MakePicture("in.bmp");
+    const TBitmap original = Load(in);
+    ASSERT_EQ(Exec({"Invert", in, P("a.png")}).status, 0);
+    ASSERT_EQ(Exec({"Invert", P("a.png"), "--out-dir", P("o"), "--format", "png"}).status, 0);
+    ASSERT_EQ(Exec({"Convert", P("o/a.png"), P("b.bmp")}).status, 0);
+    EXPECT_TRUE(SamePixels(Load(P("b.bmp")), original));
+    EXPECT_EQ(ReadAll(P("a.png")).substr(1, 3), "PNG");
 }
 
 // With a selection, only the selected pixels change; a selection reaching past the picture is

@@ -3,6 +3,8 @@
 #include <png.h>
 
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <memory>
 #include <stdexcept>
 
@@ -14,16 +16,41 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
+struct MemorySource {
+    const uint8_t* data;
+    std::size_t size;
+    std::size_t pos;
+};
+
+extern "C" void ReadFromMemory(png_structp png, png_bytep out, png_size_t count)
+{
+    auto* src = static_cast<MemorySource*>(png_get_io_ptr(png));
+    if (count > src->size - src->pos)
+        png_error(png, "read past the end");
+    std::memcpy(out, src->data + src->pos, count);
+    src->pos += count;
+}
+
 // libpng reports errors with longjmp, so this frame holds nothing that has a destructor.
-bool ReadRows(png_structp png, png_infop info, std::FILE* file, TRgbaPicture* out)
+bool ReadRows(png_structp png, png_infop info, std::FILE* file, MemorySource* memory, TSixteenBits sixteen,
+              TRgbaPicture* out)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
-    png_init_io(png, file);
+    if (file)
+        png_init_io(png, file);
+    else
+        png_set_read_fn(png, memory, ReadFromMemory);
     png_read_info(png, info);
     const png_byte colorType = png_get_color_type(png, info);
+    out->ColorType = colorType;
+    out->BitDepth = png_get_bit_depth(png, info);
+    out->Interlace = png_get_interlace_type(png, info);
     png_set_expand(png);
-    png_set_scale_16(png);
+    if (sixteen == TSixteenBits::Scale)
+        png_set_scale_16(png);
+    else
+        png_set_strip_16(png);
     png_set_gray_to_rgb(png);
     if (!(colorType & PNG_COLOR_MASK_ALPHA) && !png_get_valid(png, info, PNG_INFO_tRNS))
         png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
@@ -41,21 +68,32 @@ bool ReadRows(png_structp png, png_infop info, std::FILE* file, TRgbaPicture* ou
     return true;
 }
 
+TRgbaPicture Read(std::FILE* file, MemorySource* memory, TSixteenBits sixteen, const std::string& name)
+{
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    TRgbaPicture picture;
+    const bool ok = info && ReadRows(png, info, file, memory, sixteen, &picture);
+    png_destroy_read_struct(&png, &info, nullptr);
+    if (!ok)
+        throw std::runtime_error("cannot read PNG " + name);
+    return picture;
+}
+
 }  // namespace
 
-TRgbaPicture ReadPngRgba(const std::filesystem::path& path)
+TRgbaPicture ReadPngRgba(const std::filesystem::path& path, TSixteenBits sixteen)
 {
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file)
         throw std::runtime_error("cannot open " + path.string());
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    TRgbaPicture picture;
-    const bool ok = info && ReadRows(png, info, file.get(), &picture);
-    png_destroy_read_struct(&png, &info, nullptr);
-    if (!ok)
-        throw std::runtime_error("cannot read PNG " + path.string());
-    return picture;
+    return Read(file.get(), nullptr, sixteen, path.string());
+}
+
+TRgbaPicture ReadPngRgba(const uint8_t* data, std::size_t size, TSixteenBits sixteen)
+{
+    MemorySource memory{data, size, 0};
+    return Read(nullptr, &memory, sixteen, "from memory");
 }
 
 }  // namespace nolvi2::test

@@ -11,12 +11,20 @@ struct TRgbaPicture {
     int32_t Width = 0;
     int32_t Height = 0;
     std::vector<uint8_t> Pixels;  // R, G, B, A per pixel, rows top-down
+    // As stored in the file's header.
+    int ColorType = 0;
+    int BitDepth = 0;
+    int Interlace = 0;
 
     const uint8_t* At(int32_t x, int32_t y) const { return Pixels.data() + (std::size_t(y) * Width + x) * 4; }
 };
 
-// Any PNG expanded to 8-bit RGBA: palette and grey to RGB, tRNS to alpha, 16-bit samples
-// scaled as round(v * 255 / 65535), no gamma handling. Throws std::runtime_error.
-TRgbaPicture ReadPngRgba(const std::filesystem::path& path);
+// How 16-bit samples become 8 bits: round(v * 255 / 65535), or the high byte.
+enum class TSixteenBits { Scale, HighByte };
+
+// Any PNG expanded to 8-bit RGBA: palette and grey to RGB, tRNS to alpha, no gamma
+// handling. Throws std::runtime_error.
+TRgbaPicture ReadPngRgba(const std::filesystem::path& path, TSixteenBits sixteen = TSixteenBits::Scale);
+TRgbaPicture ReadPngRgba(const uint8_t* data, std::size_t size, TSixteenBits sixteen = TSixteenBits::Scale);
 
 }  // namespace nolvi2::test

@@ -1,0 +1,262 @@
+// The encoder, read back by libpng: every source format with grey output on and off, with
+// and without a mask, every filter setting, interlaced or not, two IDAT sizes; then the
+// chunks it writes.
+
+#include "PngBuilder.h"
+#include "Pictures.h"
+#include "platform/PngReference.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <random>
+
+namespace nolvi2::test {
+namespace {
+
+uint8_t Grey(int r, int g, int b) { return uint8_t((r * 77 + g * 150 + b * 29) >> 8); }
+
+TBitmap MakeSource(TPixelFormat pf, int32_t w, int32_t h, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    TBitmap b;
+    b.SetPixelFormat(pf);
+    b.SetSize(w, h);
+    for (int32_t y = 0; y < h; ++y)
+        for (std::size_t i = 0; i < b.RowBytes(); ++i)
+            b.ScanLine(y)[i] = uint8_t(rng());
+    // Bits after the last pixel of a row are zero, as a decoder leaves them.
+    const int bits = BitsPerPixel(pf);
+    if (const int used = (w * bits) % 8)
+        for (int32_t y = 0; y < h; ++y)
+            b.ScanLine(y)[b.RowBytes() - 1] &= uint8_t(0xFF << (8 - used));
+    if (int n = PaletteEntryCount(pf)) {
+        TPalette p(static_cast<std::size_t>(n));
+        for (auto& e : p)
+            e = TRGBQuad{uint8_t(rng()), uint8_t(rng()), uint8_t(rng()), 0};
+        b.SetPalette(p);
+    }
+    return b;
+}
+
+// The colour of a source pixel as the file should carry it, and its palette index (or −1).
+TRGBQuad SourceColor(const TBitmap& b, int32_t x, int32_t y, int* index)
+{
+    const uint8_t* row = b.ScanLine(y);
+    auto w5 = [](unsigned v) { return uint8_t(v << 3 | v >> 2); };
+    *index = -1;
+    switch (b.PixelFormat()) {
+    case TPixelFormat::pf1bit: *index = (row[x >> 3] >> (7 - (x & 7))) & 1; break;
+    case TPixelFormat::pf4bit: *index = (x & 1) ? row[x >> 1] & 15 : row[x >> 1] >> 4; break;
+    case TPixelFormat::pf8bit: *index = row[x]; break;
+    case TPixelFormat::pf15bit: {
+        const unsigned v = row[2 * x] | row[2 * x + 1] << 8;
+        return TRGBQuad{w5(v & 31), w5((v >> 5) & 31), w5((v >> 10) & 31), 0};
+    }
+    case TPixelFormat::pf16bit: {
+        const unsigned v = row[2 * x] | row[2 * x + 1] << 8;
+        const unsigned g = (v >> 5) & 63;
+        return TRGBQuad{w5(v & 31), uint8_t(g << 2 | g >> 4), w5(v >> 11), 0};
+    }
+    case TPixelFormat::pf32bit: return TRGBQuad{row[4 * x], row[4 * x + 1], row[4 * x + 2], 0};
+    default: return TRGBQuad{row[3 * x], row[3 * x + 1], row[3 * x + 2], 0};
+    }
+    return b.Palette()[std::size_t(*index)];
+}
+
+Bytes Save(const TVelPNG& png)
+{
+    TMemoryStream s;
+    png.SaveToStream(s);
+    return Bytes(s.Memory(), s.Memory() + s.Size());
+}
+
+TEST(PngEncode, EveryFormatAndSettingReadsBackInLibpng)
+{
+    const TPixelFormat formats[] = {TPixelFormat::pf1bit,  TPixelFormat::pf4bit,  TPixelFormat::pf8bit,
+                                    TPixelFormat::pf15bit, TPixelFormat::pf16bit, TPixelFormat::pf24bit,
+                                    TPixelFormat::pf32bit};
+    const int32_t w = 13, h = 11;
+    uint32_t seed = 1;
+    for (TPixelFormat pf : formats) {
+        const TBitmap source = MakeSource(pf, w, h, seed++);
+        TBitmap mask = MakeSource(TPixelFormat::pf8bit, w, h, seed++);
+        const int bits = BitsPerPixel(pf);
+        for (bool grey : {false, true})
+            for (bool withMask : {false, true})
+                for (uint8_t filter = 0; filter <= 5; ++filter)
+                    for (uint8_t interlace : {0, 1})
+                        for (int32_t idat : {256, 100000}) {
+                            SCOPED_TRACE(testing::Message() << "bits " << bits << " grey " << grey << " mask " << withMask
+                                                            << " filter " << int(filter) << " interlace "
+                                                            << int(interlace) << " idat " << idat);
+                            TVelPNG png;
+                            png.Borrow(source);
+                            png.Grayscale = grey;
+                            png.FilterType = filter;
+                            png.Interlaced = interlace;
+                            png.IDATSize = idat;
+                            if (withMask) {
+                                png.SetMaskBitmap(&mask);
+                                png.HasAlpha = true;
+                            }
+                            const Bytes file = Save(png);
+                            const TRgbaPicture ref = ReadPngRgba(file.data(), file.size());
+                            ASSERT_EQ(ref.Width, w);
+                            ASSERT_EQ(ref.Height, h);
+                            EXPECT_EQ(ref.Interlace, interlace);
+                            const bool indexed = bits <= 8;
+                            const bool alpha = withMask && (bits >= 8) && (grey || !indexed);
+                            int bad = 0;
+                            for (int32_t y = 0; y < h; ++y)
+                                for (int32_t x = 0; x < w && bad < 3; ++x) {
+                                    int index;
+                                    const TRGBQuad c = SourceColor(source, x, y, &index);
+                                    uint8_t r = c.rgbRed, g = c.rgbGreen, b = c.rgbBlue;
+                                    if (grey) {
+                                        uint8_t v = Grey(r, g, b);
+                                        if (bits == 4) {
+                                            v = uint8_t((v >> 4) * 17);
+                                        } else if (bits == 1) {
+                                            const TPalette& p = source.Palette();
+                                            const bool invert = Grey(p[1].rgbRed, p[1].rgbGreen, p[1].rgbBlue) <
+                                                                Grey(p[0].rgbRed, p[0].rgbGreen, p[0].rgbBlue);
+                                            v = (index ^ int(invert)) ? 255 : 0;
+                                        }
+                                        r = g = b = v;
+                                    }
+                                    const uint8_t a = alpha ? uint8_t(255 - mask.ScanLine(y)[x]) : 255;
+                                    const uint8_t* got = ref.At(x, y);
+                                    if (got[0] != r || got[1] != g || got[2] != b || got[3] != a) {
+                                        ADD_FAILURE() << x << "," << y << " want " << int(r) << " " << int(g) << " "
+                                                      << int(b) << " " << int(a) << " got " << int(got[0]) << " "
+                                                      << int(got[1]) << " " << int(got[2]) << " " << int(got[3]);
+                                        ++bad;
+                                    }
+                                }
+                            // Our own decoder reads the same file back to the same picture.
+                            if (!grey && !withMask && (bits <= 8 || bits >= 24)) {
+                                TVelPNG back;
+                                LoadPng(back, file);
+                                TBitmap expected;
+                                expected.Assign(source);
+                                if (bits == 32)
+                                    expected.SetPixelFormat(TPixelFormat::pf24bit);
+                                EXPECT_TRUE(SamePixels(back.Picture(), expected));
+                            }
+                        }
+    }
+}
+
+struct ChunkInfo {
+    std::string type;
+    Bytes data;
+};
+
+std::vector<ChunkInfo> Chunks(const Bytes& file)
+{
+    std::vector<ChunkInfo> out;
+    for (std::size_t i = 8; i + 12 <= file.size();) {
+        const std::size_t n = std::size_t(file[i]) << 24 | std::size_t(file[i + 1]) << 16 |
+                              std::size_t(file[i + 2]) << 8 | file[i + 3];
+        out.push_back({std::string(file.begin() + long(i + 4), file.begin() + long(i + 8)),
+                       Bytes(file.begin() + long(i + 8), file.begin() + long(i + 8 + n))});
+        i += 12 + n;
+    }
+    return out;
+}
+
+TEST(PngEncode, ChunksOfATruecolourPicture)
+{
+    const TBitmap source = MakeSource(TPixelFormat::pf24bit, 40, 30, 7);
+    TVelPNG png;
+    png.Borrow(source);
+    png.IDATSize = 256;
+    const Bytes file = Save(png);
+    const auto chunks = Chunks(file);
+    std::vector<std::string> types;
+    for (const auto& c : chunks)
+        if (types.empty() || types.back() != c.type || c.type != "IDAT")
+            types.push_back(c.type);
+    EXPECT_EQ(types, (std::vector<std::string>{"IHDR", "tIME", "tEXt", "tpNG", "gAMA", "IDAT", "IEND"}));
+    EXPECT_EQ(chunks[0].data[8], 8);  // depth
+    EXPECT_EQ(chunks[0].data[9], 2);  // truecolour
+    EXPECT_EQ(std::string(chunks[2].data.begin(), chunks[2].data.end()), std::string("Software\0VelPNG ver 3.4", 23));
+    EXPECT_EQ(chunks[3].data, (Bytes{'V', 'e', 'l', '3', 0, 0, 0, 0}));
+    EXPECT_EQ(chunks[4].data, (Bytes{0, 0, 0xB1, 0x8F}));  // 45455
+    std::size_t idats = 0, total = 0;
+    for (std::size_t i = 0; i < chunks.size(); ++i)
+        if (chunks[i].type == "IDAT") {
+            ++idats;
+            total += chunks[i].data.size();
+            if (chunks[i + 1].type == "IDAT") {
+                EXPECT_EQ(chunks[i].data.size(), 256u);
+            } else {
+                EXPECT_LE(chunks[i].data.size(), 256u);
+            }
+        }
+    EXPECT_EQ(idats, (total + 255) / 256);
+    EXPECT_GT(idats, 2u);
+}
+
+TEST(PngEncode, MetadataChunksAndTheirRules)
+{
+    TBitmap source = MakeSource(TPixelFormat::pf8bit, 4, 4, 3);
+    TVelPNG png;
+    png.Borrow(source);
+    png.WriteTime = false;
+    png.Comment = "hello";
+    png.BackgroundColor = 0x01000005;
+    png.TransparentColor = 0x01000002;
+    png.PixelUnit = 2;
+    png.PixelsPerUnitX = png.PixelsPerUnitY = 72;
+    for (uint8_t second : {uint8_t(60), uint8_t(61)}) {
+        png.LastModified = TPNGTime{2024, 5, 6, 7, 8, second};
+        const auto chunks = Chunks(Save(png));
+        std::map<std::string, Bytes> byType;
+        for (const auto& c : chunks)
+            byType[c.type] = c.data;
+        EXPECT_EQ(byType.count("tIME"), second == 60 ? 1u : 0u);
+        EXPECT_EQ(byType["bKGD"], Bytes{5});
+        EXPECT_EQ(byType["tRNS"], (Bytes{255, 255, 0}));
+        EXPECT_EQ(byType["PLTE"].size(), 768u);
+        // 72 per inch: trunc(72 × 100 / 254 × 100) = 2834 per metre.
+        EXPECT_EQ(byType["pHYs"], (Bytes{0, 0, 0x0B, 0x12, 0, 0, 0x0B, 0x12, 1}));
+        const ChunkInfo& text = chunks[second == 60 ? 2 : 1];  // the comment comes first
+        EXPECT_EQ(text.type, "tEXt");
+        EXPECT_EQ(std::string(text.data.begin(), text.data.end()), std::string("Comment\0hello", 13));
+    }
+    // The same picture reads back with its transparent index and background.
+    TVelPNG back;
+    LoadPng(back, Save(png));
+    EXPECT_EQ(back.TransparentColor, 0x01000002);
+    EXPECT_TRUE(back.Transparent());
+    EXPECT_EQ(back.BackgroundColor, 0x01000005);
+    EXPECT_EQ(back.Comment, "hello\r\n");
+}
+
+TEST(PngEncode, IDATSizeIsCheckedBeforeWriting)
+{
+    const TBitmap source = MakeSource(TPixelFormat::pf24bit, 4, 4, 5);
+    for (int32_t size : {255, 256, 100000, 100001}) {
+        TVelPNG png;
+        png.Borrow(source);
+        png.IDATSize = size;
+        TMemoryStream s;
+        if (size == 255 || size == 100001) {
+            try {
+                png.SaveToStream(s);
+                ADD_FAILURE() << size;
+            } catch (const EVelPNG& e) {
+                EXPECT_STREQ(e.what(), "Write PNG Param: Err IDAT Size(min:256  max:100000)");
+            }
+            EXPECT_EQ(s.Size(), 0);
+        } else {
+            EXPECT_NO_THROW(png.SaveToStream(s));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace nolvi2::test
