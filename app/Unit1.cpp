@@ -8,6 +8,7 @@
 #include "common/OZCommon.h"
 #include "platform/Exceptions.h"
 #include "platform/JPEGImage.h"
+#include "png/VelPNG.h"
 #include "platform/Streams.h"
 
 #include <QApplication>
@@ -956,9 +957,11 @@ void TForm1::actOpenExecute()
 {
     // The readable formats are the decoders' own (BMP files are reached through "all files").
     const TPictureFormats& t = TPictureFormats::Instance();
-    const std::string masks = t.GraphicFileMask(TJPEGImage::ClassInfo());
+    const std::string masks =
+        t.GraphicFileMask(TJPEGImage::ClassInfo()) + ";" + t.GraphicFileMask(TVelPNG::ClassInfo());
     const std::string filter = "読み込み可能なファイル (" + masks + ")|" + masks + "|" +
-                               t.GraphicFilter(TJPEGImage::ClassInfo()) + "|すべてのファイル|*.*";
+                               t.GraphicFilter(TJPEGImage::ClassInfo()) + "|" +
+                               t.GraphicFilter(TVelPNG::ClassInfo()) + "|すべてのファイル|*.*";
     QString dir;
     if (FIsFile)
         dir = QFileInfo(ShownName(FFileName)).absolutePath();

@@ -9,6 +9,7 @@
 #include "common/OZVista.h"
 #include "platform/Exceptions.h"
 #include "platform/JPEGImage.h"
+#include "png/VelPNG.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -415,3 +415,26 @@ TEST(MessageBox, DefaultAndCancelButtonsAndCaptions)
     QTimer::singleShot(0, [&] { yn->findChild<QPushButton*>(QStringLiteral("No"))->click(); });
     EXPECT_EQ(yn->exec(), int(mrNo));
 }
+
+TEST_F(Window, PngFilesOpenWithProgress)
+{
+    TBitmap b(40, 300, TPixelFormat::pf24bit);
+    for (int32_t y = 0; y < b.Height(); ++y)
+        for (std::size_t i = 0; i < b.RowBytes(); ++i)
+            b.ScanLine(y)[i] = uint8_t(i * 7 + std::size_t(y));
+    TVelPNG png;
+    png.Borrow(b);
+    const std::string file = (dir / "p.png").string();
+    png.SaveToFile(file);
+
+    auto w = MakeWindow();
+    QStringList titles;
+    QObject::connect(w.get(), &QWidget::windowTitleChanged, [&](const QString& t) { titles << t; });
+    w->OpenFile(file);
+    EXPECT_TRUE(nolvi2::test::SamePixels(w->Picture(), b));
+    ASSERT_GE(titles.size(), 3);
+    EXPECT_EQ(titles.front(), QStringLiteral("作業中 0% 完了"));
+    EXPECT_TRUE(titles.contains(QStringLiteral("作業中 100% 完了")));
+    EXPECT_EQ(titles.back(), QStringLiteral("p.png [40x300x24] @ 100%"));
+    EXPECT_TRUE(messages.empty());
+}
