@@ -267,56 +267,55 @@ void TVelCustomReadStream::Skip(int64_t count)
 
 // ---- progress ----
 
-namespace {
-
-int32_t SpanOf(int32_t remaining, int share)
+void TVelProgress::Start(int64_t total, int share)
 {
-    return (share > 0 && share < 100) ? remaining * share / 100 : remaining;
+    Base += Span;
+    LastReported = Base;
+    RemainingShare -= Span;
+    Total = total <= 0 ? 1 : total;
+    Span = share > 0 && share < 100 ? RemainingShare * share / 100 : RemainingShare;
 }
 
-}  // namespace
+int32_t TVelProgress::Due(int64_t value)
+{
+    const int64_t percent = Base + value;
+    if (percent <= LastReported)
+        return -1;
+    LastReported = int32_t(percent);
+    return LastReported;
+}
 
 bool TVelCustomReadStream::DoProgress(int) { return false; }
 
 void TVelCustomReadStream::BeginProgress()
 {
-    FProgressBase = FLastReported = FSpan = 0;
-    FRemainingShare = 99;
+    FProgress.Begin();
     FStop = false;
     FStop = DoProgress(0);
 }
 
 void TVelCustomReadStream::StartSection(int mode, int64_t total, int share)
 {
-    FProgressBase += FSpan;
-    FLastReported = FProgressBase;
-    FRemainingShare -= FSpan;
     FSectionMode = mode;
-    if (mode == 0) {
-        FSectionTotal = FDataSize;
+    if (mode == 0)
         FSectionStart = FConsumed;
-    } else {
-        FSectionTotal = total;
-    }
-    if (FSectionTotal <= 0)
-        FSectionTotal = 1;
-    FSpan = SpanOf(FRemainingShare, share);
+    FProgress.Start(mode == 0 ? FDataSize : total, share);
 }
 
 void TVelCustomReadStream::StepProgress(int64_t count)
 {
+    const TVelProgress& p = FProgress;
     int64_t value;
     if (FSectionMode == 0)
-        value = FSpan * (FConsumed - FSectionStart) / FSectionTotal;
+        value = p.Span * (FConsumed - FSectionStart) / p.Total;
     else
-        value = count >= FSectionTotal ? FSpan : FSpan * count / FSectionTotal;
-    const int64_t percent = FProgressBase + value;
-    if (percent > FLastReported) {
-        FLastReported = int32_t(percent);
-        if (FSectionMode == 1)
-            FLastCount = count;
-        FStop = DoProgress(int(percent));
-    }
+        value = count >= p.Total ? p.Span : p.Span * count / p.Total;
+    const int32_t percent = FProgress.Due(value);
+    if (percent < 0)
+        return;
+    if (FSectionMode == 1)
+        FLastCount = count;
+    FStop = DoProgress(percent);
 }
 
 void TVelCustomReadStream::EndProgress() { FStop = DoProgress(100); }
@@ -441,28 +440,18 @@ bool TVelCustomWriteStream::DoProgress(int) { return false; }
 
 void TVelCustomWriteStream::BeginProgress()
 {
-    FProgressBase = FLastReported = FSpan = 0;
-    FRemainingShare = 99;
+    FProgress.Begin();
     FStop = false;
     FStop = DoProgress(0);
 }
 
-void TVelCustomWriteStream::StartSection(int64_t total, int share)
-{
-    FProgressBase += FSpan;
-    FLastReported = FProgressBase;
-    FRemainingShare -= FSpan;
-    FSectionTotal = total <= 0 ? 1 : total;
-    FSpan = SpanOf(FRemainingShare, share);
-}
+void TVelCustomWriteStream::StartSection(int64_t total, int share) { FProgress.Start(total, share); }
 
 void TVelCustomWriteStream::StepProgress(int64_t count)
 {
-    const int64_t percent = FProgressBase + FSpan * count / FSectionTotal;
-    if (percent > FLastReported) {
-        FLastReported = int32_t(percent);
-        FStop = DoProgress(int(percent));
-    }
+    // Writing does not cap the count at the section's total.
+    if (const int32_t percent = FProgress.Due(FProgress.Span * count / FProgress.Total); percent >= 0)
+        FStop = DoProgress(percent);
 }
 
 void TVelCustomWriteStream::EndProgress() { FStop = DoProgress(100); }

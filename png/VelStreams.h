@@ -32,6 +32,24 @@ int32_t PaletteEntryColor(const TPalette& palette, int index);
 // −1 for an empty palette.
 int NearestPaletteIndex(const TPalette& palette, int32_t color);
 
+// The progress arithmetic both directions share: sections take shares of what is left of
+// 99 points, and a report is due only when the percentage grows.
+struct TVelProgress {
+    int32_t Base = 0;
+    int32_t LastReported = 0;
+    int32_t Span = 0;
+    int32_t RemainingShare = 99;
+    int64_t Total = 1;
+
+    void Begin() { *this = TVelProgress{}; }
+    // Opens the next section of total units with share percent of what is left (all of it
+    // when share is not between 1 and 99).
+    void Start(int64_t total, int share);
+    // The percentage for value points into the section when it is due (and remembered as
+    // reported), else -1.
+    int32_t Due(int64_t value);
+};
+
 // Reading: big-endian integers, skipping, a MacBinary header, the progress protocol.
 class TVelCustomReadStream : public TObject {
 public:
@@ -75,11 +93,7 @@ private:
     bool Blocked() const { return FStop || FOverrun; }
     bool WouldOverrun(int64_t count);
 
-    int32_t FProgressBase = 0;
-    int32_t FLastReported = 0;
-    int32_t FSpan = 0;
-    int32_t FRemainingShare = 99;
-    int64_t FSectionTotal = 1;
+    TVelProgress FProgress;
     int32_t FSectionMode = 0;
     int64_t FSectionStart = 0;
     int64_t FLastCount = 0;
@@ -163,11 +177,7 @@ public:
     int64_t TotalWritten() const { return FTotalWritten; }
 
 private:
-    int32_t FProgressBase = 0;
-    int32_t FLastReported = 0;
-    int32_t FSpan = 0;
-    int32_t FRemainingShare = 99;
-    int64_t FSectionTotal = 1;
+    TVelProgress FProgress;
     int64_t FInBuffer = 0;
     int64_t FTotalWritten = 0;
     std::unique_ptr<uint8_t[]> FBuffer;
