@@ -597,7 +597,13 @@ void TForm1::SetZoom(float zoom)
 void TForm1::RebuildDisplayBitmap()
 {
     FDisplayBitmap.reset();
-    FDisplayBitmap = BuildDisplayBitmap(DisplaySource(), FZoom, FSelectTool->Selection(), FOptions.OutOfSelection);
+    const std::optional<TRect> selection = FSelectTool->Selection();
+    FDisplayBitmap = BuildDisplayBitmap(DisplaySource(), FZoom, selection, FOptions.OutOfSelection);
+    // Without a display bitmap the paint shades what it shows, around the selection as it is
+    // now (a drag moves only the frame until it ends).
+    FShadedSelection.reset();
+    if (!FDisplayBitmap && selection && FOptions.OutOfSelection != 0)
+        FShadedSelection = selection;
 }
 
 // What the window shows: the JPEG preview while it is on, else the picture.
@@ -783,8 +789,14 @@ void TForm1::paintEvent(QPaintEvent*)
         cut(src.Right, dst.Right, src.Left, dst.Left, g.Width());
         cut(src.Bottom, dst.Bottom, src.Top, dst.Top, g.Height());
         p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        p.drawImage(QRect(dst.Left, dst.Top, dst.Width(), dst.Height()), image,
-                    QRect(src.Left, src.Top, src.Width(), src.Height()));
+        const QRect target(dst.Left, dst.Top, dst.Width(), dst.Height());
+        if (FShadedSelection && !FDisplayBitmap && src.Width() > 0 && src.Height() > 0) {
+            // Only the visible part is copied and shaded.
+            ShadePart(g, src, *FShadedSelection, FOptions.OutOfSelection, FShadeBuffer);
+            p.drawImage(target, ImageOf(FShadeBuffer), QRect(0, 0, src.Width(), src.Height()));
+        } else {
+            p.drawImage(target, image, QRect(src.Left, src.Top, src.Width(), src.Height()));
+        }
     } else {
         p.drawImage(QPoint(geo.Dest.Left, geo.Dest.Top), image);
     }

@@ -160,6 +160,10 @@ private:
     TBitmap FPicture;
     float FZoom = 1.0f;
     std::unique_ptr<TBitmap> FDisplayBitmap;
+    // The selection that the paint shades around when there is no display bitmap, and the
+    // buffer of the shaded visible part.
+    std::optional<TRect> FShadedSelection;
+    TBitmap FShadeBuffer;
     bool FJpegPreview = false;
     std::unique_ptr<TBitmap> FPreviewBitmap;
     int32_t FJpegSize = 0;

@@ -201,7 +201,8 @@ void ShadeOutside(TBitmap& bitmap, const TRect& rect, uint8_t outOfSelection)
 std::unique_ptr<TBitmap> BuildDisplayBitmap(const TBitmap& source, float zoom, const std::optional<TRect>& selection,
                                             uint8_t outOfSelection)
 {
-    if (zoom >= 1 && !selection)
+    const bool direct = source.PixelFormat() == TPixelFormat::pf24bit || !selection;
+    if (zoom >= 1 && direct)
         return nullptr;
     const int32_t w = source.Width(), h = source.Height();
     if (w < 1 || h < 1)
@@ -215,16 +216,6 @@ std::unique_ptr<TBitmap> BuildDisplayBitmap(const TBitmap& source, float zoom, c
         const int32_t dw = std::max(ZoomedExtent(w, zoom), 1);
         const int32_t dh = std::max(ZoomedExtent(h, zoom), 1);
         display = ResizeBitmap(const_cast<TBitmap&>(source), dw, dh, 32, false, raNearest);
-    } else if (selection && outOfSelection != 0 && source.PixelFormat() == TPixelFormat::pf24bit) {
-        // Copy and shade in one pass over the picture.
-        display = std::make_unique<TBitmap>(w, h, TPixelFormat::pf24bit);
-        int32_t x0, x1, y0, y1;
-        const TRect r = DisplaySelection(*selection, zoom);
-        ClipSpan(r.Left, r.Right, w, x0, x1);
-        ClipSpan(r.Top, r.Bottom, h, y0, y1);
-        for (int32_t y = 0; y < h; ++y)
-            ShadeRow(source.ScanLine(y), display->ScanLine(y), w, y, x0, x1, y0, y1, outOfSelection);
-        return display;
     } else {
         display = std::make_unique<TBitmap>();
         display->Assign(source);
@@ -234,6 +225,30 @@ std::unique_ptr<TBitmap> BuildDisplayBitmap(const TBitmap& source, float zoom, c
     display->SetPixelFormat(TPixelFormat::pf24bit);
     ShadeOutside(*display, DisplaySelection(*selection, zoom), outOfSelection);
     return display;
+}
+
+void ShadePart(const TBitmap& source, const TRect& part, const TRect& selection, uint8_t outOfSelection, TBitmap& out)
+{
+    const int32_t w = part.Width(), h = part.Height();
+    if (out.PixelFormat() != TPixelFormat::pf24bit || out.Width() != w || out.Height() != h) {
+        out.SetSize(0, 0);
+        out.SetPixelFormat(TPixelFormat::pf24bit);
+        out.SetSize(w, h);
+    }
+    // The selection's columns and rows relative to the part.
+    int32_t x0, x1, y0, y1;
+    ClipSpan(int32_t(std::clamp<int64_t>(int64_t(selection.Left) - part.Left, 0, w)),
+             int32_t(std::clamp<int64_t>(int64_t(selection.Right) - part.Left, 0, w)), w, x0, x1);
+    ClipSpan(int32_t(std::clamp<int64_t>(int64_t(selection.Top) - part.Top, 0, h)),
+             int32_t(std::clamp<int64_t>(int64_t(selection.Bottom) - part.Top, 0, h)), h, y0, y1);
+    const std::size_t offset = std::size_t(part.Left) * 3;
+    for (int32_t y = 0; y < h; ++y) {
+        const uint8_t* src = source.ScanLine(part.Top + y) + offset;
+        if (outOfSelection == 0)
+            std::memcpy(out.ScanLine(y), src, std::size_t(w) * 3);
+        else
+            ShadeRow(src, out.ScanLine(y), w, y, x0, x1, y0, y1, outOfSelection);
+    }
 }
 
 }  // namespace nolvi2

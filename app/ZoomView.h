@@ -92,12 +92,19 @@ TRect DisplaySelection(const TRect& selection, float z);
 void ShadeOutside(TBitmap& bitmap, const TRect& rect, uint8_t outOfSelection);
 
 // The display bitmap that the window draws instead of its source (the JPEG preview while it
-// is on, else the picture), or null when the source is drawn as it is (zoom 1 or more and no
-// selection: a copy would look the same). Below zoom 1 it is the source resized by nearest
-// neighbour to the zoomed size (at least 1 × 1), otherwise a copy; with a selection it is
-// then made 24-bit and shaded outside the selection as outOfSelection says. An empty source
-// gives null (there is nothing to draw).
+// is on, else the picture), or null when the source is drawn as it is: at zoom 1 or more a
+// 24-bit source is drawn directly, and the paint shades only what it shows (ShadePart).
+// Below zoom 1 it is the source resized by nearest neighbour to the zoomed size (at least
+// 1 × 1); at zoom 1 or more a source of another format with a selection gets a copy. With a
+// selection the display bitmap is then made 24-bit and shaded outside the selection as
+// outOfSelection says. An empty source gives null (there is nothing to draw).
 std::unique_ptr<TBitmap> BuildDisplayBitmap(const TBitmap& source, float zoom, const std::optional<TRect>& selection,
                                             uint8_t outOfSelection);
+
+// The columns part.Left to part.Right − 1 of rows part.Top to part.Bottom − 1 of a 24-bit
+// source (part lies inside it) into out, a 24-bit bitmap of the part's size, shaded outside
+// the selection (in source coordinates) as outOfSelection says. out keeps its storage when
+// its size does not change.
+void ShadePart(const TBitmap& source, const TRect& part, const TRect& selection, uint8_t outOfSelection, TBitmap& out);
 
 }  // namespace nolvi2

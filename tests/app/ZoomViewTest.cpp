@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -265,6 +266,9 @@ TEST(DisplayBitmap, BelowOneIsTheNearestNeighbourResize)
     EXPECT_EQ(dot->Height(), 1);
 }
 
+// Below zoom 1 the display bitmap is shaded whole; at zoom 1 or more the picture is drawn
+// directly and each painted part is shaded on its own, which must match the same part of the
+// whole picture shaded.
 TEST(DisplayBitmap, ShadesOutsideTheSelection)
 {
     const TBitmap pic = RandomPicture(23, 17, TPixelFormat::pf24bit, 7);
@@ -273,27 +277,36 @@ TEST(DisplayBitmap, ShadesOutsideTheSelection)
         {5, 5, 5, 9},  // empty: everything is outside
         {9, 9, 4, 4},  // inverted: everything is outside too
         {30, 30, 40, 40},
+        {INT32_MIN, INT32_MIN, INT32_MAX, 3},
     };
-    for (float z : {1.0f, 2.0f, 0.5f}) {
-        TBitmap source;
-        source.Assign(pic);
-        for (const TRect& sel : selections)
-            for (uint8_t mode : {0, 1, 2}) {
-                auto display = BuildDisplayBitmap(source, z, sel, mode);
-                ASSERT_NE(display, nullptr);
-                TBitmap expected;
-                if (z < 1)
-                    expected.TakeOver(*ResizeBitmap(source, ZoomedExtent(23, z), ZoomedExtent(17, z), 32, false,
-                                                    raNearest));
-                else
-                    expected.Assign(source);
-                expected = ReferenceShade(expected, DisplaySelection(sel, z), mode);
-                EXPECT_TRUE(SamePixels(*display, expected))
-                    << "zoom " << z << " mode " << int(mode) << " sel " << sel.Left << "," << sel.Top << ","
-                    << sel.Right << "," << sel.Bottom;
+    const TRect parts[] = {{0, 0, 23, 17}, {2, 3, 9, 16}, {10, 0, 23, 5}, {22, 16, 23, 17}, {4, 4, 20, 15}};
+    TBitmap source;
+    source.Assign(pic);
+    TBitmap buffer;
+    for (const TRect& sel : selections)
+        for (uint8_t mode : {0, 1, 2}) {
+            SCOPED_TRACE(testing::Message() << "mode " << int(mode) << " sel " << sel.Left << "," << sel.Top << ","
+                                            << sel.Right << "," << sel.Bottom);
+            for (float z : {1.0f, 2.0f})
+                EXPECT_EQ(BuildDisplayBitmap(source, z, sel, mode), nullptr);
+            const TBitmap whole = ReferenceShade(source, sel, mode);
+            for (const TRect& part : parts) {
+                ShadePart(source, part, sel, mode, buffer);
+                TBitmap expected(part.Width(), part.Height(), TPixelFormat::pf24bit);
+                for (int32_t y = 0; y < part.Height(); ++y)
+                    std::memcpy(expected.ScanLine(y), whole.ScanLine(part.Top + y) + 3 * part.Left,
+                                std::size_t(part.Width()) * 3);
+                EXPECT_TRUE(SamePixels(buffer, expected)) << "part " << part.Left << "," << part.Top;
             }
-        EXPECT_TRUE(SamePixels(source, pic));  // the picture itself is untouched
-    }
+            if (sel.Left == INT32_MIN)
+                continue;
+            auto display = BuildDisplayBitmap(source, 0.5f, sel, mode);
+            ASSERT_NE(display, nullptr);
+            TBitmap zoomed;
+            zoomed.TakeOver(*ResizeBitmap(source, ZoomedExtent(23, 0.5f), ZoomedExtent(17, 0.5f), 32, false, raNearest));
+            EXPECT_TRUE(SamePixels(*display, ReferenceShade(zoomed, DisplaySelection(sel, 0.5f), mode)));
+        }
+    EXPECT_TRUE(SamePixels(source, pic));  // the picture itself is untouched
 }
 
 TEST(DisplayBitmap, ShadingOfEveryByteValue)
@@ -304,18 +317,19 @@ TEST(DisplayBitmap, ShadingOfEveryByteValue)
         for (int c = 0; c < 3; ++c)
             pic.ScanLine(0)[3 * x + c] = pic.ScanLine(1)[3 * x + c] = uint8_t(x);
     const TRect sel{0, 1, 256, 2};
-    auto dark = BuildDisplayBitmap(pic, 1.0f, sel, 1);
-    auto light = BuildDisplayBitmap(pic, 1.0f, sel, 2);
+    TBitmap dark, light;
+    ShadePart(pic, {0, 0, 256, 2}, sel, 1, dark);
+    ShadePart(pic, {0, 0, 256, 2}, sel, 2, light);
     for (int32_t x = 0; x < 256; ++x)
         for (int c = 0; c < 3; ++c) {
-            ASSERT_EQ(dark->ScanLine(0)[3 * x + c], x / 2);
-            ASSERT_EQ(light->ScanLine(0)[3 * x + c], std::min(255, x + 128));
-            ASSERT_EQ(dark->ScanLine(1)[3 * x + c], x);
-            ASSERT_EQ(light->ScanLine(1)[3 * x + c], x);
+            ASSERT_EQ(dark.ScanLine(0)[3 * x + c], x / 2);
+            ASSERT_EQ(light.ScanLine(0)[3 * x + c], std::min(255, x + 128));
+            ASSERT_EQ(dark.ScanLine(1)[3 * x + c], x);
+            ASSERT_EQ(light.ScanLine(1)[3 * x + c], x);
         }
     // White stays white and black becomes 128 when lightened.
-    EXPECT_EQ(light->ScanLine(0)[3 * 255], 255);
-    EXPECT_EQ(light->ScanLine(0)[0], 128);
+    EXPECT_EQ(light.ScanLine(0)[3 * 255], 255);
+    EXPECT_EQ(light.ScanLine(0)[0], 128);
 }
 
 TEST(DisplayBitmap, OtherFormatsBecome24BitOnlyWithASelection)

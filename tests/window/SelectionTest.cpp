@@ -73,21 +73,30 @@ TEST_F(Window, SelectionDragTitleShadingAndFrame)
     EXPECT_FALSE(w->Action("actCrop")->isEnabled());
     EXPECT_FALSE(w->Action("actDeselect")->isEnabled());
 
+    // The screen colour at the centre of picture pixel (x, y), whose colour is (x, y, 200).
+    const auto shown = [&](int32_t x, int32_t y) {
+        const TRect r = w->ImageToScreen(x, y);
+        return PixelAt(*w, (r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2);
+    };
     Press(*w, At(*w, 10, 10));
     DragTo(*w, At(*w, 39, 29));
     EXPECT_TRUE(w->SelectTool().IsDragging());
     EXPECT_EQ(w->windowTitle(), QStringLiteral("開始:10,10 サイズ:30,20 @ 100%"));
-    EXPECT_EQ(w->DisplayBitmap(), nullptr);  // the shading waits for the release
+    EXPECT_EQ(shown(50, 5), qRgb(50, 5, 200));  // the shading waits for the release
     Release(*w, At(*w, 39, 29));
     EXPECT_EQ(w->windowTitle(), QStringLiteral("s.bmp [100x80x24] @ 100%"));
     EXPECT_EQ(w->SelectTool().Rect(), (TRect{10, 10, 40, 30}));
     EXPECT_TRUE(w->Action("actCrop")->isEnabled());
     EXPECT_TRUE(w->Action("actDeselect")->isEnabled());
 
-    // Outside darkened to half, inside untouched.
+    // Outside darkened to half, inside untouched; at 50 % the display bitmap is shaded.
+    EXPECT_EQ(shown(50, 5), qRgb(25, 2, 100));
+    EXPECT_EQ(shown(20, 20), qRgb(20, 20, 200));
+    w->SetZoom(0.5f);
     ASSERT_NE(w->DisplayBitmap(), nullptr);
-    EXPECT_EQ(Bgr(*w->DisplayBitmap(), 50, 5), (std::array<uint8_t, 3>{100, 2, 25}));
-    EXPECT_EQ(Bgr(*w->DisplayBitmap(), 20, 20), (std::array<uint8_t, 3>{200, 20, 20}));
+    EXPECT_EQ(Bgr(*w->DisplayBitmap(), 25, 2), (std::array<uint8_t, 3>{100, 2, 25}));
+    EXPECT_EQ(Bgr(*w->DisplayBitmap(), 10, 10), (std::array<uint8_t, 3>{200, 20, 20}));
+    w->SetZoom(1.0f);
 
     // The frame inverts the pixels along the selection's outer edge; the handles sit outside.
     const QPoint corner = At(*w, 10, 10);
@@ -100,14 +109,21 @@ TEST_F(Window, SelectionDragTitleShadingAndFrame)
     // Lightening, taken up when the selection is set again.
     w->Options().OutOfSelection = 2;
     w->SelectTool().SetRect(w->SelectTool().Rect());
-    EXPECT_EQ(Bgr(*w->DisplayBitmap(), 50, 5), (std::array<uint8_t, 3>{255, 128 + 5, 128 + 50}));
+    EXPECT_EQ(shown(50, 5), qRgb(128 + 50, 128 + 5, 255));
+    // Scrolled at 300 %: the visible part is shaded where it lies.
+    w->SetZoom(3.0f);
+    w->HorizontalBar()->setValue(60);
+    w->VerticalBar()->setValue(45);
+    EXPECT_EQ(shown(50, 25), qRgb(128 + 50, 128 + 25, 255));
+    EXPECT_EQ(shown(35, 25), qRgb(35, 25, 200));
+    w->SetZoom(1.0f);
 
     // A click without movement removes the selection; so does Ctrl+D.
     Press(*w, At(*w, 70, 60));
     Release(*w, At(*w, 70, 60));
     EXPECT_FALSE(w->SelectTool().HasSelection());
     EXPECT_FALSE(w->Action("actCrop")->isEnabled());
-    EXPECT_EQ(w->DisplayBitmap(), nullptr);
+    EXPECT_EQ(shown(50, 5), qRgb(50, 5, 200));
     Select(*w, 5, 5, 20, 20);
     QTest::keyClick(w.get(), Qt::Key_D, Qt::ControlModifier);
     EXPECT_FALSE(w->SelectTool().HasSelection());
