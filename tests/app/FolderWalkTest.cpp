@@ -78,6 +78,9 @@ TEST(FolderWalk, NextAndPreviousOverAListing)
     EXPECT_EQ(NextFileOf("/d/c.jpg", entries, supported), std::nullopt);  // no wrap-around
     EXPECT_EQ(PrevFileOf("/d/c.jpg", entries, supported), "/d/a.bmp");
     EXPECT_EQ(PrevFileOf("/d/a.bmp", entries, supported), std::nullopt);
+    const std::vector<std::string> withPng = {"a.bmp", "b.txt", "c.png"};
+    EXPECT_EQ(NextFileOf("/d/c.png", withPng, supported), std::nullopt);
+    EXPECT_EQ(PrevFileOf("/d/c.png", withPng, supported), "/d/a.bmp");
     // The current file may be unsupported itself.
     EXPECT_EQ(NextFileOf("/d/b.txt", entries, supported), "/d/c.jpg");
     // A current file that is gone: next finds nothing, previous takes the last supported one.
