@@ -146,6 +146,7 @@ void TVelPNGWriteStream::Encode()
     if (source.Empty())
         throw EVelPNG("Write Image (PNG): Write Error");
     FSourceBits = PixelFormatToBits(source.PixelFormat());
+    FScoreBits = FSourceBits == 15 || FSourceBits == 16 ? 24 : FSourceBits;
     FUseMask = Mask && Mask != &source && !Mask->Empty() && Mask->Width() == source.Width() &&
                Mask->Height() == source.Height() && Mask->PixelFormat() == TPixelFormat::pf8bit;
     const bool indexed = FSourceBits <= 8;
@@ -368,7 +369,10 @@ uint8_t TVelPNGWriteStream::ChooseFilter(const uint8_t* row, const uint8_t* prev
         ApplyFilter(filter, row, prev, FFiltered[filter].data() + 1, length, bpp);
         return filter;
     }
-    if (FilterType != 0 || FPNGBits == 4)
+    // The adaptive choice goes by the source's depth, not the written one: 4-bit sources are
+    // never filtered, and 1- and 8-bit sources favour unfiltered rows (even written as grey
+    // with alpha), while a truecolour source written as grey does not.
+    if (FilterType != 0 || FScoreBits == 4)
         return pfNone;
     const bool lowDepth = FPNGBits < 8;
     int best = -1;
@@ -380,7 +384,7 @@ uint8_t TVelPNGWriteStream::ChooseFilter(const uint8_t* row, const uint8_t* prev
         TRowScore score = ScoreRow(out, length + 1, lowDepth);
         if (score.ideal)
             return filter;
-        if (filter == pfNone && (FPNGBits == 1 || FPNGBits == 8))
+        if (filter == pfNone && (FScoreBits == 1 || FScoreBits == 8))
             score.value *= 2;
         if (best < 0 || score.value > bestScore) {
             best = filter;

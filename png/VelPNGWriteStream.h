@@ -64,6 +64,8 @@ private:
     uint8_t FColorType = 0;
     uint8_t FDepth = 0;
     int FPNGBits = 0;
+    // The source's depth as the adaptive filter weighs it: 24 for 15- and 16-bit sources.
+    int FScoreBits = 0;
     bool FUseMask = false;
     uint8_t FGreyTable[256] = {};
     std::vector<uint8_t> FFiltered[5];
