@@ -174,6 +174,8 @@ void TVelPNG::Assign(const TBitmap& source)
     FImageBitmap = nullptr;
     FBorrowed = nullptr;
     FPicture.Assign(source);
+    // A plain bitmap has no transparent colour.
+    FTransparent = false;
 }
 
 void TVelPNG::TakePicture(TBitmap& dest)

@@ -78,6 +78,54 @@ TEST(PngDecode, PaletteTransparencyIsOneIndexOrAMask)
     EXPECT_FALSE(empty.Transparent());
 }
 
+TEST(PngPicture, DefaultsAndAssignment)
+{
+    TVelPNG fresh;
+    EXPECT_TRUE(fresh.Empty());
+    EXPECT_EQ(fresh.Width(), 0);
+    EXPECT_DOUBLE_EQ(fresh.Gamma, 0.45455);
+    EXPECT_EQ(fresh.BackgroundColor, -1);
+    EXPECT_EQ(fresh.TransparentColor, -1);
+    EXPECT_EQ(fresh.FilterType, 1);
+    EXPECT_EQ(fresh.IDATSize, 32768);
+
+    // Pixels, mask and the saving settings and metadata are copied; HasAlpha, BitDepth, the
+    // key and the GIF extension are not.
+    TVelPNG source;
+    LoadPng(source, PalettePicture({255, 128}, {Chunk("gIFg", {1, 2, 3, 4})}));
+    source.Comment = "c";
+    source.FilterType = 0;
+    source.Key = "k";
+    TVelPNG target;
+    target.Assign(source);
+    EXPECT_TRUE(SamePixels(target.Picture(), source.Picture()));
+    EXPECT_TRUE(SamePixels(target.Mask(), source.Mask()));
+    EXPECT_FALSE(target.HasAlpha);
+    EXPECT_EQ(target.BitDepth, 0);
+    EXPECT_EQ(target.Key, "");
+    EXPECT_EQ(target.GIFExtension, (TPNGGIFExtension{}));
+    EXPECT_EQ(target.Comment, "c");
+    EXPECT_EQ(target.FilterType, 0);
+    EXPECT_EQ(target.Gamma, 0.0);
+
+    // The transparent colour goes with a PNG picture; a plain bitmap brings none.
+    TVelPNG transparent;
+    LoadPng(transparent, PalettePicture({255, 0, 255}));
+    target.Assign(transparent);
+    EXPECT_TRUE(target.Transparent());
+    TBitmap plain;
+    plain.SetPixelFormat(TPixelFormat::pf24bit);
+    plain.SetSize(3, 2);
+    target.Assign(plain);
+    EXPECT_FALSE(target.Transparent());
+    EXPECT_EQ(target.Width(), 3);
+
+    // Resizing leaves an empty mask empty.
+    target.SetWidth(5);
+    EXPECT_EQ(target.Width(), 5);
+    EXPECT_TRUE(target.Mask().Empty());
+}
+
 TEST(PngDecode, TruecolourTransparencyAndAlpha)
 {
     // 16-bit truecolour with tRNS (0x1234, 0x5678, 0x9ABC): high bytes, red lowest.
