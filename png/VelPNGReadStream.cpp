@@ -367,7 +367,9 @@ void TVelPNGReadStream::ReadPrivate()
                 OnKeyRequest(this, FActiveKey);
         }
         FChunkLeft -= 1;
-        if (ReadByte() == 1 && AllowPaletteGrey)
+        // Only 8-bit grey+alpha pictures have samples that can index a palette; any other
+        // picture keeps its grey ramp.
+        if (ReadByte() == 1 && AllowPaletteGrey && FBaseColorType == 0 && FAlpha && FIHDRDepth == 8)
             FPaletteGrey = true;
         FChunkLeft -= 1;
     }

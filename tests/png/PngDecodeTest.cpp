@@ -259,6 +259,38 @@ TEST(PngDecode, HeaderErrorsAndLenientCases)
     EXPECT_TRUE(cut.Empty());
 }
 
+TEST(PngDecode, PrivateChunkSwitchesPaletteGreyOnlyForEightBitGreyAlpha)
+{
+    const Bytes tpng = {'V', 'e', 'l', '3', 0, 1, 0, 0};
+    const struct {
+        const char* what;
+        uint8_t colorType;
+        bool allow;
+        std::size_t paletteSize;
+        int32_t background;
+    } cases[] = {
+        {"grey+alpha, allowed", 4, true, 2, 0x01000001},
+        {"grey+alpha, not allowed", 4, false, 256, 0x010101},
+        {"grey without alpha keeps its ramp", 0, true, 256, 0x010101},
+    };
+    for (const auto& c : cases) {
+        const std::size_t bytes = c.colorType == 4 ? 2 : 1;
+        const Bytes file = PngFile({Ihdr(1, 1, 8, c.colorType), Chunk("tpNG", tpng), Chunk("PLTE", {9, 8, 7, 6, 5, 4}),
+                                    Chunk("bKGD", {0, 1}), Chunk("IDAT", Idat(Bytes(bytes, 1), bytes)),
+                                    Chunk("IEND", {})});
+        TMemoryStream s;
+        s.WriteBuffer(file.data(), int64_t(file.size()));
+        s.SetPosition(0);
+        TBitmap picture;
+        TVelPNGReadStream reader;
+        reader.AllowPaletteGrey = c.allow;
+        reader.ReadGraphic(&picture, s, 0);
+        ASSERT_EQ(picture.Palette().size(), c.paletteSize) << c.what;
+        EXPECT_EQ(picture.Palette()[1], c.paletteSize == 2 ? (TRGBQuad{4, 5, 6, 0}) : (TRGBQuad{1, 1, 1, 0})) << c.what;
+        EXPECT_EQ(reader.BackgroundColor(), c.background) << c.what;
+    }
+}
+
 TEST(PngDecode, MacBinaryHeaderIsSkipped)
 {
     NOLVI2_REQUIRE_TESTDATA();
