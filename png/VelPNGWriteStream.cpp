@@ -28,6 +28,15 @@ void PutLong(std::vector<uint8_t>& out, uint32_t v)
     PutWord(out, v & 0xFFFF);
 }
 
+// trunc(v) as an unsigned 32-bit field: values beyond it are cut to its largest, and NaN or
+// negative values give 0.
+uint32_t TruncToField(long double v)
+{
+    if (!(v > 0))
+        return 0;
+    return v >= 4294967295.0L ? 0xFFFFFFFFu : uint32_t(std::trunc(v));
+}
+
 // 5-bit and 6-bit channels widened to 8 bits.
 inline uint8_t Widen5(unsigned v) { return uint8_t(v << 3 | v >> 2); }
 inline uint8_t Widen6(unsigned v) { return uint8_t(v << 2 | v >> 4); }
@@ -202,10 +211,9 @@ void TVelPNGWriteStream::WriteMetadata()
     WriteChunk(ChunkType("tpNG"), tpng, 8);
     if (GIFExtension && std::any_of(GIFExtension->begin(), GIFExtension->end(), [](uint8_t b) { return b != 0; }))
         WriteChunk(ChunkType("gIFg"), GIFExtension->data(), 4);
-    const auto gamma = int64_t(std::trunc(Gamma * 100000));
-    if (gamma > 0) {
+    if (const uint32_t gamma = TruncToField(Gamma * 100000); gamma > 0) {
         std::vector<uint8_t> data;
-        PutLong(data, uint32_t(gamma));
+        PutLong(data, gamma);
         WriteChunk(ChunkType("gAMA"), data.data(), data.size());
     }
     if (Chromaticities && (*Chromaticities)[0] != 0 && (*Chromaticities)[1] != 0) {
@@ -240,8 +248,8 @@ void TVelPNGWriteStream::WriteMetadata()
         uint32_t x = PixelsPerUnitX, y = PixelsPerUnitY;
         uint8_t unit = PixelUnit == 1 ? 1 : 0;
         if (PixelUnit == 2) {
-            x = uint32_t(std::trunc(x * 100.0L / 254 * 100));
-            y = uint32_t(std::trunc(y * 100.0L / 254 * 100));
+            x = TruncToField(x * 100.0L / 254 * 100);
+            y = TruncToField(y * 100.0L / 254 * 100);
             unit = 1;
         }
         std::vector<uint8_t> data;

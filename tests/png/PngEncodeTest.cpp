@@ -297,6 +297,16 @@ TEST(PngEncode, MetadataChunksAndTheirRules)
     EXPECT_TRUE(back.Transparent());
     EXPECT_EQ(back.BackgroundColor, 0x01000005);
     EXPECT_EQ(back.Comment, "hello\r\n");
+
+    // Per inch beyond what a per-metre field holds, and a gamma beyond its field, are cut to
+    // the field's largest value.
+    png.PixelsPerUnitX = 4000000000u;
+    png.Gamma = 1e12;
+    std::map<std::string, Bytes> byType;
+    for (const auto& c : Chunks(Save(png)))
+        byType[c.type] = c.data;
+    EXPECT_EQ(byType["pHYs"], (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0x0B, 0x12, 1}));
+    EXPECT_EQ(byType["gAMA"], (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
 }
 
 TEST(PngEncode, IDATSizeIsCheckedBeforeWriting)
