@@ -179,7 +179,8 @@ void TVelPNGWriteStream::Encode()
     std::vector<uint8_t> ihdr;
     PutLong(ihdr, uint32_t(source.Width()));
     PutLong(ihdr, uint32_t(source.Height()));
-    ihdr.insert(ihdr.end(), {FDepth, FColorType, 0, 0, Interlace});
+    // The header names the row order actually written: Adam7 for 1, none for anything else.
+    ihdr.insert(ihdr.end(), {FDepth, FColorType, 0, 0, uint8_t(Interlace == 1 ? 1 : 0)});
     WriteChunk(ChunkType("IHDR"), ihdr.data(), ihdr.size());
     WriteMetadata();
     StepProgress(10);

@@ -86,7 +86,7 @@ TEST(PngEncode, EveryFormatAndSettingReadsBackInLibpng)
         for (bool grey : {false, true})
             for (bool withMask : {false, true})
                 for (uint8_t filter = 0; filter <= 5; ++filter)
-                    for (uint8_t interlace : {0, 1})
+                    for (uint8_t interlace : {0, 1, 2})
                         for (int32_t idat : {256, 100000}) {
                             SCOPED_TRACE(testing::Message() << "bits " << bits << " grey " << grey << " mask " << withMask
                                                             << " filter " << int(filter) << " interlace "
@@ -105,7 +105,7 @@ TEST(PngEncode, EveryFormatAndSettingReadsBackInLibpng)
                             const TRgbaPicture ref = ReadPngRgba(file.data(), file.size());
                             ASSERT_EQ(ref.Width, w);
                             ASSERT_EQ(ref.Height, h);
-                            EXPECT_EQ(ref.Interlace, interlace);
+                            EXPECT_EQ(ref.Interlace, interlace == 1);  // 2 is no row order: none
                             const bool indexed = bits <= 8;
                             const bool alpha = withMask && (bits >= 8) && (grey || !indexed);
                             int bad = 0;
