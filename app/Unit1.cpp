@@ -24,6 +24,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QUrl>
 #include <QWheelEvent>
@@ -390,89 +391,55 @@ void TForm1::CreateMenu()
     MenuProxy(Action("actZoomIn"), Action("actZoomIn")->text(), K(Qt::Key_Up));
     MenuProxy(Action("actZoomOut"), Action("actZoomOut")->text(), K(Qt::Key_Down));
     MenuProxy(Action("actZoomActualPixels"), Action("actZoomActualPixels")->text(), K(Qt::Key_Return));
-    const auto item = [this](const char* name) { return MenuItem(QString::fromUtf8(name)); };
+    // The items of a menu in order; "-" is a separator line.
+    const auto add = [this](QMenu* menu, std::initializer_list<const char*> names) {
+        for (const char* name : names) {
+            if (std::strcmp(name, "-") == 0)
+                menu->addSeparator();
+            else
+                menu->addAction(MenuItem(QString::fromUtf8(name)));
+        }
+    };
 
     PopupMenu1 = new QMenu(this);
-    PopupMenu1->addAction(item("actOpen"));
-    QMenu* file = PopupMenu1->addMenu(QStringLiteral("ファイル(&F)"));
-    file->addAction(item("actReopen"));
-    file->addAction(item("actPrevFile"));
-    file->addAction(item("actNextFile"));
-    file->addSeparator();
-    file->addAction(item("actAbout"));
-    file->addAction(item("actWebsite"));
-    PopupMenu1->addAction(item("actSaveAsBMP"));
+    add(PopupMenu1, {"actOpen"});
+    add(PopupMenu1->addMenu(QStringLiteral("ファイル(&F)")),
+        {"actReopen", "actPrevFile", "actNextFile", "-", "actAbout", "actWebsite"});
+    add(PopupMenu1, {"actSaveAsBMP"});
     mnuJpegPreview = PopupMenu1->addMenu(QStringLiteral("&JPEGプレビュー"));
     mnuJpegPreview->menuAction()->setCheckable(true);
-    mnuJpegPreview->addAction(item("actJpegPreview"));
-    mnuJpegPreview->addSeparator();
-    mnuJpegPreview->addAction(item("actSaveAsJPEG"));
-    mnuJpegPreview->addAction(item("actJpegProgressive"));
-    mnuJpegPreview->addSeparator();
-    for (const int tag : {80, 60, 30, 10})
-        mnuJpegPreview->addAction(MenuItem(QStringLiteral("actJpegPreview%1").arg(tag)));
-    mnuJpegPreview->addSeparator();
-    mnuJpegPreview->addAction(item("actJpegPreviewUp"));
-    mnuJpegPreview->addAction(item("actJpegPreviewDown"));
-    PopupMenu1->addSeparator();
-    PopupMenu1->addAction(item("actCopy"));
-    PopupMenu1->addAction(item("actPaste"));
-    QMenu* selection = PopupMenu1->addMenu(QStringLiteral("選択範囲(&S)"));
-    selection->addAction(item("actDeselect"));
-    selection->addSeparator();
-    selection->addAction(item("actCrop"));
-    selection->addSeparator();
-    for (const char* a : {"actSelectUnitFree", "actSelectUnit8", "actSelectUnit16", "actSelectUnit24", "actSelectUnit32"})
-        selection->addAction(item(a));
-    PopupMenu1->addSeparator();
+    add(mnuJpegPreview, {"actJpegPreview", "-", "actSaveAsJPEG", "actJpegProgressive", "-", "actJpegPreview80",
+                         "actJpegPreview60", "actJpegPreview30", "actJpegPreview10", "-", "actJpegPreviewUp",
+                         "actJpegPreviewDown"});
+    add(PopupMenu1, {"-", "actCopy", "actPaste"});
+    add(PopupMenu1->addMenu(QStringLiteral("選択範囲(&S)")),
+        {"actDeselect", "-", "actCrop", "-", "actSelectUnitFree", "actSelectUnit8", "actSelectUnit16",
+         "actSelectUnit24", "actSelectUnit32"});
+    add(PopupMenu1, {"-"});
     QMenu* pixelFormat = PopupMenu1->addMenu(QStringLiteral("ピクセルフォーマット(&F)"));
-    for (const char* a : {"actPf24bit", "actPf8bit", "actPf4bit", "actPf1bit"})
-        pixelFormat->addAction(item(a));
+    add(pixelFormat, {"actPf24bit", "actPf8bit", "actPf4bit", "actPf1bit"});
     pixelFormat->menuAction()->setVisible(false);  // hidden, as in the design; the actions stay
-    PopupMenu1->addAction(item("actResize"));
-    QMenu* rotate = PopupMenu1->addMenu(QStringLiteral("画像回転(&E)"));
-    for (const char* a : {"actRotate180", "actRotate90", "actRotate270"})
-        rotate->addAction(item(a));
-    rotate->addSeparator();
-    rotate->addAction(item("actFlipHorizontal"));
-    rotate->addAction(item("actFlipVertical"));
-    QMenu* tone = PopupMenu1->addMenu(QStringLiteral("色調補正(&A)"));
-    for (const char* a : {"actInvert", "actGrayScale", "actSolarize", "actDesaturate"})
-        tone->addAction(item(a));
-    tone->addSeparator();
-    tone->addAction(item("actGammaPlus"));
-    tone->addAction(item("actGammaMinus"));
+    add(PopupMenu1, {"actResize"});
+    add(PopupMenu1->addMenu(QStringLiteral("画像回転(&E)")),
+        {"actRotate180", "actRotate90", "actRotate270", "-", "actFlipHorizontal", "actFlipVertical"});
+    add(PopupMenu1->addMenu(QStringLiteral("色調補正(&A)")),
+        {"actInvert", "actGrayScale", "actSolarize", "actDesaturate", "-", "actGammaPlus", "actGammaMinus"});
     QMenu* masks = PopupMenu1->addMenu(QStringLiteral("可逆マスク(&M)"));
-    masks->addAction(item("actWinMask"));
-    masks->addAction(item("actMaskNijiiro"));
-    masks->addSeparator();
-    QMenu* swap = masks->addMenu(QStringLiteral("&RGB入れ替え"));
-    for (const char* a : {"actRGBSwitchRGB", "actRGBSwitchRG", "actRGBSwitchGB", "actRGBSwitchBR"})
-        swap->addAction(item(a));
-    masks->addAction(item("actXor"));
-    masks->addAction(item("actGrassHorizontal"));
-    masks->addAction(item("actGrassVertical"));
+    add(masks, {"actWinMask", "actMaskNijiiro", "-"});
+    add(masks->addMenu(QStringLiteral("&RGB入れ替え")),
+        {"actRGBSwitchRGB", "actRGBSwitchRG", "actRGBSwitchGB", "actRGBSwitchBR"});
+    add(masks, {"actXor", "actGrassHorizontal", "actGrassVertical"});
     QMenu* filters = PopupMenu1->addMenu(QStringLiteral("フィルタ(&L)"));
-    const std::pair<const char*, std::array<const char*, 3>> groups[] = {
-        {"ローパスフィルタ（ぼかし）(&L)", {"actFilterLowpass", "actFilterLowpassLow", "actFilterLowpassWeak"}},
-        {"ハイパスフィルタ（シャープ）(&S)", {"actFilterSharpLow", "actFilterSharpMiddle", "actFilterSharpHigh"}},
-        {"ラプラシアンフィルタ（エッジ検出）(&A)", {"actFilterLaplacian4", "actFilterLaplacian8", "actFilterLaplacian82"}},
-    };
-    for (const auto& [caption, actions] : groups) {
-        QMenu* group = filters->addMenu(QString::fromUtf8(caption));
-        for (const char* a : actions)
-            group->addAction(item(a));
-    }
-    PopupMenu1->addSeparator();
-    QMenu* view = PopupMenu1->addMenu(QStringLiteral("表示(&V)"));
-    view->addAction(item("actZoomIn"));
-    view->addAction(item("actZoomOut"));
-    view->addAction(item("actZoomActualPixels"));
-    view->addSeparator();
-    view->addAction(item("actOpenResultNewWindow"));
-    view->addAction(item("actShowProcessingTime"));
-    PopupMenu1->addSeparator();
-    PopupMenu1->addAction(item("actExit"));
+    add(filters->addMenu(QStringLiteral("ローパスフィルタ（ぼかし）(&L)")),
+        {"actFilterLowpass", "actFilterLowpassLow", "actFilterLowpassWeak"});
+    add(filters->addMenu(QStringLiteral("ハイパスフィルタ（シャープ）(&S)")),
+        {"actFilterSharpLow", "actFilterSharpMiddle", "actFilterSharpHigh"});
+    add(filters->addMenu(QStringLiteral("ラプラシアンフィルタ（エッジ検出）(&A)")),
+        {"actFilterLaplacian4", "actFilterLaplacian8", "actFilterLaplacian82"});
+    add(PopupMenu1, {"-"});
+    add(PopupMenu1->addMenu(QStringLiteral("表示(&V)")),
+        {"actZoomIn", "actZoomOut", "actZoomActualPixels", "-", "actOpenResultNewWindow", "actShowProcessingTime"});
+    add(PopupMenu1, {"-", "actExit"});
 }
 
 void TForm1::Dispatch(const std::function<void()>& f)
@@ -560,7 +527,11 @@ void TForm1::PictureChanged(bool resizeWindow)
     EnableActions();
     if (FJpegPreview)
         RebuildPreview();
-    FSelectTool->ClampToPicture();
+    {
+        // SetZoom below rebuilds the display once for both changes.
+        const QScopedValueRollback<bool> defer(FDeferDisplay, true);
+        FSelectTool->ClampToPicture();
+    }
     SetZoom(FZoom);
 }
 
@@ -617,6 +588,8 @@ void TForm1::SelectionChanged(TSelectTool*)
     const bool selected = FSelectTool->HasSelection();
     Action("actCrop")->setEnabled(selected);
     Action("actDeselect")->setEnabled(selected);
+    if (FDeferDisplay)
+        return;
     RebuildDisplayBitmap();
     update();
 }
@@ -774,7 +747,6 @@ void TForm1::paintEvent(QPaintEvent*)
         return;
     const TBitmap& g = FDisplayBitmap ? *FDisplayBitmap : DisplaySource();
     const TPaintGeometry geo = PaintGeometry(View(), g.Width(), g.Height());
-    FPaintedRect = geo.Painted;
     const QImage image = ImageOf(g);
     if (FZoom >= 1.0f) {
         // Only the visible part is drawn; a source that reaches one pixel past the bitmap is
@@ -957,8 +929,10 @@ void TForm1::RunCommand(const TCommand& command)
         ApplyInPlace(command, FPicture, selection, options, FChronograph, ExtractFileName(FFileName));
     if (!outcome.Applied)
         return;
-    if (command.Family == TFamily::F)
+    if (command.Family == TFamily::F) {
+        const QScopedValueRollback<bool> defer(FDeferDisplay, true);  // PictureChanged rebuilds it
         FSelectTool->Deselect();
+    }
     PictureChanged(outcome.ResizeWindow);
     if (command.Timed() && FOptions.ShowProgressTime)
         if (auto report = FChronograph.TakeReport())

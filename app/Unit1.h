@@ -170,7 +170,6 @@ private:
     int FJpegQuality = 80;
     bool FJpegProgressive = true;
     QMenu* mnuJpegPreview = nullptr;
-    TRect FPaintedRect;
     class THost;
     std::unique_ptr<TToolHost> FToolHost;
     std::unique_ptr<TSelectTool> FSelectTool;
@@ -179,6 +178,8 @@ private:
     QTimer* FScrollTimer = nullptr;
     // Whether the space key is down, from the window's key events (the hand tool while held).
     bool FSpaceDown = false;
+    // Set while the picture itself changes: selection changes then leave the display to it.
+    bool FDeferDisplay = false;
     std::map<QString, QAction*> FMenuItems;
     std::vector<std::function<void()>> FMenuMirrors;  // bring the menu items up to date
     TWindowOptions FOptions;

@@ -77,8 +77,8 @@ TPaintGeometry PaintGeometry(const TView& view, int32_t drawnWidth, int32_t draw
 
 // The client rectangle of picture pixel (x, y): a square of side Round(z).
 TRect ImageToScreen(const TView& view, int32_t x, int32_t y);
-// The picture pixel under client point (x, y); paintedRect is the rectangle of the last
-// paint. Not clamped to the picture; truncation toward zero maps points less than one
+// The picture pixel under client point (x, y); paintedRect is the client rectangle the
+// picture is painted in. Not clamped to the picture; truncation toward zero maps points less than one
 // zoomed pixel left of or above the picture to column or row 0.
 TPoint ScreenToImage(const TView& view, const TRect& paintedRect, int32_t x, int32_t y);
 
