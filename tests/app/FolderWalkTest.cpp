@@ -1,6 +1,8 @@
 #include "app/FolderWalk.h"
 #include "app/OpenPicture.h"
 
+#include "TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -9,7 +11,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -18,22 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string templ = (fs::temp_directory_path() / "nolvi2-walk-XXXXXX").string();
-        if (!::mkdtemp(templ.data()))
-            throw std::runtime_error("mkdtemp failed");
-        FPath = templ + "/";
-    }
-    ~TempDir() { fs::remove_all(FPath); }
-    const std::string& Path() const { return FPath; }
-    void Touch(const std::string& name) const { std::ofstream(FPath + name) << "x"; }
-
-private:
-    std::string FPath;
-};
+using nolvi2::test::TempDir;
 
 int Sign(int v) { return (v > 0) - (v < 0); }
 
@@ -108,43 +94,45 @@ TEST(FolderWalk, NamesDifferingOnlyInCaseAreDistinctFiles)
 
 TEST(FolderWalk, ListsRegularVisibleFilesInNaturalOrder)
 {
-    TempDir dir;
+    TempDir temp("nolvi2-walk");
+    const std::string dir = temp.Path().string() + "/";
     for (const char* name : {"img10.jpg", "img2.jpg", "IMG3.bmp", ".hidden.jpg", "notes.txt", "\xff\xfe.jpg"})
-        dir.Touch(name);
-    fs::create_directory(dir.Path() + "folder.jpg");
-    ASSERT_EQ(::mkfifo((dir.Path() + "pipe.jpg").c_str(), 0600), 0);
-    fs::create_symlink(dir.Path() + "img2.jpg", dir.Path() + "link.jpg");
-    fs::create_symlink(dir.Path() + "missing.jpg", dir.Path() + "broken.jpg");
+        std::ofstream(dir + name) << "x";
+    fs::create_directory(dir + "folder.jpg");
+    ASSERT_EQ(::mkfifo((dir + "pipe.jpg").c_str(), 0600), 0);
+    fs::create_symlink(dir + "img2.jpg", dir + "link.jpg");
+    fs::create_symlink(dir + "missing.jpg", dir + "broken.jpg");
 
     const std::vector<std::string> expected = {"img2.jpg", "IMG3.bmp", "img10.jpg", "link.jpg", "notes.txt",
                                                "\xff\xfe.jpg"};
-    EXPECT_EQ(ListFolderFiles(dir.Path()), expected);
+    EXPECT_EQ(ListFolderFiles(dir), expected);
     // Without the trailing separator too.
-    EXPECT_EQ(ListFolderFiles(dir.Path().substr(0, dir.Path().size() - 1)), expected);
+    EXPECT_EQ(ListFolderFiles(dir.substr(0, dir.size() - 1)), expected);
 
-    EXPECT_EQ(NextFile(dir.Path() + "img2.jpg"), dir.Path() + "IMG3.bmp");
-    EXPECT_EQ(NextFile(dir.Path() + "IMG3.bmp"), dir.Path() + "img10.jpg");
-    EXPECT_EQ(NextFile(dir.Path() + "link.jpg"), dir.Path() + "\xff\xfe.jpg");  // past notes.txt
-    EXPECT_EQ(NextFile(dir.Path() + "\xff\xfe.jpg"), std::nullopt);
-    EXPECT_EQ(PrevFile(dir.Path() + "img2.jpg"), std::nullopt);
-    EXPECT_EQ(PrevFile(dir.Path() + "\xff\xfe.jpg"), dir.Path() + "link.jpg");
+    EXPECT_EQ(NextFile(dir + "img2.jpg"), dir + "IMG3.bmp");
+    EXPECT_EQ(NextFile(dir + "IMG3.bmp"), dir + "img10.jpg");
+    EXPECT_EQ(NextFile(dir + "link.jpg"), dir + "\xff\xfe.jpg");  // past notes.txt
+    EXPECT_EQ(NextFile(dir + "\xff\xfe.jpg"), std::nullopt);
+    EXPECT_EQ(PrevFile(dir + "img2.jpg"), std::nullopt);
+    EXPECT_EQ(PrevFile(dir + "\xff\xfe.jpg"), dir + "link.jpg");
     // The hidden file is not in the listing: previous from it opens the last supported file.
-    EXPECT_EQ(PrevFile(dir.Path() + ".hidden.jpg"), dir.Path() + "\xff\xfe.jpg");
-    EXPECT_EQ(NextFile(dir.Path() + ".hidden.jpg"), std::nullopt);
+    EXPECT_EQ(PrevFile(dir + ".hidden.jpg"), dir + "\xff\xfe.jpg");
+    EXPECT_EQ(NextFile(dir + ".hidden.jpg"), std::nullopt);
 }
 
 TEST(FolderWalk, UnreadableFolderGivesNothing)
 {
-    TempDir dir;
-    const std::string gone = dir.Path() + "no-such-folder/";
+    TempDir temp("nolvi2-walk");
+    const std::string dir = temp.Path().string() + "/";
+    const std::string gone = dir + "no-such-folder/";
     EXPECT_TRUE(ListFolderFiles(gone).empty());
     EXPECT_EQ(NextFile(gone + "a.jpg"), std::nullopt);
     EXPECT_EQ(PrevFile(gone + "a.jpg"), std::nullopt);
 
-    const std::string locked = dir.Path() + "locked/";
+    const std::string locked = dir + "locked/";
     fs::create_directory(locked);
-    dir.Touch("locked/a.jpg");
-    dir.Touch("locked/b.jpg");
+    std::ofstream(locked + "a.jpg") << "x";
+    std::ofstream(locked + "b.jpg") << "x";
     ::chmod(locked.c_str(), 0);
     if (::geteuid() != 0) {  // root reads it anyway
         EXPECT_TRUE(ListFolderFiles(locked).empty());

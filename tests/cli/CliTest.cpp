@@ -5,6 +5,7 @@
 #include "platform/JPEGImage.h"
 
 #include "Pictures.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,7 @@ extern char** environ;
 
 using namespace nolvi2;
 using nolvi2::test::SamePixels;
+using nolvi2::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
@@ -40,13 +42,6 @@ std::string ReadAll(const fs::path& p)
 
 class Cli : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string templ = (fs::temp_directory_path() / "nolvi2-cli-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        dir = templ;
-    }
-    void TearDown() override { fs::remove_all(dir); }
 
     CliRun Exec(std::vector<std::string> args)
     {
@@ -103,7 +98,8 @@ protected:
         return names;
     }
 
-    fs::path dir;
+    TempDir temp{"nolvi2-cli"};
+    const fs::path dir = temp.Path();
 };
 
 

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempDir.h"
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -19,26 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string templ = (fs::temp_directory_path() / "nolvi2-test-XXXXXX").string();
-        if (!::mkdtemp(templ.data()))
-            throw std::runtime_error("mkdtemp failed");
-        FPath = templ;
-    }
-    ~TempDir() { fs::remove_all(FPath); }
-    const fs::path& Path() const { return FPath; }
-    std::string operator/(const std::string& name) const { return (FPath / name).string(); }
-    std::size_t EntryCount() const
-    {
-        return std::size_t(std::distance(fs::directory_iterator(FPath), fs::directory_iterator()));
-    }
-
-private:
-    fs::path FPath;
-};
+using nolvi2::test::TempDir;
 
 std::string ReadAll(const std::string& name)
 {

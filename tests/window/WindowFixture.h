@@ -3,6 +3,7 @@
 // pictures made on disk and windows of a fixed client size.
 
 #include "Pictures.h"
+#include "TempDir.h"
 #include "app/Unit1.h"
 #include "app/dlgResize.h"
 #include "common/OZCommon.h"
@@ -42,9 +43,6 @@ class Window : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string templ = (fs::temp_directory_path() / "nolvi2-window-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        dir = templ;
         SetMessageBoxHook([this](const QString& text, TMsgDlgType kind, TMsgDlgButtons) {
             messages.push_back({text, kind});
             return int(mrOk);
@@ -53,7 +51,6 @@ protected:
     void TearDown() override
     {
         SetMessageBoxHook({});
-        fs::remove_all(dir);
     }
 
     // A 24-bit picture whose pixel (x, y) is (x, y, 200) as red, green, blue.
@@ -84,7 +81,8 @@ protected:
         return w;
     }
 
-    fs::path dir;
+    TempDir temp{"nolvi2-window"};
+    const fs::path dir = temp.Path();
     std::vector<Message> messages;
 };
 
