@@ -444,6 +444,10 @@ void TVelPNGReadStream::PrepareBitmap()
     CheckPictureSize(FWidth, FHeight);
     if (FBaseColorType == 0 && !FPaletteGrey && FBitmapBits <= 8)
         FPaletteCount = MakeGreyPalette(PaletteBuffer(), FIHDRDepth);
+    // A palette picture gets exactly the file's palette: without PLTE it has no colours, so
+    // every index shows black instead of the bitmap model's standard palette.
+    if (FBitmapBits <= 8)
+        PaletteBuffer();
     if (FTransparentColor == kPaletteAlphaPending) {
         int zeros = 0, zeroIndex = 0;
         bool partial = false;

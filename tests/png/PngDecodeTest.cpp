@@ -6,6 +6,8 @@
 #include "TestData.h"
 #include "png/VelPNGReadStream.h"
 
+#include <array>
+
 namespace nolvi2::test {
 namespace {
 
@@ -161,6 +163,44 @@ TEST(PngDecode, TwoBitGreyBecomesFourBitWithAGreyRamp)
     EXPECT_EQ(b.ScanLine(0)[0], 0x01);
     EXPECT_EQ(b.ScanLine(0)[1], 0x23);
     EXPECT_TRUE(png.Grayscale);
+}
+
+// An index beyond the file's palette is black; without PLTE every index is, whatever the
+// bitmap model's standard palette for that depth would show.
+TEST(PngDecode, IndicesWithoutAPaletteEntryAreBlack)
+{
+    struct Case {
+        uint8_t depth;
+        Bytes plte;
+        Bytes row;                        // one row of 4 pixels, packed
+        std::array<uint32_t, 4> expected;  // 0xRRGGBB of each pixel after conversion to 24 bits
+    };
+    const Case cases[] = {
+        {1, {}, {0xF0}, {0, 0, 0, 0}},
+        {2, {}, {0x1B}, {0, 0, 0, 0}},
+        {4, {}, {0x7F, 0xA5}, {0, 0, 0, 0}},
+        {8, {}, {0, 90, 215, 255}, {0, 0, 0, 0}},
+        {8, {200, 1, 2, 100, 3, 4}, {0, 1, 2, 255}, {0xC80102, 0x640304, 0, 0}},  // a palette of two
+        {4, {200, 1, 2}, {0x01, 0xF0}, {0xC80102, 0, 0, 0xC80102}},
+    };
+    for (const Case& c : cases) {
+        std::vector<Bytes> chunks = {Ihdr(4, 1, c.depth, 3)};
+        if (!c.plte.empty())
+            chunks.push_back(Chunk("PLTE", c.plte));
+        chunks.push_back(Chunk("IDAT", Idat(c.row, c.row.size())));
+        chunks.push_back(Chunk("IEND", {}));
+        TVelPNG png;
+        LoadPng(png, PngFile(chunks));
+        TBitmap b;
+        png.TakePicture(b);
+        EXPECT_EQ(b.Palette().size(), c.plte.size() / 3) << int(c.depth);
+        b.SetPixelFormat(TPixelFormat::pf24bit);
+        for (std::size_t x = 0; x < 4; ++x) {
+            const uint8_t* p = b.ScanLine(0) + 3 * x;
+            EXPECT_EQ(uint32_t(p[2] << 16 | p[1] << 8 | p[0]), c.expected[x])
+                << "depth " << int(c.depth) << ", " << c.plte.size() / 3 << " entries, pixel " << x;
+        }
+    }
 }
 
 TEST(PngDecode, CommentsMetadataAndLateChunks)
