@@ -10,6 +10,7 @@
 #include "app/ProcessingRoad.h"
 #include "platform/Exceptions.h"
 #include "platform/Format.h"
+#include "png/VelPNG.h"
 
 #include <algorithm>
 #include <charconv>
@@ -34,6 +35,11 @@ struct UsageError {
     std::string message;
 };
 
+struct TSizeArgument {
+    bool percent = false;
+    int32_t width = 0, height = 0;  // for a percentage, both hold it
+};
+
 struct Options {
     std::string command;
     std::vector<std::string> positionals;
@@ -42,9 +48,11 @@ struct Options {
     std::optional<TRect> select;
     int quality = 80;
     bool baseline = false;
-    // --size: pixels, or a percentage of each side.
-    std::optional<std::pair<int32_t, int32_t>> sizePixels;
-    std::optional<int> sizePercent;
+    // PNG rows: the encoder's filter setting (0 adaptive, 1 none … 5 Paeth) and zlib level.
+    uint8_t pngFilter = 0;
+    int pngLevel = 6;
+    // --size: pixels, or a percentage of each side (the last one given).
+    std::optional<TSizeArgument> size;
     uint8_t algorithm = 3;
     uint8_t grassWidth = 8;
     uint8_t rainbowSize = 8;
@@ -70,6 +78,8 @@ void PrintUsage(std::FILE* out)
                "  --select L,T,R,B     選択範囲（右と下は含まない）。画像に合わせて切り詰めます\n"
                "  --quality N          JPEG の画質 0〜100（既定 80）\n"
                "  --baseline           JPEG をプログレッシブでなく書き出す\n"
+               "  --png-filter F       PNG の行フィルタ none, sub, up, average, paeth, adaptive（既定 adaptive）\n"
+               "  --png-level N        PNG の圧縮レベル 0〜9（既定 6）\n"
                "  --time               処理にかかった時間を表示する\n"
                "  --size WxH|P%        Resize の新しいサイズ（ピクセル、または元の大きさに対するパーセント）\n"
                "  --algorithm A        Resize のアルゴリズム nearest, bilinear, integral（既定 integral）\n"
@@ -114,7 +124,7 @@ void ParseSize(const std::string& text, Options& o)
         const int p = ParseInt(text.substr(0, text.size() - 1), "--size");
         if (p < 1 || p > 100000)
             throw UsageError{"--size のパーセントは 1〜100000 です: " + text};
-        o.sizePercent = p;
+        o.size = TSizeArgument{true, p, p};
         return;
     }
     const auto x = text.find_first_of("xX");
@@ -123,7 +133,7 @@ void ParseSize(const std::string& text, Options& o)
     const int w = ParseInt(text.substr(0, x), "--size"), h = ParseInt(text.substr(x + 1), "--size");
     if (w < 1 || h < 1)
         throw UsageError{"--size の幅と高さは 1 以上です: " + text};
-    o.sizePixels = std::make_pair(int32_t(w), int32_t(h));
+    o.size = TSizeArgument{false, w, h};
 }
 
 TRect ParseSelect(const std::string& text)
@@ -182,6 +192,17 @@ Options ParseArguments(int argc, char** argv)
         } else if (arg == "--baseline") {
             noValue();
             o.baseline = true;
+        } else if (arg == "--png-filter") {
+            static const char* const kFilters[] = {"adaptive", "none", "sub", "up", "average", "paeth"};
+            const std::string f = value();
+            const auto it = std::find(std::begin(kFilters), std::end(kFilters), f);
+            if (it == std::end(kFilters))
+                throw UsageError{"--png-filter は none, sub, up, average, paeth, adaptive のいずれかです: " + f};
+            o.pngFilter = uint8_t(it - std::begin(kFilters));
+        } else if (arg == "--png-level") {
+            o.pngLevel = ParseInt(value(), "--png-level");
+            if (o.pngLevel < 0 || o.pngLevel > 9)
+                throw UsageError{"--png-level は 0〜9 です"};
         } else if (arg == "--time") {
             noValue();
             o.time = true;
@@ -298,23 +319,25 @@ void RunJob(const Options& o, const TCommand* command, const Job& job, ProgressB
         std::optional<TRect> selection;
         if (o.select) {
             selection = ClampSelection(*o.select, picture.Width(), picture.Height());
+            // Crop has nothing to work on without a selection; every other command then
+            // processes the whole picture, and says so.
+            if (!selection && command->Family == TFamily::F)
+                throw Exception("選択範囲が画像の外にあるため、切り抜けません。\r" + job.input);
             if (!selection)
                 std::fprintf(stderr, "nolvi2-cli: %s: 選択範囲が画像の外にあるため、画像全体を処理します\n",
                              job.input.c_str());
         }
-        if (command->Family == TFamily::F && !selection)
-            throw Exception("選択範囲が画像の外にあるため、切り抜けません。\r" + job.input);
         TCommandOptions options;
         options.GrassWidth = o.grassWidth;
         options.RainbowMaskSize = o.rainbowSize;
         options.ResizeAlgorithm = o.algorithm;
-        if (o.sizePixels) {
-            options.ResizeWidth = o.sizePixels->first;
-            options.ResizeHeight = o.sizePixels->second;
-        } else if (o.sizePercent) {
+        if (o.size && o.size->percent) {
             // As the resize dialog turns a percentage into pixels.
-            options.ResizeWidth = int32_t(std::nearbyint(*o.sizePercent / 100.0L * picture.Width()));
-            options.ResizeHeight = int32_t(std::nearbyint(*o.sizePercent / 100.0L * picture.Height()));
+            options.ResizeWidth = int32_t(std::nearbyint(o.size->width / 100.0L * picture.Width()));
+            options.ResizeHeight = int32_t(std::nearbyint(o.size->height / 100.0L * picture.Height()));
+        } else if (o.size) {
+            options.ResizeWidth = o.size->width;
+            options.ResizeHeight = o.size->height;
         }
         picture.OnProgress = bar.Handler(std::string(command->DisplayName));
         TChronograph chronograph;
@@ -323,6 +346,14 @@ void RunJob(const Options& o, const TCommand* command, const Job& job, ProgressB
         if (o.time)
             if (auto report = chronograph.TakeReport())
                 std::printf("%s\n", report->c_str());
+    }
+    if (job.format == TSaveFormat::Png) {
+        TVelPNG png;
+        png.Borrow(picture);
+        png.FilterType = o.pngFilter;
+        png.CompressionLevel = o.pngLevel;
+        png.SaveToFile(job.output);
+        return;
     }
     SavePicture(job.output, picture, job.format, TJpegSettings{o.quality, !o.baseline});
 }
@@ -392,7 +423,7 @@ int main(int argc, char** argv)
             command = FindCommand(o.command);
             if (!command)
                 throw UsageError{"不明な COMMAND です: " + o.command};
-            if (command->Family == TFamily::E && !o.sizePixels && !o.sizePercent)
+            if (command->Family == TFamily::E && !o.size)
                 throw UsageError{"Resize には --size が必要です"};
             if (command->Family == TFamily::F && !o.select)
                 throw UsageError{"Crop には --select が必要です"};

@@ -18,6 +18,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 extern char** environ;
 
@@ -102,6 +103,33 @@ protected:
     const fs::path dir = temp.Path();
 };
 
+// The image data of a PNG file: its IDAT chunks joined (still compressed).
+std::string PngImageData(const std::string& file)
+{
+    std::string data;
+    for (std::size_t at = 8; at + 12 <= file.size();) {
+        const auto byte = [&](std::size_t i) { return uint32_t(uint8_t(file[i])); };
+        const uint32_t length = byte(at) << 24 | byte(at + 1) << 16 | byte(at + 2) << 8 | byte(at + 3);
+        if (file.compare(at + 4, 4, "IDAT") == 0)
+            data += file.substr(at + 8, length);
+        at += 12 + std::size_t(length);
+    }
+    return data;
+}
+
+// The filter byte of each row of a non-interlaced 24-bit PNG file.
+std::vector<int> PngRowFilters(const std::string& file, int32_t width, int32_t height)
+{
+    const std::string z = PngImageData(file);
+    const std::size_t rowBytes = std::size_t(width) * 3 + 1;
+    std::vector<uint8_t> raw(rowBytes * std::size_t(height));
+    uLongf size = uLongf(raw.size());
+    EXPECT_EQ(uncompress(raw.data(), &size, reinterpret_cast<const Bytef*>(z.data()), uLong(z.size())), Z_OK);
+    std::vector<int> filters;
+    for (int32_t y = 0; y < height; ++y)
+        filters.push_back(raw[std::size_t(y) * rowBytes]);
+    return filters;
+}
 
 }  // namespace
 
@@ -127,6 +155,12 @@ TEST_F(Cli, UsageErrorsExitWith2AndWriteNothing)
         {"Invert", in, "--out-dir", P("o"), "--format", "gif"},
         {"Invert", "--out-dir", P("o")},
         {"Invert", in, in, "--out-dir", P("o")},  // two inputs, one output name
+        {"Convert", in, P("out.png"), "--png-filter", "best"},
+        {"Convert", in, P("out.png"), "--png-filter", "Up"},
+        {"Convert", in, P("out.png"), "--png-filter"},
+        {"Convert", in, P("out.png"), "--png-level", "10"},
+        {"Convert", in, P("out.png"), "--png-level", "-1"},
+        {"Convert", in, P("out.png"), "--png-level=fast"},
     };
     for (const auto& args : cases) {
         const CliRun r = Exec(args);
@@ -174,6 +208,44 @@ TEST_F(Cli, WritesAndReadsPng)
     EXPECT_EQ(ReadAll(P("a.png")).substr(1, 3), "PNG");
 }
 
+// PNG rows are filtered adaptively unless --png-filter names one filter; --png-level is zlib's
+// level. Every setting reads back to the same pixels.
+TEST_F(Cli, PngFilterAndLevel)
+{
+    const std::string in = MakePicture("in.bmp", 13, 7);
+    const TBitmap original = Load(in);
+    struct Case {
+        std::vector<std::string> options;
+        int filter;  // of every row
+    };
+    // Each byte of the picture is its neighbour's plus a constant, so the adaptive choice is Sub.
+    const std::vector<Case> cases = {
+        {{}, 1},
+        {{"--png-filter", "adaptive"}, 1},
+        {{"--png-filter", "none"}, 0},
+        {{"--png-filter", "sub"}, 1},
+        {{"--png-filter=up"}, 2},
+        {{"--png-filter", "average", "--png-level", "9"}, 3},
+        {{"--png-filter", "paeth", "--png-level", "1"}, 4},
+        {{"--png-level", "0", "--png-filter", "up"}, 2},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"Convert", in, P("out.png")};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const CliRun r = Exec(args);
+        const std::string label = c.options.empty() ? "default" : c.options[0] + " " + c.options.back();
+        ASSERT_EQ(r.status, 0) << label << r.err;
+        EXPECT_EQ(PngRowFilters(ReadAll(P("out.png")), 13, 7), std::vector<int>(7, c.filter)) << label;
+        EXPECT_TRUE(SamePixels(Load(P("out.png")), original)) << label;
+    }
+    // Level 0 stores the rows; level 9 compresses them.
+    const std::string big = MakePicture("big.bmp", 200, 100);
+    ASSERT_EQ(Exec({"Convert", big, P("0.png"), "--png-level", "0"}).status, 0);
+    ASSERT_EQ(Exec({"Convert", big, P("9.png"), "--png-level", "9"}).status, 0);
+    EXPECT_GT(PngImageData(ReadAll(P("0.png"))).size(), std::size_t(200 * 3 + 1) * 100);
+    EXPECT_LT(PngImageData(ReadAll(P("9.png"))).size(), std::size_t(200 * 3 + 1) * 100 / 4);
+}
+
 // With a selection, only the selected pixels change; a selection reaching past the picture is
 // clamped to it, and one outside it is dropped (the whole picture is processed).
 TEST_F(Cli, SelectionLimitsTheCommand)
@@ -205,6 +277,23 @@ TEST_F(Cli, SelectionLimitsTheCommand)
                 }
             }
     }
+}
+
+// A selection wholly outside the picture: other commands process the whole picture and say
+// so; Crop fails with its own message only.
+TEST_F(Cli, SelectionOutsideThePictureSaysWhatHappens)
+{
+    const std::string in = MakePicture("in.bmp", 13, 7);
+    const std::string note = "画像全体を処理します";
+    const CliRun invert = Exec({"Invert", in, P("out.bmp"), "--select", "20,0,30,5"});
+    EXPECT_EQ(invert.status, 0) << invert.err;
+    EXPECT_NE(invert.err.find(note), std::string::npos) << invert.err;
+
+    const CliRun crop = Exec({"Crop", in, P("crop.bmp"), "--select", "20,0,30,5"});
+    EXPECT_EQ(crop.status, 1);
+    EXPECT_NE(crop.err.find("切り抜けません"), std::string::npos) << crop.err;
+    EXPECT_EQ(crop.err.find(note), std::string::npos) << crop.err;
+    EXPECT_FALSE(fs::exists(P("crop.bmp")));
 }
 
 TEST_F(Cli, FailuresExitWith1AndLeaveOutputsAlone)
@@ -325,6 +414,10 @@ TEST_F(Cli, EveryFamilyThroughTheRoad)
         {{"Resize", "--size", "50%"}, 6, 4},            // round(6.5) = 6, round(3.5) = 4
         {{"Resize", "--size", "26x3", "--algorithm", "nearest"}, 26, 3},
         {{"Resize", "--size", "5X5", "--algorithm", "bilinear"}, 5, 5},
+        // The last --size wins, whichever form each has.
+        {{"Resize", "--size", "26x3", "--size", "50%"}, 6, 4},
+        {{"Resize", "--size", "50%", "--size", "5x5"}, 5, 5},
+        {{"Resize", "--size", "200%", "--size", "3x2", "--size", "50%"}, 6, 4},
         {{"FilterLowpass", "--select", "3,2,8,6"}, 13, 7},
     };
     for (const Case& c : cases) {
