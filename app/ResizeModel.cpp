@@ -32,10 +32,6 @@ int32_t Pixels(bool percent, int32_t value, int32_t source)
     return percent ? RoundToInt((long double)value / 100 * source) : value;
 }
 
-// The handlers of the two edits can set each other's text; with a fixed ratio they settle
-// within a few rounds, and a pathological size must not recurse without end.
-constexpr int kMaxDepth = 16;
-
 }  // namespace
 
 void TResizeModel::Init(int32_t sourceWidth, int32_t sourceHeight)
@@ -55,28 +51,29 @@ TResizeModel::TSide TResizeModel::Side(bool width)
 
 int32_t TResizeModel::PixelsOf(const TSide& side) const { return Pixels(side.Percent, side.Value, side.Source); }
 
-void TResizeModel::SetPixels(bool width, int32_t pixels)
+void TResizeModel::SetPixels(bool width, int32_t pixels, bool notify)
 {
     const TSide side = Side(width);
     side.Value = side.Percent ? RoundToInt((long double)pixels / side.Source * 100) : pixels;
-    SetText(width, std::to_string(side.Value));
+    SetText(width, std::to_string(side.Value), notify);
 }
 
-void TResizeModel::SetText(bool width, const std::string& text)
+void TResizeModel::SetText(bool width, const std::string& text, bool notify)
 {
     std::string& current = Side(width).Text;
     if (text == current)
         return;
     current = text;
-    Changed(width);
+    if (notify)
+        Changed(width);
 }
 
-// The change handler of an edit (every text change, and leaving the edit).
+// The change handler of an edit (every text change, and leaving the edit). With the ratio
+// fixed the other side follows, quietly: were its handler to run, it would derive this side
+// back from its own rounded value and overwrite the text being typed (typing 100 as the
+// width of 640 x 480 went 1, 10, then 11 once the height of 8 came back as a width).
 void TResizeModel::Changed(bool width)
 {
-    if (FDepth >= kMaxDepth)
-        return;
-    ++FDepth;
     const TSide side = Side(width);
     int32_t value = side.Value;
     ParseInt(side.Text, value);
@@ -85,9 +82,8 @@ void TResizeModel::Changed(bool width)
         side.Value = value;
     if (FixedRatio) {
         const TSide other = Side(!width);
-        SetPixels(!width, RoundToInt(PixelsOf(side) * ((long double)other.Source / side.Source)));
+        SetPixels(!width, RoundToInt(PixelsOf(side) * ((long double)other.Source / side.Source)), false);
     }
-    --FDepth;
 }
 
 void TResizeModel::SetUnit(bool width, bool percent)
@@ -98,7 +94,7 @@ void TResizeModel::SetUnit(bool width, bool percent)
     side.Value = percent ? RoundToInt((long double)side.Value / side.Source * 100)
                          : RoundToInt((long double)side.Value / 100 * side.Source);
     side.Percent = percent;
-    SetText(width, std::to_string(side.Value));
+    SetText(width, std::to_string(side.Value), true);
 }
 
 void TResizeModel::SetWidthPixels(int32_t pixels) { SetPixels(true, pixels); }
@@ -120,8 +116,8 @@ void TResizeModel::HeightEdited(const std::string& text)
 
 void TResizeModel::RatioButton(int32_t tag)
 {
-    SetWidthPixels(RoundToInt((long double)(int64_t(tag) * FSourceWidth) / 1000));
-    SetHeightPixels(RoundToInt((long double)(int64_t(tag) * FSourceHeight) / 1000));
+    SetPixels(true, RoundToInt((long double)(int64_t(tag) * FSourceWidth) / 1000), false);
+    SetPixels(false, RoundToInt((long double)(int64_t(tag) * FSourceHeight) / 1000), false);
 }
 
 void TResizeModel::SetWidthUnit(bool percent) { SetUnit(true, percent); }

@@ -1,7 +1,8 @@
 #pragma once
 // The state behind the resize dialog, without the toolkit: the size before resizing, the
 // width and height each in pixels or percent, the fixed ratio, and the change handlers of
-// the two edits, which update each other while the ratio is fixed.
+// the two edits. While the ratio is fixed a change of one side sets the other, and the
+// other's change never comes back to rewrite the side that started it.
 
 #include <cstdint>
 #include <string>
@@ -27,7 +28,8 @@ public:
     // The user typed into an edit (or left it): the text is kept as typed.
     void WidthEdited(const std::string& text);
     void HeightEdited(const std::string& text);
-    // The ratio buttons: tag in per mille of the size before resizing (100 … 2000).
+    // The ratio buttons: tag in per mille of the size before resizing (100 … 2000). Both
+    // sides take the button's values; neither is then derived from the other.
     void RatioButton(int32_t tag);
     // The unit lists.
     void SetWidthUnit(bool percent);
@@ -49,9 +51,10 @@ private:
     };
     TSide Side(bool width);
     int32_t PixelsOf(const TSide& side) const;
-    void SetPixels(bool width, int32_t pixels);
-    // Setting an edit's text from code runs its handler only when the text changes.
-    void SetText(bool width, const std::string& text);
+    // Setting a side from code runs its edit's handler only when the text changes, and only
+    // when asked: a side set to follow the other one stays quiet.
+    void SetPixels(bool width, int32_t pixels, bool notify = true);
+    void SetText(bool width, const std::string& text, bool notify);
     void Changed(bool width);
     void SetUnit(bool width, bool percent);
 
@@ -59,7 +62,6 @@ private:
     int32_t FSourceHeight = 1;
     int32_t FWidthValue = 1;
     int32_t FHeightValue = 1;
-    int FDepth = 0;  // handlers running inside each other
 };
 
 }  // namespace nolvi2

@@ -28,6 +28,8 @@ TResizeDialog::TResizeDialog()
     label3->setBuddy(edtHeight);
     cmbWidth = new QComboBox(GroupBox1);
     cmbHeight = new QComboBox(GroupBox1);
+    cmbWidth->setObjectName(QStringLiteral("cmbWidth"));
+    cmbHeight->setObjectName(QStringLiteral("cmbHeight"));
     for (QComboBox* c : {cmbWidth, cmbHeight})
         c->addItems({QStringLiteral("ピクセル"), QStringLiteral("パーセント")});
     chkFixedRatio = new QCheckBox(QStringLiteral("縦横比を固定(&F)"), GroupBox1);
