@@ -66,6 +66,10 @@ void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressE
     } catch (const EPictureSize& e) {
         throw EPictureSize(std::string(e.what()) + "\r" + fileName);
     }
+    // A file that decodes to nothing (no image data, a zero size) is an unreadable file, not
+    // an empty picture to show or write.
+    if (loaded.Empty())
+        throw EInvalidGraphic("画像が含まれていません。\r" + fileName);
     picture.TakeOver(loaded);
 }
 

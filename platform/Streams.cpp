@@ -159,20 +159,41 @@ void TMemoryStream::SaveToStream(TStream& dest) const
 
 // ---- TFileStream ----
 
+namespace {
+
+// "Cannot open: not a regular file (a folder)", naming the file and what it is.
+std::string NotRegularFileText(const std::string& fileName, mode_t mode)
+{
+    const char* kind = S_ISDIR(mode)                     ? "フォルダ"
+                       : S_ISFIFO(mode)                  ? "名前付きパイプ"
+                       : S_ISCHR(mode) || S_ISBLK(mode)  ? "デバイス"
+                       : S_ISSOCK(mode)                  ? "ソケット"
+                                                         : "不明な種類";
+    return Format("ファイルを開けません。\r%s\r(通常のファイルではありません: %s)", fileName.c_str(), kind);
+}
+
+}  // namespace
+
 TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileName(fileName)
 {
     if (mode == TFileMode::fmOpenRead) {
-        FHandle = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+        // Only regular files are read: opening a FIFO would wait for a writer, and reading a
+        // device or a folder never gives a picture. The name is checked first; the open does
+        // not block whatever the name turned into meanwhile, and the open file is checked again.
+        struct stat st {};
+        if (::stat(fileName.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            throw EFOpenError(NotRegularFileText(fileName, st.st_mode));
+        FHandle = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (FHandle < 0)
             throw EFOpenError(Format("ファイルを開けません。\r%s\r(%s)", fileName.c_str(),
                                      ErrnoText(errno).c_str()));
-        struct stat st {};
-        if (::fstat(FHandle, &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (::fstat(FHandle, &st) != 0 || !S_ISREG(st.st_mode)) {
+            const mode_t kind = st.st_mode;
             ::close(FHandle);
             FHandle = -1;
-            throw EFOpenError(Format("ファイルを開けません。\r%s\r(%s)", fileName.c_str(),
-                                     ErrnoText(EISDIR).c_str()));
+            throw EFOpenError(NotRegularFileText(fileName, kind));
         }
+        ::fcntl(FHandle, F_SETFL, ::fcntl(FHandle, F_GETFL) & ~O_NONBLOCK);
     } else {
         FHandle = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (FHandle < 0)
