@@ -67,20 +67,72 @@ void BitmapFromImage(const QImage& image, TBitmap& out)
     out.TakeOver(b);
 }
 
-// The open dialog's filter "desc|*.a;*.b|..." in Qt's form "desc (*.a *.b);;...".
+// The text a dialog shows for a format's description: the table's own, except where that is
+// the codec's English name.
+QString DialogDescription(QString description)
+{
+    const QString pngName = QStringLiteral("PNG Format");
+    if (description == pngName || description.startsWith(pngName + QLatin1Char(' ')))
+        description.replace(0, pngName.size(), QStringLiteral("PNG 画像ファイル"));
+    return description;
+}
+
+// A dialog filter "desc|*.a;*.b|..." in Qt's form "desc (*.a *.b);;...". A description that
+// already ends with its patterns in parentheses keeps them (written with spaces, as Qt reads
+// them); any other gets them appended, so each entry shows its patterns once.
 QString QtFilter(const std::string& filter)
 {
     const QStringList parts = Text(filter).split(QLatin1Char('|'));
     QStringList out;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString description = DialogDescription(parts[i]);
         QString pattern = parts[i + 1];
         pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
-        out << parts[i] + QStringLiteral(" (") + pattern + QLatin1Char(')');
+        if (description.endsWith(QLatin1Char(')')) && description.contains(QStringLiteral(" (")))
+            description.truncate(description.lastIndexOf(QStringLiteral(" (")));
+        out << description + QStringLiteral(" (") + pattern + QLatin1Char(')');
     }
     return out.join(QStringLiteral(";;"));
 }
 
+// The key as the menu shows it: Return and the keypad's Enter are one key, shown as "Enter".
+QKeySequence ShownKey(const QKeySequence& key)
+{
+    if (!key.isEmpty() && key[0].key() == Qt::Key_Return)
+        return QKeySequence(QKeyCombination(key[0].keyboardModifiers(), Qt::Key_Enter));
+    return key;
+}
+
+// "x,y" of a "pos:" parameter: two integers, as the text of each converts.
+std::optional<QPoint> ParsePosition(const std::string& text)
+{
+    const QStringList xy = Text(text).split(QLatin1Char(','));
+    bool okX = false, okY = false;
+    const int x = xy.value(0).toInt(&okX), y = xy.value(1).toInt(&okY);
+    if (!okX || !okY)
+        return std::nullopt;
+    return QPoint(x, y);
+}
+
 }  // namespace
+
+QString OpenDialogFilter()
+{
+    // The readable formats are the decoders' own (BMP files are reached through "all files").
+    const TPictureFormats& t = TPictureFormats::Instance();
+    const std::string masks =
+        t.GraphicFileMask(TJPEGImage::ClassInfo()) + ";" + t.GraphicFileMask(TVelPNG::ClassInfo());
+    const std::string filter = "読み込み可能なファイル (" + masks + ")|" + masks + "|" +
+                               t.GraphicFilter(TJPEGImage::ClassInfo()) + "|" +
+                               t.GraphicFilter(TVelPNG::ClassInfo()) + "|すべてのファイル|*.*";
+    return QtFilter(filter);
+}
+
+QString SaveDialogFilter(bool jpeg)
+{
+    const TPictureFormats& t = TPictureFormats::Instance();
+    return QtFilter(t.GraphicFilter(jpeg ? TJPEGImage::ClassInfo() : TBitmap::ClassInfo()));
+}
 
 void SetMessageBoxHook(TMessageBoxHook hook) { Hook() = std::move(hook); }
 
@@ -245,7 +297,7 @@ QAction* TForm1::AddAction(const QString& name, const QString& caption, std::fun
             FKeys.insert(k[0].toCombined(), a);
     }
     if (keys.size() > 0)
-        a->setShortcut(*keys.begin());  // shown in the menu; the key table does the work
+        a->setShortcut(ShownKey(*keys.begin()));  // shown in the menu; the key table does the work
     a->setShortcutContext(Qt::WidgetShortcut);
     return a;
 }
@@ -363,7 +415,7 @@ QAction* TForm1::MenuProxy(QAction* action, const QString& caption, const QKeySe
         item->setChecked(action->isChecked());
         // The item's own key, while the key table gives it to the action; else the action's.
         const bool ownKey = !key.isEmpty() && FKeys.value(key[0].toCombined(), nullptr) == action;
-        item->setShortcut(ownKey ? key : action->shortcut());
+        item->setShortcut(ShownKey(ownKey ? key : action->shortcut()));
     };
     mirror();
     connect(action, &QAction::changed, item, mirror);
@@ -462,25 +514,24 @@ void TForm1::Execute(const QString& actionName)
         a->trigger();
 }
 
-void TForm1::FormCreate(const QStringList& parameters)
+void TForm1::FormCreate(const std::vector<std::string>& parameters)
 {
-    QStringList params = parameters;
-    for (qsizetype i = 0; i < params.size(); ++i) {
-        if (!params[i].startsWith(QStringLiteral("pos:")))
+    // Parameters are the command line's bytes: a file name that is not valid UTF-8 stays the
+    // name of its file.
+    std::vector<std::string> params = parameters;
+    for (auto it = params.begin(); it != params.end(); ++it) {
+        if (!it->starts_with("pos:"))
             continue;
-        const QStringList xy = params[i].mid(4).split(QLatin1Char(','));
-        bool okX = false, okY = false;
-        const int x = xy.value(0).toInt(&okX), y = xy.value(1).toInt(&okY);
-        if (okX && okY)
-            move(x, y);
-        params.removeAt(i);
+        if (const std::optional<QPoint> p = ParsePosition(it->substr(4)))
+            move(*p);
+        params.erase(it);
         break;
     }
     FPicture.OnProgress = [this](TObject*, TProgressStage stage, uint8_t percent, bool, const TRect&,
                                  const std::string&) { ProgressHandler(stage, percent); };
     PictureChanged(false);
-    if (!params.isEmpty())
-        Dispatch([&] { OpenFile(NameOf(params.front())); });
+    if (!params.empty())
+        Dispatch([&] { OpenFile(params.front()); });
     // Further files open in windows of their own once new windows exist; until then they wait.
 }
 
@@ -513,6 +564,7 @@ void TForm1::OpenFile(const std::string& name)
     }
     LoadPicture(name, FPicture, FPicture.OnProgress);
     FFileName = name;
+    FStepName = name;
     FIsFile = true;
     SetJpegPreview(false);
     PictureChanged(true);
@@ -715,17 +767,37 @@ void TForm1::FitWindow(int32_t clientWidth, int32_t clientHeight)
     FHorzBar->hide();
     FVertBar->hide();
     int w = std::max(clientWidth, 1), h = std::max(clientHeight, 1);
+    // Before the window manager has framed the window its frame is unknown (taken as none);
+    // the fit is made again once it is known (FrameKnown).
+    const QMargins frame = FrameMargins();
+    FLastFit = QSize(clientWidth, clientHeight);
+    FFitWithoutFrame = frame.isNull();
     // The window is never moved; it only shrinks to stay inside the work area.
     if (const QScreen* s = screen()) {
         const QRect area = s->availableGeometry();
-        const QRect frame = frameGeometry();
-        const int frameExtraW = frame.width() - width(), frameExtraH = frame.height() - height();
-        if (area.right() + 1 < frame.left() + w + frameExtraW)
-            w = std::max(1, area.right() + 1 - frame.left() - frameExtraW);
-        if (area.bottom() + 1 < frame.top() + h + frameExtraH)
-            h = std::max(1, area.bottom() + 1 - frame.top() - frameExtraH);
+        const QPoint topLeft = pos();  // the frame's
+        const int frameExtraW = frame.left() + frame.right(), frameExtraH = frame.top() + frame.bottom();
+        if (area.right() + 1 < topLeft.x() + w + frameExtraW)
+            w = std::max(1, area.right() + 1 - topLeft.x() - frameExtraW);
+        if (area.bottom() + 1 < topLeft.y() + h + frameExtraH)
+            h = std::max(1, area.bottom() + 1 - topLeft.y() - frameExtraH);
     }
     resize(w, h);
+}
+
+QMargins TForm1::FrameMargins() const
+{
+    const QRect f = frameGeometry(), g = geometry();
+    return {g.left() - f.left(), g.top() - f.top(), f.right() - g.right(), f.bottom() - g.bottom()};
+}
+
+void TForm1::FrameKnown()
+{
+    if (!FFitWithoutFrame || FrameMargins().isNull())
+        return;
+    FitWindow(FLastFit.width(), FLastFit.height());
+    UpdateScrollBars();
+    update();
 }
 
 // The painted rectangle as the next paint will have it, so that a press right after a zoom
@@ -743,6 +815,12 @@ void TForm1::paintEvent(QPaintEvent*)
     QPainter p(this);
     const QSize client = ClientSize();
     p.fillRect(QRect(QPoint(0, 0), client), palette().button());
+    // The corner between the two bars belongs to neither: it is background, like the client
+    // outside the picture.
+    if (client.width() < width() && client.height() < height())
+        p.fillRect(QRect(client.width(), client.height(), width() - client.width(), height() - client.height()),
+                   palette().button());
+    p.setClipRect(QRect(QPoint(0, 0), client));
     if (FPicture.Empty())
         return;
     const TBitmap& g = FDisplayBitmap ? *FDisplayBitmap : DisplaySource();
@@ -780,7 +858,12 @@ void TForm1::resizeEvent(QResizeEvent*)
 {
     UpdateScrollBars();
     update();
+    FrameKnown();
 }
+
+void TForm1::moveEvent(QMoveEvent*) { FrameKnown(); }
+
+void TForm1::showEvent(QShowEvent*) { FrameKnown(); }
 
 void TForm1::wheelEvent(QWheelEvent* event)
 {
@@ -896,7 +979,10 @@ void TForm1::FilesDropped(const QList<QUrl>& urls)
     // Only a drop of exactly one file opens it.
     if (urls.size() != 1 || !urls.front().isLocalFile())
         return;
-    const std::string name = NameOf(urls.front().toLocalFile());
+    // The path's own bytes, percent-decoded: toLocalFile() would turn bytes that are not
+    // UTF-8 into replacement characters.
+    const std::string name =
+        QByteArray::fromPercentEncoding(urls.front().path(QUrl::FullyEncoded).toLatin1()).toStdString();
     Dispatch([&] { OpenFile(name); });
 }
 
@@ -941,17 +1027,10 @@ void TForm1::RunCommand(const TCommand& command)
 
 void TForm1::actOpenExecute()
 {
-    // The readable formats are the decoders' own (BMP files are reached through "all files").
-    const TPictureFormats& t = TPictureFormats::Instance();
-    const std::string masks =
-        t.GraphicFileMask(TJPEGImage::ClassInfo()) + ";" + t.GraphicFileMask(TVelPNG::ClassInfo());
-    const std::string filter = "読み込み可能なファイル (" + masks + ")|" + masks + "|" +
-                               t.GraphicFilter(TJPEGImage::ClassInfo()) + "|" +
-                               t.GraphicFilter(TVelPNG::ClassInfo()) + "|すべてのファイル|*.*";
     QString dir;
     if (FIsFile)
         dir = QFileInfo(ShownName(FFileName)).absolutePath();
-    const QString name = QFileDialog::getOpenFileName(this, QString(), dir, QtFilter(filter));
+    const QString name = QFileDialog::getOpenFileName(this, QString(), dir, OpenDialogFilter());
     if (!name.isEmpty())
         OpenFile(NameOf(name));
 }
@@ -960,9 +1039,12 @@ void TForm1::actNextFileExecute(bool next)
 {
     if (!FIsFile)
         return;
-    const std::optional<std::string> target = next ? NextFile(FFileName) : PrevFile(FFileName);
-    if (target)
-        OpenFile(*target);
+    const std::optional<std::string> target = next ? NextFile(FStepName) : PrevFile(FStepName);
+    if (!target)
+        return;
+    // The step moves on even when the file cannot be opened, so the next one goes past it.
+    FStepName = *target;
+    OpenFile(*target);
 }
 
 void TForm1::actCopyExecute()
@@ -1013,9 +1095,9 @@ void TForm1::AssignShortCut(const QKeySequence& key, QAction* action)
     const int combined = key[0].toCombined();
     QAction* old = FKeys.value(combined, nullptr);
     FKeys.insert(combined, action);
-    if (old && old->shortcut() == key)
+    if (old && old->shortcut() == ShownKey(key))
         old->setShortcut(QKeySequence());
-    action->setShortcut(key);
+    action->setShortcut(ShownKey(key));
     for (const auto& mirror : FMenuMirrors)
         mirror();
 }
@@ -1075,6 +1157,7 @@ void TForm1::SaveAsBmp(const std::string& name)
 {
     SavePicture(name, FPicture, TSaveFormat::Bmp);
     FFileName = name;
+    FStepName = name;
     UpdateCaption();
 }
 
@@ -1082,6 +1165,7 @@ void TForm1::SaveAsJpeg(const std::string& name)
 {
     SavePicture(name, FPicture, TSaveFormat::Jpeg, TJpegSettings{FJpegQuality, FJpegProgressive});
     FFileName = name;
+    FStepName = name;
     UpdateCaption();
 }
 
@@ -1089,12 +1173,11 @@ void TForm1::actSaveAsExecute(bool jpeg)
 {
     if (FPicture.Empty() || (jpeg && !FJpegPreview))
         return;
-    const TPictureFormats& t = TPictureFormats::Instance();
     QFileDialog dialog(this);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setWindowTitle(jpeg ? QStringLiteral("JPEG形式で保存 画質%1").arg(FJpegQuality) : QStringLiteral("BMP形式で保存"));
     dialog.setDefaultSuffix(jpeg ? QStringLiteral("jpg") : QStringLiteral("bmp"));
-    dialog.setNameFilter(QtFilter(jpeg ? t.GraphicFilter(TJPEGImage::ClassInfo()) : t.GraphicFilter(TBitmap::ClassInfo())));
+    dialog.setNameFilter(SaveDialogFilter(jpeg));
     if (FIsFile)
         dialog.setDirectory(QFileInfo(ShownName(FFileName)).absolutePath());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

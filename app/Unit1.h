@@ -44,6 +44,10 @@ struct TWindowOptions {
 using TMessageBoxHook = std::function<int(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons)>;
 void SetMessageBoxHook(TMessageBoxHook hook);
 
+// The filters of the open dialog and of the save dialogs (BMP, or JPEG), in Qt's form.
+QString OpenDialogFilter();
+QString SaveDialogFilter(bool jpeg);
+
 // The resize dialog; tests replace it to answer it.
 using TResizeDialogHook = std::function<bool(int32_t& width, int32_t& height, uint8_t& algorithm)>;
 void SetResizeDialogHook(TResizeDialogHook hook);
@@ -56,8 +60,8 @@ public:
     TForm1();
     ~TForm1() override;
 
-    // Start-up with the command line's parameters (without the program name).
-    void FormCreate(const QStringList& parameters);
+    // Start-up with the command line's parameters (without the program name), as bytes.
+    void FormCreate(const std::vector<std::string>& parameters);
 
     // The JPEG preview and saving.
     void SetJpegPreview(bool on);
@@ -107,6 +111,10 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    // The window manager's frame around the client (none before it has framed the window).
+    QMargins FrameMargins() const;
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
@@ -139,6 +147,9 @@ private:
     QAction* MenuProxy(QAction* action, const QString& caption, const QKeySequence& key = {});
     void UpdateScrollBars();
     void FitWindow(int32_t clientWidth, int32_t clientHeight);
+    // Fits the window again when the last fit was made without its frame and the frame is
+    // known now, so that a window framed after opening its picture fits as one framed before.
+    void FrameKnown();
     void EnableActions();
     void SetTitle(const QString& title);
     TView View() const;
@@ -156,6 +167,9 @@ private:
     void AssignShortCut(const QKeySequence& key, QAction* action);
 
     std::string FFileName;
+    // Where next and previous step from: the current file, or the file of the last step when
+    // that one could not be opened.
+    std::string FStepName;
     bool FIsFile = false;
     TBitmap FPicture;
     float FZoom = 1.0f;
@@ -184,6 +198,8 @@ private:
     std::vector<std::function<void()>> FMenuMirrors;  // bring the menu items up to date
     TWindowOptions FOptions;
     TChronograph FChronograph;
+    QSize FLastFit;                 // the client size the last fit asked for
+    bool FFitWithoutFrame = false;  // and whether it was made without knowing the frame
     int FWheelDelta = 0;
     int FLastProgress = -1;
 

@@ -6,6 +6,10 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 int main(int argc, char** argv)
 {
     // X11 (XWayland on a Wayland desktop) unless a platform is chosen explicitly.
@@ -31,8 +35,9 @@ int main(int argc, char** argv)
     nolvi2::SetApplicationTitle(QStringLiteral("nolvi2"));
     nolvi2::TForm1 window;
     window.move(128, 128);
-    QStringList parameters = QApplication::arguments();
-    parameters.removeFirst();
+    // argv as it is (QApplication has taken its own options out of it): names are bytes, and
+    // a name that is not valid UTF-8 would not survive a trip through QString.
+    const std::vector<std::string> parameters(argv + std::min(argc, 1), argv + argc);
     window.FormCreate(parameters);
     window.show();
     return app.exec();

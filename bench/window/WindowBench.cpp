@@ -97,7 +97,7 @@ int main(int argc, char** argv)
     TForm1 w;
     w.Options().WindowResizeByZoom = false;
     w.resize(1280, 800);
-    w.FormCreate({QString::fromStdString(jpeg)});
+    w.FormCreate({jpeg});
     w.resize(1280, 800);
     w.show();
 

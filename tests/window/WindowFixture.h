@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -70,14 +71,14 @@ protected:
     }
 
     // A window with a fixed client (no fitting) of the given size.
-    std::unique_ptr<TForm1> MakeWindow(const QStringList& params = {}, int cw = 300, int ch = 200)
+    std::unique_ptr<TForm1> MakeWindow(const std::vector<std::string>& params = {}, int cw = 300, int ch = 200)
     {
         auto w = std::make_unique<TForm1>();
         w->Options().WindowResizeByZoom = false;
         w->resize(cw, ch);
         w->FormCreate(params);
-        w->resize(cw, ch);  // opening fits the window to the picture; undo that for geometry tests
         w->show();
+        w->resize(cw, ch);  // opening (and framing) fits the window to the picture; undo that
         return w;
     }
 

@@ -18,7 +18,7 @@ TEST_F(Window, StartsEmptyOrWithTheFirstFile)
     EXPECT_TRUE(empty->Action("actOpen")->isEnabled());
 
     const std::string file = MakePicture("photo.bmp", 64, 48);
-    auto w = MakeWindow({QString::fromStdString(file), QStringLiteral("ignored.bmp")});
+    auto w = MakeWindow({file, "ignored.bmp"});
     EXPECT_EQ(w->windowTitle(), QStringLiteral("photo.bmp [64x48x24] @ 100%"));
     EXPECT_FALSE(w->EmptyLabel()->isVisible());
     EXPECT_TRUE(w->Action("actInvert")->isEnabled());
@@ -29,14 +29,14 @@ TEST_F(Window, StartsEmptyOrWithTheFirstFile)
 TEST_F(Window, PositionParameterMovesTheWindow)
 {
     TForm1 w;
-    w.FormCreate({QStringLiteral("pos:40,30")});
+    w.FormCreate({"pos:40,30"});
     EXPECT_EQ(w.pos(), QPoint(40, 30));
 }
 
 TEST_F(Window, UnsupportedAndCorruptFilesChangeNothing)
 {
     const std::string good = MakePicture("good.bmp", 10, 10);
-    auto w = MakeWindow({QString::fromStdString(good)});
+    auto w = MakeWindow({good});
     const QString title = w->windowTitle();
 
     w->OpenFile((dir / "notes.txt").string());
@@ -46,9 +46,9 @@ TEST_F(Window, UnsupportedAndCorruptFilesChangeNothing)
 
     std::ofstream((dir / "bad.bmp").string(), std::ios::binary) << "BM garbage";
     const std::string bad = (dir / "bad.bmp").string();
-    auto w2 = MakeWindow({QString::fromStdString(good)});
+    auto w2 = MakeWindow({good});
     messages.clear();
-    w2->FormCreate({QString::fromStdString(bad)});  // through the dispatch wrapper
+    w2->FormCreate({bad});  // through the dispatch wrapper
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].text.contains(QStringLiteral("bad.bmp"))) << messages[0].text.toStdString();
     EXPECT_EQ(w2->FileName(), good);
@@ -57,7 +57,7 @@ TEST_F(Window, UnsupportedAndCorruptFilesChangeNothing)
 
     // A window that starts with a file it cannot read is an empty window.
     messages.clear();
-    auto w3 = MakeWindow({QString::fromStdString(bad)});
+    auto w3 = MakeWindow({bad});
     EXPECT_EQ(messages.size(), 1u);
     EXPECT_EQ(w3->windowTitle(), QStringLiteral("nolvi2"));
     EXPECT_FALSE(w3->Action("actInvert")->isEnabled());
@@ -69,7 +69,7 @@ TEST_F(Window, UnsupportedAndCorruptFilesChangeNothing)
 TEST_F(Window, FamilyACommandShowsProgressAndChangesThePicture)
 {
     const std::string file = MakePicture("p.bmp", 50, 300);
-    auto w = MakeWindow({QString::fromStdString(file)});
+    auto w = MakeWindow({file});
     QStringList titles;
     QObject::connect(w.get(), &QWidget::windowTitleChanged, [&](const QString& t) { titles << t; });
     const uint8_t before = w->Picture().ScanLine(5)[3 * 7 + 2];
@@ -95,7 +95,7 @@ TEST_F(Window, FamilyACommandShowsProgressAndChangesThePicture)
 TEST_F(Window, RotationsAndFiltersInPlace)
 {
     const std::string file = MakePicture("r.bmp", 30, 20);
-    auto w = MakeWindow({QString::fromStdString(file)});
+    auto w = MakeWindow({file});
     const uint8_t corner = w->Picture().ScanLine(19)[2];  // red of the bottom-left pixel
     w->Execute("actRotate90");
     EXPECT_EQ(w->Picture().Width(), 20);
@@ -113,7 +113,7 @@ TEST_F(Window, JpegPreviewQualityStepsAndKeys)
 {
     MakePicture("a.bmp", 64, 48);
     const std::string file = MakePicture("b.bmp", 64, 48);
-    auto w = MakeWindow({QString::fromStdString(file)});
+    auto w = MakeWindow({file});
     EXPECT_FALSE(w->Action("actSaveAsJPEG")->isEnabled());
 
     w->Execute("actJpegPreview60");  // a preset turns the preview on
@@ -156,7 +156,7 @@ TEST_F(Window, JpegPreviewQualityStepsAndKeys)
 TEST_F(Window, SavingWritesThePictureAndFailsCleanly)
 {
     const std::string file = MakePicture("s.bmp", 40, 30);
-    auto w = MakeWindow({QString::fromStdString(file)});
+    auto w = MakeWindow({file});
     const std::string bmp = (dir / "copy.bmp").string();
     w->SaveAsBmp(bmp);
     TBitmap back;
@@ -200,7 +200,7 @@ TEST_F(Window, SavingWritesThePictureAndFailsCleanly)
 TEST_F(Window, ResizeThroughTheDialog)
 {
     const std::string file = MakePicture("r.bmp", 640, 480);
-    auto w = MakeWindow({QString::fromStdString(file)});
+    auto w = MakeWindow({file});
     std::vector<std::pair<int32_t, int32_t>> asked;
     SetResizeDialogHook([&](int32_t& width, int32_t& height, uint8_t& algorithm) {
         asked.emplace_back(width, height);
@@ -240,7 +240,7 @@ TEST_F(Window, ResizeThroughTheDialog)
 TEST_F(Window, PixelFormatCommands)
 {
     const std::string file = MakePicture("c.bmp", 50, 40);
-    auto w = MakeWindow({QString::fromStdString(file)});
+    auto w = MakeWindow({file});
     EXPECT_TRUE(w->Action("actPf24bit")->isChecked());
     EXPECT_FALSE(w->Action("actPf24bit")->isEnabled());
     EXPECT_TRUE(w->Action("actPf1bit")->isEnabled());
@@ -258,7 +258,7 @@ TEST_F(Window, PixelFormatCommands)
 TEST_F(Window, DisplayGeometry)
 {
     const std::string file = MakePicture("sq.bmp", 100, 100);
-    auto w = MakeWindow({QString::fromStdString(file)}, 300, 200);
+    auto w = MakeWindow({file}, 300, 200);
     ASSERT_EQ(w->ClientSize(), QSize(300, 200));
     const QRgb background = PixelAt(*w, 5, 5);
     EXPECT_EQ(PixelAt(*w, 100, 50), qRgb(0, 0, 200));
@@ -275,7 +275,7 @@ TEST_F(Window, DisplayGeometry)
 
     // A picture wider than the client at zoom 2, scrolled to 7: column 3 starts at x = -1.
     const std::string wide = MakePicture("wide.bmp", 300, 50);
-    auto v = MakeWindow({QString::fromStdString(wide)}, 300, 200);
+    auto v = MakeWindow({wide}, 300, 200);
     v->SetZoom(2.0f);
     ASSERT_TRUE(v->HorizontalBar()->isVisible());
     v->HorizontalBar()->setValue(7);
@@ -284,7 +284,7 @@ TEST_F(Window, DisplayGeometry)
 
     // Zoom 0.5: a 101-pixel-wide picture is 50 pixels wide.
     const std::string odd = MakePicture("odd.bmp", 101, 20);
-    auto z = MakeWindow({QString::fromStdString(odd)}, 300, 200);
+    auto z = MakeWindow({odd}, 300, 200);
     z->SetZoom(0.5f);
     const int left = (300 - 50) / 2;
     EXPECT_NE(PixelAt(*z, left, 100), background);
@@ -293,10 +293,41 @@ TEST_F(Window, DisplayGeometry)
     EXPECT_EQ(z->windowTitle(), QStringLiteral("odd.bmp [101x20x24] @ 50%"));
 }
 
+// The corner between the two scroll bars is background, not picture.
+TEST_F(Window, CornerBetweenTheBarsIsBackground)
+{
+    const std::string file = MakePicture("big.bmp", 400, 300);
+    auto w = MakeWindow({file}, 300, 200);
+    const QRgb background = PixelAt(*w, w->width() - 2, w->height() - 2);
+    w->SetZoom(3.0f);
+    ASSERT_TRUE(w->HorizontalBar()->isVisible() && w->VerticalBar()->isVisible());
+    const QSize client = w->ClientSize();
+    for (const QPoint p : {QPoint(client.width(), client.height()), QPoint(w->width() - 1, w->height() - 1)})
+        EXPECT_EQ(PixelAt(*w, p.x(), p.y()), background) << p.x() << "," << p.y();
+}
+
+// A window fitted to its picture before the window manager framed it is fitted again once the
+// frame is known, and ends as it would when opening the same file later.
+TEST_F(Window, FitAtStartUpCountsTheFrame)
+{
+    const std::string file = MakePicture("huge.bmp", 1000, 900);
+    TForm1 w;
+    w.FormCreate({"pos:100,50", file});
+    w.show();
+    const QRect area = w.screen()->availableGeometry();
+    EXPECT_TRUE(area.contains(w.frameGeometry())) << w.frameGeometry().right() << "," << w.frameGeometry().bottom();
+    EXPECT_EQ(w.frameGeometry().right(), area.right());
+    const QRect startUp = w.geometry();
+    w.OpenFile(file);
+    EXPECT_EQ(w.geometry(), startUp);
+    EXPECT_TRUE(w.HorizontalBar()->isVisible());
+    EXPECT_TRUE(area.contains(w.HorizontalBar()->mapToGlobal(QPoint(0, w.HorizontalBar()->height() - 1))));
+}
+
 TEST_F(Window, ZoomSteps)
 {
     const std::string file = MakePicture("z.bmp", 40, 30);
-    auto w = MakeWindow({QString::fromStdString(file)});
+    auto w = MakeWindow({file});
     QStringList percents;
     for (int i = 0; i < 5; ++i) {
         w->Execute("actZoomOut");
@@ -333,7 +364,7 @@ TEST_F(Window, NextAndPreviousInNaturalOrder)
 {
     for (const char* n : {"img10.bmp", "img2.bmp", "IMG1.bmp", "notes.txt"})
         MakePicture(n, 4, 4);
-    auto w = MakeWindow({QString::fromStdString((dir / "img2.bmp").string())});
+    auto w = MakeWindow({(dir / "img2.bmp").string()});
     w->Execute("actNextFile");
     EXPECT_EQ(fs::path(w->FileName()).filename(), "img10.bmp");
     w->Execute("actNextFile");  // the last one: no wrap-around

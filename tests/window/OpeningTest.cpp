@@ -1,0 +1,105 @@
+// Opening files in the window: stepping past files that cannot be read, names that are not
+// UTF-8 (from the command line, a drop and a step), names that are not regular files, and the
+// filters of the file dialogs.
+
+#include "WindowFixture.h"
+
+#include <sys/stat.h>
+
+using namespace nolvi2;
+using namespace nolvi2::test;
+namespace fs = std::filesystem;
+
+TEST_F(Window, StepsGoPastAFileThatCannotBeOpened)
+{
+    MakePicture("a.bmp", 4, 4);
+    std::ofstream((dir / "b.bmp").string(), std::ios::binary) << "BM broken";
+    MakePicture("c.bmp", 6, 6);
+    auto w = MakeWindow({(dir / "a.bmp").string()});
+    const QString title = w->windowTitle();
+
+    w->Execute("actNextFile");  // b.bmp fails: the picture, title and name stay
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].text.contains(QStringLiteral("b.bmp")));
+    EXPECT_EQ(fs::path(w->FileName()).filename(), "a.bmp");
+    EXPECT_EQ(w->windowTitle(), title);
+    w->Execute("actNextFile");  // the next press goes past it
+    EXPECT_EQ(fs::path(w->FileName()).filename(), "c.bmp");
+    EXPECT_EQ(w->Picture().Width(), 6);
+
+    w->Execute("actPrevFile");
+    w->Execute("actPrevFile");
+    EXPECT_EQ(fs::path(w->FileName()).filename(), "a.bmp");
+    EXPECT_EQ(messages.size(), 2u);
+
+    // After a successful open (here a reopen) the steps start from the open file again.
+    w->Execute("actNextFile");
+    w->Execute("actReopen");
+    messages.clear();
+    w->Execute("actNextFile");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].text.contains(QStringLiteral("b.bmp")));
+    EXPECT_EQ(fs::path(w->FileName()).filename(), "a.bmp");
+}
+
+TEST_F(Window, NamesThatAreNotUtf8OpenFromEveryRoad)
+{
+    const std::string latin1 = (dir / "caf\xe9.bmp").string();  // "café" in Latin-1
+    const std::string other = (dir / "d\xff.bmp").string();
+    MakePicture("caf\xe9.bmp", 5, 5);
+    MakePicture("d\xff.bmp", 7, 7);
+
+    auto w = MakeWindow({latin1});
+    EXPECT_EQ(w->FileName(), latin1);
+    EXPECT_EQ(w->Picture().Width(), 5);
+
+    w->Execute("actNextFile");
+    EXPECT_EQ(w->FileName(), other);
+
+    // A drop gives the path percent-encoded; its bytes are the name.
+    auto dropped = MakeWindow();
+    QMimeData data;
+    data.setData(QStringLiteral("text/uri-list"), "file://" + QByteArray::fromStdString(latin1).toPercentEncoding("/") + "\r\n");
+    dropped->FilesDropped(data.urls());
+    EXPECT_EQ(dropped->FileName(), latin1);
+    EXPECT_EQ(dropped->Picture().Width(), 5);
+    EXPECT_TRUE(messages.empty()) << messages[0].text.toStdString();
+}
+
+TEST_F(Window, NamesThatAreNotRegularFilesGiveAMessageAtOnce)
+{
+    const std::string good = MakePicture("good.bmp", 10, 10);
+    ASSERT_EQ(::mkfifo((dir / "pipe.jpg").c_str(), 0600), 0);
+    fs::create_directory(dir / "folder.bmp");
+    auto w = MakeWindow({good});
+    for (const char* name : {"pipe.jpg", "folder.bmp"}) {
+        messages.clear();
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString((dir / name).string()))});
+        w->FilesDropped(data.urls());
+        ASSERT_EQ(messages.size(), 1u) << name;
+        EXPECT_TRUE(messages[0].text.contains(QString::fromUtf8(name))) << name;
+        EXPECT_TRUE(messages[0].text.contains(QStringLiteral("通常のファイルではありません"))) << name;
+        EXPECT_EQ(w->FileName(), good);
+    }
+
+    // A file without a picture is an error naming it, and leaves the window as it was.
+    messages.clear();
+    std::ofstream((dir / "empty.png").string(), std::ios::binary) << "\x89PNG\r\n\x1a\n";
+    w->FilesDropped({QUrl::fromLocalFile(QString::fromStdString((dir / "empty.png").string()))});
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("画像が含まれていません。\r") + QString::fromStdString((dir / "empty.png").string()));
+    EXPECT_EQ(w->FileName(), good);
+    EXPECT_EQ(w->Picture().Width(), 10);
+}
+
+TEST(DialogFilters, EachPatternShownOnceWithJapaneseDescriptions)
+{
+    EXPECT_EQ(SaveDialogFilter(true),
+              QStringLiteral("すべて (*.jpg *.jpeg);;JPEG 画像ファイル (*.jpg);;JPEG 画像ファイル (*.jpeg)"));
+    EXPECT_EQ(SaveDialogFilter(false), QStringLiteral("すべて (*.bmp);;ビットマップ (*.bmp)"));
+    EXPECT_EQ(OpenDialogFilter(), QStringLiteral("読み込み可能なファイル (*.jpg *.jpeg *.png);;"
+                                                 "すべて (*.jpg *.jpeg);;JPEG 画像ファイル (*.jpg);;"
+                                                 "JPEG 画像ファイル (*.jpeg);;すべて (*.png);;"
+                                                 "PNG 画像ファイル (*.png);;すべてのファイル (*.*)"));
+}
