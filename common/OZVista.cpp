@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QTextLayout>
 
 #include <array>
 
@@ -61,6 +62,49 @@ bool Has(TMsgDlgButtons set, TMsgDlgBtn b) { return (set >> b) & 1u; }
 
 // Integer multiply-divide, as the layout rules are given.
 int MulDiv(int a, int b, int c) { return int((int64_t(a) * b) / c); }
+
+// The text broken into lines no wider than width: at word boundaries where it can be, and
+// anywhere inside a word that is wider than a whole line (a long file name or path), which
+// plain word wrapping would leave sticking out of the box.
+QString BreakLines(const QString& text, const QFont& font, int width)
+{
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    QStringList lines;
+    for (const QString& paragraph : text.split(QLatin1Char('\n'))) {
+        if (paragraph.isEmpty()) {
+            lines.push_back(paragraph);
+            continue;
+        }
+        QTextLayout layout(paragraph, font);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            QString part = paragraph.mid(line.textStart(), line.textLength());
+            while (!part.isEmpty() && part.back().isSpace())  // the space a line breaks at
+                part.chop(1);
+            lines.push_back(part);
+        }
+        layout.endLayout();
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+// In the middle of the screen's available area, and inside it: a box larger than the area
+// keeps its top-left corner (its caption and the start of its text) in view.
+void PlaceOnScreen(QWidget& form)
+{
+    const QScreen* screen = form.screen() ? form.screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    const auto place = [](int start, int extent, int size) {
+        const int centred = start + (extent - size) / 2;
+        return std::max(start, std::min(centred, start + extent - size));
+    };
+    form.move(place(area.left(), area.width(), form.width()), place(area.top(), area.height(), form.height()));
+}
 
 }  // namespace
 
@@ -126,7 +170,8 @@ std::unique_ptr<TOZVistaMessageForm> CreateMessageBox(const QString& text, TMsgD
     message.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
     const QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
     const int screenWidth = screen ? screen->geometry().width() : 1024;
-    const QRect textRect = fm.boundingRect(QRect(0, 0, screenWidth / 2, 100000), Qt::TextWordWrap, message);
+    message = BreakLines(message, font, std::max(screenWidth / 2, 1));
+    const QRect textRect = fm.boundingRect(QRect(0, 0, 100000, 100000), 0, message);
     const KindInfo& info = kKinds[std::min<int>(kind, 4)];
     int textWidth = textRect.width(), textHeight = textRect.height();
     int contentWidth = textWidth;
@@ -149,9 +194,10 @@ std::unique_ptr<TOZVistaMessageForm> CreateMessageBox(const QString& text, TMsgD
         image->setGeometry(hMargin, vMargin, 32, 32);
         textLeft += 32 + hSpacing;
     }
+    // The lines are broken already; a message is never read as markup.
     auto* label = new QLabel(message, form.get());
     label->setObjectName(QStringLiteral("Message"));
-    label->setWordWrap(true);
+    label->setTextFormat(Qt::PlainText);
     label->setGeometry(textLeft, vMargin, textWidth + 1, textRect.height());
 
     int x = (clientWidth - buttonsWidth) / 2;
@@ -177,17 +223,13 @@ std::unique_ptr<TOZVistaMessageForm> CreateMessageBox(const QString& text, TMsgD
         def->setFocus();
     }
     form->SetButtons(def, cancel);
+    PlaceOnScreen(*form);
     return form;
 }
 
 int ShowMessageBox(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons, bool taskBar)
 {
-    auto form = CreateMessageBox(text, kind, buttons, taskBar);
-    if (const QScreen* screen = form->screen()) {
-        const QRect g = screen->availableGeometry();
-        form->move(g.center() - QPoint(form->width() / 2, form->height() / 2));
-    }
-    return form->exec();
+    return CreateMessageBox(text, kind, buttons, taskBar)->exec();
 }
 
 }  // namespace nolvi2

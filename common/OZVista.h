@@ -93,9 +93,11 @@ private:
     QWidget* FCancel = nullptr;
 };
 
+// The box is placed in the middle of the screen and kept inside its available area. Its
+// text wraps within half the screen's width; a word too long for that breaks at any letter.
 std::unique_ptr<TOZVistaMessageForm> CreateMessageBox(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons,
                                                       bool taskBar = false);
-// Shows the box modally, centred on the screen; returns the modal result of the button pressed.
+// Shows the box modally; returns the modal result of the button pressed.
 int ShowMessageBox(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons, bool taskBar = false);
 
 // The dialog font's average character width (the 52 letters A-Z a-z divided by 52) and height.
