@@ -1080,14 +1080,11 @@ void TForm1::actPasteUpdate()
 
 void TForm1::actAboutExecute()
 {
-    const QString text = Text(AboutBoxText());
     if (Hook()) {
-        Hook()(text, mtInformation, Buttons({mbOK}));
+        Hook()(Text(AboutBoxText()), mtInformation, Buttons({mbOK}));
         return;
     }
-    auto box = CreateMessageBox(text, mtInformation, Buttons({mbOK}));
-    box->setWindowTitle(Text(AboutBoxCaption(ApplicationTitle().toStdString())));
-    box->exec();
+    ShowAboutBox();
 }
 
 void TForm1::AssignShortCut(const QKeySequence& key, QAction* action)

@@ -1,5 +1,6 @@
 // nolvi2: one picture, one window, one process.
 #include "Unit1.h"
+#include "common/OZVista.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -16,6 +17,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
+    QApplication::setWindowIcon(nolvi2::ProgramIcon());  // every window's icon
 
     // The interface is Japanese whatever the locale: a Japanese font, so that kanji take their
     // Japanese forms, and Qt's own Japanese texts.

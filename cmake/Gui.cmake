@@ -3,7 +3,11 @@
 find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
 set(CMAKE_AUTOMOC ON)
 
+# The program's icon: PNG renderings of icons/nolvi2.svg, so that no SVG support is needed.
+qt_add_resources(nolvi2_icon_sources ${CMAKE_SOURCE_DIR}/icons/nolvi2.qrc)
+
 add_library(nolvi2_gui STATIC
+  ${nolvi2_icon_sources}
   ${CMAKE_SOURCE_DIR}/common/OZVista.h
   ${CMAKE_SOURCE_DIR}/common/OZVista.cpp
   ${CMAKE_SOURCE_DIR}/app/dlgResize.h

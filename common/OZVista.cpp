@@ -1,5 +1,7 @@
 #include "OZVista.h"
 
+#include "common/OZCommon.h"
+
 #include <QApplication>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -11,6 +13,10 @@
 #include <QTextLayout>
 
 #include <array>
+
+// The icon's pictures are compiled into the program's static library, whose resource
+// initialiser nothing else refers to: register them by hand (a global-namespace name).
+static void InitProgramIconResource() { Q_INIT_RESOURCE(nolvi2); }
 
 namespace nolvi2 {
 
@@ -231,5 +237,26 @@ int ShowMessageBox(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons
 {
     return CreateMessageBox(text, kind, buttons, taskBar)->exec();
 }
+
+QIcon ProgramIcon()
+{
+    static const bool registered = (InitProgramIconResource(), true);
+    (void)registered;
+    QIcon icon;
+    for (const int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/nolvi2-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+std::unique_ptr<TOZVistaMessageForm> CreateAboutBox()
+{
+    auto box = CreateMessageBox(QString::fromStdString(AboutBoxText()), mtInformation, Buttons({mbOK}));
+    box->setWindowTitle(QString::fromStdString(AboutBoxCaption(ApplicationTitle().toStdString())));
+    if (auto* image = box->findChild<QLabel*>(QStringLiteral("Image")))
+        image->setPixmap(ProgramIcon().pixmap(32, 32));
+    return box;
+}
+
+void ShowAboutBox() { CreateAboutBox()->exec(); }
 
 }  // namespace nolvi2

@@ -3,6 +3,7 @@
 // window has a task-bar entry: every other window is a dialog transient for it.
 
 #include <QDialog>
+#include <QIcon>
 #include <QString>
 #include <QWidget>
 
@@ -99,6 +100,14 @@ std::unique_ptr<TOZVistaMessageForm> CreateMessageBox(const QString& text, TMsgD
                                                       bool taskBar = false);
 // Shows the box modally; returns the modal result of the button pressed.
 int ShowMessageBox(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons, bool taskBar = false);
+
+// The program's icon (drawn at 16 to 256 pixels), which main makes every window's icon.
+QIcon ProgramIcon();
+
+// The about box: the version text in an information box captioned with the application's
+// title and "について", showing the program's icon.
+std::unique_ptr<TOZVistaMessageForm> CreateAboutBox();
+void ShowAboutBox();
 
 // The dialog font's average character width (the 52 letters A-Z a-z divided by 52) and height.
 QSize AverageCharSize(const QFont& font);

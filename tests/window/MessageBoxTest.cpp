@@ -1,4 +1,4 @@
-// Message boxes on the screen: long words and placement.
+// Message boxes on the screen: long words, placement, and the about box with the program's icon.
 #include "WindowFixture.h"
 
 #include <QLabel>
@@ -43,6 +43,47 @@ TEST(MessageBoxOnScreen, BoxesAreCentredOnTheScreen)
     auto box = CreateMessageBox(QStringLiteral("保存しますか?"), mtConfirmation, Buttons({mbYes, mbNo}));
     const QRect area = AvailableArea();
     EXPECT_EQ(box->pos(), area.topLeft() + QPoint((area.width() - box->width()) / 2, (area.height() - box->height()) / 2));
+}
+
+TEST(MessageBoxOnScreen, ProgramIconAtEverySize)
+{
+    const QIcon icon = ProgramIcon();
+    for (const int size : {16, 32, 48, 64, 128, 256}) {
+        const QImage image = icon.pixmap(size, size).toImage();
+        ASSERT_EQ(image.size(), QSize(size, size)) << size;
+        EXPECT_EQ(qAlpha(image.pixel(size / 2, size / 2)), 255) << size;  // the picture in the frame
+        EXPECT_EQ(qAlpha(image.pixel(size - 1, 0)), 0) << size;           // a clear corner
+    }
+}
+
+// F1 in the window opens the about box, centred on the screen, with the program's icon.
+TEST_F(Window, AboutBoxIsCentredWithTheProgramIcon)
+{
+    SetMessageBoxHook({});
+    auto w = MakeWindow();
+    w->move(0, 0);
+    QString title;
+    QPoint pos;
+    QSize size;
+    QImage image;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<TOZVistaMessageForm*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        title = box->windowTitle();
+        pos = box->pos();
+        size = box->size();
+        if (const auto* label = box->findChild<QLabel*>(QStringLiteral("Image")))
+            image = label->pixmap().toImage();
+        box->findChild<QPushButton*>(QStringLiteral("OK"))->click();
+    });
+    QTest::keyClick(w.get(), Qt::Key_F1);
+    EXPECT_EQ(title, QStringLiteral("nolvi2について"));
+    // Placed before the window system adds its frame: the client size is what is centred.
+    const QRect area = AvailableArea();
+    EXPECT_EQ(pos, area.topLeft() + QPoint((area.width() - size.width()) / 2, (area.height() - size.height()) / 2));
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.convertToFormat(QImage::Format_ARGB32),
+              ProgramIcon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32));
 }
 
 }  // namespace
