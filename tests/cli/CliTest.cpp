@@ -16,6 +16,7 @@
 #include <fstream>
 #include <regex>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -303,7 +304,14 @@ TEST_F(Cli, FailuresExitWith1AndLeaveOutputsAlone)
         std::ofstream(P("corrupt.bmp"), std::ios::binary) << "BM this is not a bitmap";
         std::ofstream(P("corrupt.jpg"), std::ios::binary) << "\xFF\xD8\xFF garbage";
         std::ofstream(P("existing.bmp"), std::ios::binary) << "precious";
+        // A PNG with a header and no image data decodes to no picture.
+        std::ofstream(P("empty.png"), std::ios::binary).write(
+            "\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x04\0\0\0\x04\x08\x02\0\0\0\x26\x93\x09\x29"
+            "\0\0\0\0IEND\xae\x42\x60\x82", 8 + 25 + 12);
     }
+    // Names that are not regular files fail at once (a FIFO would block the open).
+    ASSERT_EQ(::mkfifo(P("pipe.jpg").c_str(), 0600), 0);
+    fs::create_directory(P("folder.bmp"));
     struct Case {
         std::vector<std::string> args;
         const char* message;  // part of the message on stderr
@@ -315,6 +323,9 @@ TEST_F(Cli, FailuresExitWith1AndLeaveOutputsAlone)
         {{"Invert", P("noext"), P("existing.bmp")}, "未対応のファイルです。"},
         {{"Invert", good, P("no/such/dir/out.bmp")}, "out.bmp"},
         {{"Invert", good, P("existing.bmp/x.bmp")}, "x.bmp"},
+        {{"Invert", P("pipe.jpg"), P("existing.bmp")}, "通常のファイルではありません: 名前付きパイプ"},
+        {{"Invert", P("folder.bmp"), P("existing.bmp")}, "通常のファイルではありません: フォルダ"},
+        {{"Convert", P("empty.png"), P("existing.bmp")}, "画像が含まれていません。"},
     };
     for (const Case& c : cases) {
         const CliRun r = Exec(c.args);
@@ -322,7 +333,8 @@ TEST_F(Cli, FailuresExitWith1AndLeaveOutputsAlone)
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_EQ(ReadAll(P("existing.bmp")), "precious");
     }
-    EXPECT_EQ(Entries(), (std::vector<std::string>{"corrupt.bmp", "corrupt.jpg", "existing.bmp", "good.bmp"}));
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"corrupt.bmp", "corrupt.jpg", "empty.png", "existing.bmp",
+                                                   "folder.bmp", "good.bmp", "pipe.jpg"}));
 }
 
 TEST_F(Cli, JpegOutputQualityAndProgression)
