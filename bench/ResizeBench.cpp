@@ -34,6 +34,9 @@ void Sizes(benchmark::internal::Benchmark* b)
     // The display's reduced copies at 25 % and 10 %.
     b->Args({raNearest, 1500, 1000});
     b->Args({raNearest, 600, 400});
+    // Large integral reductions: a thumbnail, and one pixel (sums far past 2^24).
+    b->Args({raIntegral, 600, 400});
+    b->Args({raIntegral, 1, 1});
 }
 
 }  // namespace

@@ -1,12 +1,12 @@
 #include "OZBLibResize.h"
 
 #include "Progress.h"
+#include "ResizeArithmetic.h"
 #include "ResultBitmap.h"
 
 #include "platform/Format.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -22,9 +22,11 @@
 // Readings where the rules leave a choice: "(x / newW) * W" is the quotient first, then the
 // product; bilinear "(1 - ax) * P00 + ax * P01" is evaluated left to right in extended; the
 // integral footprint ends subtract 0.000001 as an extended constant before the value is
-// stored as float, and each step is sum = (float)(sum + (wx * wy) * byte) with the product of
-// the two doubles formed in extended. Rounded bilinear and integral values are clamped into
-// 0..255 (a value outside would otherwise wrap when stored as a byte).
+// stored as float, and each step is sum = (double)(sum + (wx * wy) * byte) with the product of
+// the two doubles formed in extended. The integral sums are doubles: a single-precision sum
+// stops growing past 2^24, where a large reduction still has whole additions to make. Rounded
+// bilinear and integral values are clamped into 0..255 (a value outside would otherwise wrap
+// when stored as a byte). The shortcuts of the integral steps are in ResizeArithmetic.h.
 
 namespace nolvi2 {
 
@@ -34,19 +36,8 @@ constexpr const char* kMsgNearest = "サイズ変更（ニアレストネイバ�
 constexpr const char* kMsgBilinear = "サイズ変更（バイリニア法）";
 constexpr const char* kMsgIntegral = "サイズ変更（積分法）";
 
-// 1.5 * 2^52: adding and subtracting it rounds a double of magnitude below 2^51 to an integer
-// with ties to even (the default rounding mode), without a library call.
-constexpr double kRoundMagic = 6755399441055744.0;
-
-inline double RoundHalfEven(double v) { return (v + kRoundMagic) - kRoundMagic; }
-
-// The same for long double (1.5 * 2^63, where the extended format has a unit step), for
-// magnitudes below 2^62.
-constexpr long double kRoundMagicL = 13835058055282163712.0L;
-
-inline long double RoundHalfEven(long double v) { return (v + kRoundMagicL) - kRoundMagicL; }
-
-inline uint8_t ClampToByte(long double v) { return uint8_t(std::clamp<long double>(v, 0, 255)); }
+using resize::ClampToByte;
+using resize::RoundHalfEven;
 
 // The checks every own algorithm makes before its starting report: the format, then the
 // size. A new size below 1 is refused, and so is an empty source (there is nothing to sample).
@@ -265,16 +256,10 @@ struct TIntegralAxis {
                     continue;
                 index.push_back(std::min(k, count - 1));
                 weight.push_back(w);
-                bits.push_back(SignificantBits(w));
+                bits.push_back(resize::SignificantBits(w));
             }
         }
         first[std::size_t(newCount)] = uint32_t(index.size());
-    }
-
-    static uint32_t SignificantBits(double w)
-    {
-        const uint64_t mantissa = (std::bit_cast<uint64_t>(w) & ((uint64_t(1) << 52) - 1)) | (uint64_t(1) << 52);
-        return uint32_t(53 - std::countr_zero(mantissa));
     }
 
     static double Weight(int32_t k, float p0, float p1)
@@ -317,33 +302,12 @@ struct TIntegralColumns {
     }
 };
 
-// Round(sum / area) in extended precision. Both are floats, so for a candidate k (from the
-// reciprocal) the bounds (k - 1/2) * area and (k + 1/2) * area are exact in double and tell
-// exactly where the quotient lies. Strictly between them, the quotient is at least a float
-// step of the sum, relatively about 2^-24, away from either half, far more than the extended
-// division can move it: Round gives k. On a bound, the quotient is exactly that half in both
-// widths and goes to the even neighbour. Outside (the candidate one off, which by the same
-// argument can only happen next to an exact half, where a bound catches it) the literal
-// division decides; the check is a guard that costs nothing.
-inline uint8_t IntegralResult(float sum, float area, double inverseArea)
-{
-    const double s = sum, a = area;
-    const double k = RoundHalfEven(s * inverseArea);
-    const double lo = (k - 0.5) * a, hi = (k + 0.5) * a;
-    if (!(s >= lo && s <= hi)) [[unlikely]]
-        return ClampToByte(RoundHalfEven(static_cast<long double>(sum) / area));
-    // Without branches (halves are common and unpredictable): k, or the even neighbour of a
-    // true half.
-    const double half = s == hi ? 0.5 : s == lo ? -0.5 : 0.0;
-    return uint8_t(int32_t(std::clamp(RoundHalfEven(k + half), 0.0, 255.0)));
-}
-
-// The results of a row from its sums (four per pixel), by IntegralResult's rule: a loop that
-// vectorises rounds every sum by its candidate and counts the sums outside their candidate's
-// bounds, which are then settled one by one. The AVX2 clone performs the same IEEE double
-// operations as the baseline one.
+// The results of a row from its sums (four per pixel), by the rule of resize::IntegralResult:
+// a loop that vectorises rounds every sum by its candidate and counts the sums outside their
+// candidate's bounds, which are then settled one by one. The AVX2 clone performs the same IEEE
+// double operations as the baseline one.
 [[gnu::target_clones("avx2", "default")]] void IntegralResults(uint8_t* __restrict out,
-                                                                const float* __restrict sums, std::size_t n,
+                                                                const double* __restrict sums, std::size_t n,
                                                                 float area, double inverseArea)
 {
     const double a = area;
@@ -358,43 +322,21 @@ inline uint8_t IntegralResult(float sum, float area, double inverseArea)
     }
     if (outside)
         for (std::size_t i = 0; i < n; ++i)
-            out[i] = IntegralResult(sums[i], area, inverseArea);
+            out[i] = resize::IntegralResult(sums[i], area, inverseArea);
 }
 
 // One step for every result pixel of a row: the source row sample (row, wy) is added to the
-// channel sums of each result pixel, column sample by column sample. Literally, each step is
-// sum = (float)(sum + (wx * wy) * byte), the product and the sum in extended precision; as
-// the row samples are the outer loop and the column samples the next, every pixel still sees
-// its samples rows outer, columns inner. Along the row the pixels are independent, so their
-// chains of steps overlap.
-//
-// The fast step does the same in double: all terms are positive, so its sum is within
-// 3.2 * 2^-53 of the extended one relative to the sum, under 7 units in the last place of the
-// double. Unless that sum lies near a point halfway between two floats, both store the same
-// float. Near such a point (an exact one is common where a sum of whole numbers crosses a
-// power of two) the double sum is still taken when it is exact: when the weights have few
-// enough bits for wx * wy * byte to be exact (at most 53 bits in all) and the addition loses
-// nothing (its two-sum error is 0), the exact sum is what the extended steps give too.
-// Otherwise that step is taken literally. Every step thus starts from the literal sum.
-//
-// The channels of a pixel go through the step together, as four lanes of doubles over the
-// pixel's four sums (a 24-bit pixel's fourth lane adds 0 to an unused sum). The tests are
-// worked out for every lane without branching (halfway points come in no predictable
-// pattern); only a lane that needs the literal step branches. The AVX2 clone performs the same
-// IEEE operations lane by lane as the baseline one.
-using TVec4d = double __attribute__((vector_size(32)));
-using TVec4f = float __attribute__((vector_size(16)));
-using TVec4i = int64_t __attribute__((vector_size(32)));
-using TVec4u = uint64_t __attribute__((vector_size(32)));
-using TVec4b = uint8_t __attribute__((vector_size(4)));
-
+// channel sums of each result pixel, column sample by column sample (resize::IntegralAddSample,
+// exact to the literal step). As the row samples are the outer loop and the column samples the
+// next, every pixel still sees its samples rows outer, columns inner. Along the row the pixels
+// are independent, so their chains of steps overlap. The AVX2 clone performs the same IEEE
+// operations lane by lane as the baseline one.
 template <int Bpp>
-[[gnu::always_inline]] inline void IntegralRowStepBody(float* sums, const uint8_t* row, std::size_t rowBytes,
+[[gnu::always_inline]] inline void IntegralRowStepBody(double* sums, const uint8_t* row, std::size_t rowBytes,
                                                        double wy, uint32_t rowBits, const TIntegralColumns& cols)
 {
     for (const std::vector<TIntegralColumns::TSample>& layer : cols.layers)
         for (const TIntegralColumns::TSample& sample : layer) {
-            float* sum = sums + 4 * std::size_t(sample.x);
             const uint8_t* p = row + sample.offset;
             uint32_t packed = 0;
             if (Bpp == 4 || sample.offset + 4 <= rowBytes)
@@ -403,38 +345,19 @@ template <int Bpp>
                 std::memcpy(&packed, p, 3);
             if (Bpp == 3)
                 packed &= 0x00FFFFFFu;
-            TVec4b bytes;
-            std::memcpy(&bytes, &packed, 4);
-            TVec4f oldf;
-            std::memcpy(&oldf, sum, sizeof oldf);
-
-            const TVec4d old = __builtin_convertvector(oldf, TVec4d);
-            const TVec4d t = (sample.weight * wy) * __builtin_convertvector(bytes, TVec4d);
-            const TVec4d s = old + t;
-            const TVec4d tt = s - old;
-            const TVec4d error = (old - (s - tt)) + (t - tt);
-            // Near a halfway point: within 16 units in the last place of one, judged by the 29
-            // low bits that float drops (a halfway point has exactly the top one of them set).
-            const TVec4u low = (TVec4u)s & 0x1FFFFFFFu;  // the bits, not a conversion
-            const TVec4i near = low - (0x10000000u - 16u) <= 32u;
-            const TVec4i literal = sample.bits + rowBits + 8 > 53 ? near : near & (error != 0);
-            const TVec4f stored = __builtin_convertvector(s, TVec4f);
-            std::memcpy(sum, &stored, sizeof stored);
-            if ((literal[0] | literal[1] | literal[2] | literal[3]) != 0) [[unlikely]]
-                for (int k = 0; k < Bpp; ++k)
-                    if (literal[k])
-                        sum[k] = float(oldf[k] + static_cast<long double>(sample.weight) * wy * p[k]);
+            resize::IntegralAddSample<Bpp>(sums + 4 * std::size_t(sample.x), packed, sample.weight, wy,
+                                           sample.bits + rowBits + 8 <= 53);
         }
 }
 
-[[gnu::target_clones("avx2", "default")]] void IntegralRowStep3(float* sums, const uint8_t* row,
+[[gnu::target_clones("avx2", "default")]] void IntegralRowStep3(double* sums, const uint8_t* row,
                                                                  std::size_t rowBytes, double wy, uint32_t rowBits,
                                                                  const TIntegralColumns& cols)
 {
     IntegralRowStepBody<3>(sums, row, rowBytes, wy, rowBits, cols);
 }
 
-[[gnu::target_clones("avx2", "default")]] void IntegralRowStep4(float* sums, const uint8_t* row,
+[[gnu::target_clones("avx2", "default")]] void IntegralRowStep4(double* sums, const uint8_t* row,
                                                                  std::size_t rowBytes, double wy, uint32_t rowBits,
                                                                  const TIntegralColumns& cols)
 {
@@ -628,11 +551,11 @@ std::unique_ptr<TBitmap> ResizeIntegral(TBitmap& source, int32_t newWidth, int32
     const TIntegralColumns columns(cols, newWidth, bpp);
 
     // The channel sums of one result row, four per pixel.
-    std::vector<float> sums(std::size_t(newWidth) * 4);
+    std::vector<double> sums(std::size_t(newWidth) * 4);
     std::vector<uint8_t> bytes(sums.size());
     const std::size_t srcRowBytes = source.RowBytes();
     for (int32_t y = 0; y < newHeight; ++y) {
-        std::fill(sums.begin(), sums.end(), 0.0f);
+        std::fill(sums.begin(), sums.end(), 0.0);
         for (uint32_t r = rows.first[std::size_t(y)]; r < rows.first[std::size_t(y) + 1]; ++r) {
             const uint8_t* row = srcRows[std::size_t(rows.index[r])];
             if (bpp == 3)

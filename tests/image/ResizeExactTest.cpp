@@ -2,12 +2,15 @@
 // every combination of small sizes, every width (and height) pair up to 40, large and extreme
 // sizes, and a table of cases where the storage width of an intermediate decides the byte.
 #include "image/OZBLibResize.h"
+#include "image/ResizeArithmetic.h"
 
 #include "ResizeReference.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -181,9 +184,9 @@ TEST(ResizeExact, TellingCases)
         // fx = 35 / 42 * 41 stored as single; top = 100 + 3 * ax stores as 100.5 exactly and
         // goes to 100, where double arithmetic throughout gives 101.
         {"bilinear: single-precision position", raBilinear, 41, 42, 35, {{34, 100}, {35, 103}}, 100, 101},
-        // The sum 0.565217... stored as single is exactly half the area (0.5 goes to 0); the
-        // sum kept in extended is a little more: 1.
-        {"integral: the single-precision sum is a half", raIntegral, 52, 46, 11, {{12, 1}}, 0, 0},
+        // The sum 0.565217... stored as single would be exactly half the area (0.5 goes to 0);
+        // stored as double it is a little more: 1.
+        {"integral: a single-precision sum would be a half", raIntegral, 52, 46, 11, {{12, 1}}, 1, 1},
         // Footprint ends stored as single give weights whose mean is 0.4999993: 0. The ends
         // kept in extended give 1.
         {"integral: footprint stored as single", raIntegral, 36, 29, 14, {{17, 1}}, 0, 0},
@@ -205,4 +208,109 @@ TEST(ResizeExact, TellingCases)
             const Algorithm& a = Algorithms()[c.algorithm - 1];
             EXPECT_TRUE(SameAsReference(a, src, nw, nh)) << c.why;
         }
+}
+
+// Integral reductions of pictures of millions of pixels to a few, where every channel sum
+// passes 2^24 (and stays far below 2^53): the sums keep every addition, to the last bit of a
+// double. Odd ratios give weights with many bits, so that sums are rounded along the way;
+// pictures of bytes 0..3 give ties in the last rounding.
+TEST(ResizeExact, IntegralLargeReductions)
+{
+    struct Case {
+        int32_t w, h, newW, newH;
+    };
+    const Case cases[] = {
+        {3000, 3000, 1, 1}, {3000, 3000, 7, 7},    {2999, 3001, 3, 11}, {4097, 1023, 13, 2},
+        {1023, 4097, 2, 13}, {6007, 997, 9, 1},    {1500, 1499, 23, 29},
+    };
+    const Algorithm& integral = Algorithms()[2];
+    for (const Case& c : cases)
+        for (const TPixelFormat pf : {TPixelFormat::pf24bit, TPixelFormat::pf32bit}) {
+            const uint32_t seed = uint32_t(c.w * 7 + c.newW + (pf == TPixelFormat::pf32bit ? 1 : 0));
+            auto src = RandomPicture(pf, c.w, c.h, seed, TopFor(seed));
+            ASSERT_TRUE(SameAsReference(integral, *src, c.newW, c.newH));
+        }
+}
+
+// The two integral steps against their literal formulas, on inputs that pictures rarely or
+// never give: adding a sample, with weights of every bit count (products exact in double or
+// not) and sums placed so that the exact sum lies near a point halfway between two doubles, or
+// just below a power of two; and Round(sum / area), with sums on and a few steps around
+// (k +- 1/2) * area. Every sum must come out to the last bit, every byte the same.
+TEST(ResizeExact, IntegralStepsEqualTheirLiteralFormulas)
+{
+    std::mt19937_64 rng(2024);
+    auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
+    // A random double in [2^lo, 2^hi) with at most `bits` significant bits.
+    auto withBits = [&](int lo, int hi, int bits) {
+        const double v = std::ldexp(uniform(1, 2), int(rng() % unsigned(hi - lo)) + lo);
+        int e = 0;
+        std::frexp(v, &e);
+        const double step = std::ldexp(1.0, e - bits);
+        return std::max(step, std::floor(v / step) * step);
+    };
+    auto ulp = [](double v) { return std::nextafter(v, INFINITY) - v; };
+
+    struct Step {
+        double sum[4];
+        double wx, wy;
+        uint8_t bytes[4];
+    };
+    std::vector<Step> steps;
+    for (int n = 0; n < 200000; ++n) {
+        Step st{};
+        const int kind = n % 4;
+        for (uint8_t& b : st.bytes)
+            b = uint8_t(rng() % 4 == 0 ? 1 : rng() % 256);
+        if (kind == 0) {
+            // Weights of any bit count, sums of any size.
+            st.wx = withBits(-20, 0, 1 + int(rng() % 53));
+            st.wy = withBits(-20, 0, 1 + int(rng() % 53));
+            for (double& s : st.sum)
+                s = rng() % 8 == 0 ? 0.0 : withBits(-10, 40, 1 + int(rng() % 53));
+        } else {
+            // Half a step of the sum plus or minus a little: t = wx * byte with wy = 1.
+            st.wy = 1;
+            for (uint8_t& b : st.bytes)
+                b = 1;
+            const double s = kind == 3 ? std::ldexp(1.0, int(rng() % 40)) * (1 - std::ldexp(double(rng() % 4), -53))
+                                       : withBits(0, 40, 53);
+            const double half = (kind == 3 ? std::ldexp(ulp(s), -1) : ulp(s)) / 2;
+            const int shift = 8 + int(rng() % 30);
+            st.wx = half + std::ldexp(double(int64_t(rng() % 17) - 8), -shift) * half;
+            for (double& sum : st.sum)
+                sum = s;
+        }
+        steps.push_back(st);
+    }
+    for (const Step& st : steps)
+        for (const int bpp : {3, 4}) {
+            double got[4], want[4];
+            uint32_t packed = 0;
+            for (int k = 0; k < bpp; ++k)
+                packed |= uint32_t(st.bytes[k]) << (8 * k);
+            for (int k = 0; k < 4; ++k)
+                got[k] = want[k] = st.sum[k];
+            const bool exact = resize::SignificantBits(st.wx) + resize::SignificantBits(st.wy) + 8 <= 53;
+            if (bpp == 3)
+                resize::IntegralAddSample<3>(got, packed, st.wx, st.wy, exact);
+            else
+                resize::IntegralAddSample<4>(got, packed, st.wx, st.wy, exact);
+            for (int k = 0; k < bpp; ++k)
+                want[k] = double(want[k] + static_cast<long double>(st.wx) * st.wy * st.bytes[k]);
+            for (int k = 0; k < 4; ++k)
+                ASSERT_EQ(std::bit_cast<uint64_t>(got[k]), std::bit_cast<uint64_t>(want[k]))
+                    << std::hexfloat << "sum " << st.sum[k] << " + " << st.wx << " * " << st.wy << " * "
+                    << int(st.bytes[k]) << " (" << bpp << " lanes): " << got[k] << ", literal " << want[k];
+        }
+
+    for (int n = 0; n < 200000; ++n) {
+        const float area = float(std::ldexp(uniform(1, 2), int(rng() % 60) - 30));
+        const double k = double(rng() % 257);
+        double sum = n % 2 ? (k + 0.5) * area : uniform(0, 256) * area;
+        for (int j = int(rng() % 7) - 3; j != 0; j += j > 0 ? -1 : 1)
+            sum = std::nextafter(sum, j > 0 ? INFINITY : 0);
+        const uint8_t want = uint8_t(std::clamp<long double>(std::nearbyint(static_cast<long double>(sum) / area), 0, 255));
+        ASSERT_EQ(resize::IntegralResult(sum, area, 1.0 / area), want) << std::hexfloat << sum << " / " << area;
+    }
 }

@@ -13,9 +13,10 @@
 //   The constant 0.000001 is an extended constant (not a single-precision one): (y + 1) * sy
 //   is formed in extended, 0.000001 subtracted in extended, then the value is stored as float.
 //   The weight comparisons (i > y0, i + 1 < y1) are exact. Each step is
-//   sum = (float)(sum + (wx * wy) * byte): the product of the two stored doubles is formed in
-//   extended, multiplied by the byte in extended, added to the float sum in extended, and the
-//   sum stored as float. Samples are visited rows outer, columns inner, both ascending.
+//   sum = (double)(sum + (wx * wy) * byte): the product of the two stored doubles is formed in
+//   extended, multiplied by the byte in extended, added to the double sum in extended, and the
+//   sum stored as double. Samples are visited rows outer, columns inner, both ascending. The
+//   result is Round(sum / area) in extended, with area the stored float.
 // - Bilinear and integral results are clamped into 0..255 after rounding (a value outside
 //   would otherwise wrap when stored as a byte).
 
@@ -166,7 +167,7 @@ inline std::unique_ptr<TBitmap> Integral(const TBitmap& src, int32_t nw, int32_t
         for (int32_t x = 0; x < nw; ++x) {
             const float x0 = float(x * static_cast<long double>(sx));
             const float x1 = float((x + 1) * static_cast<long double>(sx) - 0.000001L);
-            float sum[4] = {0, 0, 0, 0};
+            double sum[4] = {0, 0, 0, 0};
             for (int32_t i = int32_t(std::floor(y0)); i <= int32_t(std::floor(y1)); ++i) {
                 const double wy = IntegralWeight(i, y0, y1);
                 const uint8_t* row = src.ScanLine(i >= H ? H - 1 : i);
@@ -174,7 +175,7 @@ inline std::unique_ptr<TBitmap> Integral(const TBitmap& src, int32_t nw, int32_t
                     const double wx = IntegralWeight(c, x0, x1);
                     const uint8_t* p = row + (c >= W ? W - 1 : c) * bpp;
                     for (int k = 0; k < bpp; ++k)
-                        sum[k] = float(sum[k] + static_cast<long double>(wx) * wy * p[k]);
+                        sum[k] = double(sum[k] + static_cast<long double>(wx) * wy * p[k]);
                 }
             }
             for (int k = 0; k < bpp; ++k)
