@@ -40,9 +40,20 @@ CASES = {
 }
 
 
-def ensure_peers():
-    missing = [pkg for pkg, cmd in (("graphicsmagick", "gm"), ("imagemagick", "convert"))
-               if shutil.which(cmd) is None]
+# Debian package: (command, a word its -version output names), so that a stand-in of that
+# name does not pass for the tool.
+PEERS = {"graphicsmagick": ("gm", "GraphicsMagick"), "imagemagick": ("convert", "ImageMagick")}
+
+
+def _installed(cmd, marker):
+    if shutil.which(cmd) is None:
+        return False
+    out = subprocess.run([cmd, "-version"], capture_output=True, text=True)
+    return marker in out.stdout
+
+
+def ensure_peers(packages=tuple(PEERS)):
+    missing = [pkg for pkg in packages if not _installed(*PEERS[pkg])]
     if missing:
         sudo = [] if os.geteuid() == 0 else ["sudo"]
         subprocess.run(sudo + ["apt-get", "update", "-qq"], check=True)
