@@ -85,6 +85,25 @@ def median_time(argv, env, runs):
     return statistics.median(run_once(argv, env) for _ in range(runs))
 
 
+def our_tools(build):
+    """nolvi2-cli and the picture maker of the build folder."""
+    cli = os.path.abspath(os.path.join(build, "nolvi2-cli"))
+    maker = os.path.abspath(os.path.join(build, "bench", "nolvi2-make-picture"))
+    for tool in (cli, maker):
+        if not os.access(tool, os.X_OK):
+            sys.exit(f"missing {tool}: build with -DNOLVI2_BENCH=ON first")
+    return cli, maker
+
+
+def one_thread_env():
+    return dict(os.environ, OMP_NUM_THREADS="1", MAGICK_THREAD_LIMIT="1")
+
+
+def scratch_folder():
+    """A temporary folder, in RAM when the machine has one."""
+    return tempfile.TemporaryDirectory(dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default="build")
@@ -94,16 +113,10 @@ def main():
     args = ap.parse_args()
 
     ensure_peers()
-    cli = os.path.abspath(os.path.join(args.build, "nolvi2-cli"))
-    maker = os.path.abspath(os.path.join(args.build, "bench", "nolvi2-make-picture"))
-    for tool in (cli, maker):
-        if not os.access(tool, os.X_OK):
-            sys.exit(f"missing {tool}: build with -DNOLVI2_BENCH=ON first")
-
+    cli, maker = our_tools(args.build)
     w, h = (int(v) for v in args.size.split("x"))
-    env = dict(os.environ, OMP_NUM_THREADS="1", MAGICK_THREAD_LIMIT="1")
-    ram = "/dev/shm" if os.path.isdir("/dev/shm") else None
-    with tempfile.TemporaryDirectory(dir=ram) as tmp:
+    env = one_thread_env()
+    with scratch_folder() as tmp:
         src = os.path.join(tmp, "in.bmp")
         subprocess.run([maker, str(w), str(h), src], check=True)
         picture_kib = w * h * 3 / 1024

@@ -16,10 +16,9 @@ import os
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 
-from compare_peers import ensure_peers
+from compare_peers import ensure_peers, one_thread_env, our_tools, scratch_folder
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -53,16 +52,10 @@ def main():
 
     ensure_peers(["imagemagick"])
     im = "convert"
-    cli = os.path.abspath(os.path.join(args.build, "nolvi2-cli"))
-    maker = os.path.abspath(os.path.join(args.build, "bench", "nolvi2-make-picture"))
-    for tool in (cli, maker):
-        if not os.access(tool, os.X_OK):
-            sys.exit(f"missing {tool}: build with -DNOLVI2_BENCH=ON first")
-
+    cli, maker = our_tools(args.build)
     w, h = (int(v) for v in args.size.split("x"))
-    env = dict(os.environ, OMP_NUM_THREADS="1", MAGICK_THREAD_LIMIT="1")
-    ram = "/dev/shm" if os.path.isdir("/dev/shm") else None
-    with tempfile.TemporaryDirectory(dir=ram) as tmp:
+    env = one_thread_env()
+    with scratch_folder() as tmp:
         synthetic = os.path.join(tmp, "synthetic.bmp")
         photo = os.path.join(tmp, "photo.bmp")
         subprocess.run([maker, str(w), str(h), synthetic], check=True)
