@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <exception>
 #include <optional>
 #include <vector>
 
@@ -359,6 +358,20 @@ void FilterInto(const TBitmap& source, TBitmap& work, const TRect& rect, const T
     }
 }
 
+// Runs the filtering passes (building and filling the result): a failure in them still sends
+// the ending report and then passes on to the caller, like every operation's.
+template <class Passes>
+void RunPasses(TProgressReporter& progress, Passes&& passes)
+{
+    try {
+        passes();
+    } catch (...) {
+        progress.End();
+        throw;
+    }
+    progress.End();
+}
+
 }  // namespace
 
 void MakeFilterKernel(uint8_t kind, TFilterKernel& kernel)
@@ -375,14 +388,11 @@ std::unique_ptr<TBitmap> CustomFilterRect(TBitmap& source, const TRect& rect, in
     TProgressReporter progress(source, reportProgress, kMsgFilter, rect.Height(), interval);
     progress.Start();
     std::unique_ptr<TBitmap> result;
-    try {
-        auto work = std::make_unique<TBitmap>();
-        FilterInto(source, *work, rect, kernel, progress);
-        result = std::move(work);
-    } catch (const std::exception&) {
-        // Building the result failed: no result, but the ending report still goes out.
-    }
-    progress.End();
+    RunPasses(progress, [&] {
+        // On a failure the result goes with the unwinding.
+        result = std::make_unique<TBitmap>();
+        FilterInto(source, *result, rect, kernel, progress);
+    });
     return result;
 }
 
@@ -392,24 +402,19 @@ std::unique_ptr<TBitmap> CustomFilter(TBitmap& source, const TFilterKernel& kern
     return CustomFilterRect(source, TRect{0, 0, source.Width(), source.Height()}, interval, reportProgress, kernel);
 }
 
-bool CustomFilterRectInto(TBitmap& source, TBitmap& destination, const TRect& rect, int32_t interval,
+void CustomFilterRectInto(TBitmap& source, TBitmap& destination, const TRect& rect, int32_t interval,
                           bool reportProgress, const TFilterKernel& kernel)
 {
     CheckArguments(source, rect, kernel);
     TProgressReporter progress(source, reportProgress, kMsgFilter, rect.Height(), interval);
     progress.Start();
-    bool done = false;
-    try {
-        // Built aside, so that the source is read unchanged even when it is the destination.
+    RunPasses(progress, [&] {
+        // Built aside, so that the source is read unchanged even when it is the destination, and
+        // the destination stays as it was when the filter fails.
         TBitmap work;
         FilterInto(source, work, rect, kernel, progress);
         destination.TakeOver(work);
-        done = true;
-    } catch (const std::exception&) {
-        // The destination stays as it was.
-    }
-    progress.End();
-    return done;
+    });
 }
 
 }  // namespace nolvi2

@@ -21,8 +21,8 @@
 // Progress: display name "カスタムフィルタ", a running report every `interval` rows of the
 // rectangle with ((y - top) * 100) div height.
 // A failure while the result is being built or filled (memory exhausted, a progress handler
-// that throws on a running report) does not reach the caller: the ending report is still
-// sent and the call returns null (or false).
+// that throws on a running report) passes on to the caller after the ending report has been
+// sent; a result this call created is freed, a destination of the caller stays as it was.
 
 #include "platform/Bitmap.h"
 #include "platform/Types.h"
@@ -51,7 +51,7 @@ struct TFilterKernel {
 void MakeFilterKernel(uint8_t kind, TFilterKernel& kernel);
 
 // Returns a new full-size copy of the source in which only rect is filtered (the caller owns
-// it; it has no progress handler), or null after a failure while it was being built.
+// it; it has no progress handler).
 std::unique_ptr<TBitmap> CustomFilterRect(TBitmap& source, const TRect& rect, int32_t interval, bool reportProgress,
                                           const TFilterKernel& kernel);
 
@@ -59,10 +59,10 @@ std::unique_ptr<TBitmap> CustomFilterRect(TBitmap& source, const TRect& rect, in
 std::unique_ptr<TBitmap> CustomFilter(TBitmap& source, const TFilterKernel& kernel, int32_t interval,
                                       bool reportProgress);
 
-// Makes destination a full copy of the source with rect filtered and returns true, or returns
-// false after a failure while it was being built, leaving destination as it was. The
-// destination keeps its progress handler; it may be the source itself.
-bool CustomFilterRectInto(TBitmap& source, TBitmap& destination, const TRect& rect, int32_t interval,
+// Makes destination a full copy of the source with rect filtered; after a failure while it
+// was being built the destination is as it was. The destination keeps its progress handler;
+// it may be the source itself.
+void CustomFilterRectInto(TBitmap& source, TBitmap& destination, const TRect& rect, int32_t interval,
                           bool reportProgress, const TFilterKernel& kernel);
 
 }  // namespace nolvi2

@@ -1,0 +1,44 @@
+// The processing road without the window: a failing operation reaches the caller (the window's
+// dispatch shows its message, nolvi2-cli exits 1 and writes nothing) and leaves the picture
+// and the selection as they were.
+#include "app/ProcessingRoad.h"
+
+#include "Pictures.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <stdexcept>
+
+using namespace nolvi2;
+using nolvi2::test::SamePixels;
+
+// The filter fails in its pixel loop (a progress handler that throws on a running report, as
+// one that cancels would; the road reports every 128 rows), over the whole picture and over a
+// selection.
+TEST(ProcessingRoad, FilterFailurePassesOn)
+{
+    const TCommand* filter = FindCommand("FilterLowpass");
+    ASSERT_NE(filter, nullptr);
+    for (const std::optional<TRect> selected : {std::optional<TRect>{}, std::optional<TRect>{TRect{2, 3, 7, 135}}}) {
+        TBitmap picture(9, 140, TPixelFormat::pf24bit);
+        for (int32_t y = 0; y < picture.Height(); ++y)
+            for (std::size_t i = 0; i < picture.RowBytes(); ++i)
+                picture.ScanLine(y)[i] = uint8_t(i * 37 + std::size_t(y) * 101);
+        TBitmap original;
+        original.Assign(picture);
+        int endings = 0;
+        picture.OnProgress = [&](TObject*, TProgressStage stage, uint8_t, bool, const TRect&, const std::string&) {
+            endings += stage == psEnding ? 1 : 0;
+            if (stage == psRunning)
+                throw std::runtime_error("cancelled");
+        };
+        std::optional<TRect> selection = selected;
+        TChronograph chronograph;
+        EXPECT_THROW(ApplyInPlace(*filter, picture, selection, TCommandOptions{}, chronograph, "a.bmp"),
+                     std::runtime_error);
+        EXPECT_EQ(endings, 1);
+        EXPECT_TRUE(SamePixels(picture, original));
+        EXPECT_EQ(selection, selected);
+    }
+}
