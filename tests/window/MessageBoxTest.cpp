@@ -9,6 +9,13 @@ namespace {
 
 QRect AvailableArea() { return QGuiApplication::primaryScreen()->availableGeometry(); }
 
+// Where a box of this size sits in the middle of the available area, as (x, y).
+std::pair<int, int> Centred(QSize size)
+{
+    const QRect area = AvailableArea();
+    return {area.left() + (area.width() - size.width()) / 2, area.top() + (area.height() - size.height()) / 2};
+}
+
 // Every box, however long its words, fits in the screen's available area with its text
 // within half the screen's width, and shows every letter of the message.
 TEST(MessageBoxOnScreen, LongWordsBreakWithinHalfTheScreen)
@@ -34,15 +41,19 @@ TEST(MessageBoxOnScreen, LongWordsBreakWithinHalfTheScreen)
         QString letters = text;
         letters.remove(QLatin1Char(' '));
         shown.remove(QLatin1Char(' '));
-        EXPECT_EQ(shown, letters);
+        EXPECT_EQ(shown.toStdString(), letters.toStdString());
     }
 }
 
 TEST(MessageBoxOnScreen, BoxesAreCentredOnTheScreen)
 {
     auto box = CreateMessageBox(QStringLiteral("保存しますか?"), mtConfirmation, Buttons({mbYes, mbNo}));
-    const QRect area = AvailableArea();
-    EXPECT_EQ(box->pos(), area.topLeft() + QPoint((area.width() - box->width()) / 2, (area.height() - box->height()) / 2));
+    EXPECT_EQ(std::make_pair(box->x(), box->y()), Centred(box->size()));
+
+    // Taller than the screen: the caption and the start of the text stay in view.
+    auto tall = CreateMessageBox(QStringLiteral("行\r").repeated(100), mtError, Buttons({mbOK}));
+    ASSERT_GT(tall->height(), AvailableArea().height());
+    EXPECT_EQ(std::make_pair(tall->x(), tall->y()), std::make_pair(Centred(tall->size()).first, AvailableArea().top()));
 }
 
 TEST(MessageBoxOnScreen, ProgramIconAtEverySize)
@@ -77,13 +88,12 @@ TEST_F(Window, AboutBoxIsCentredWithTheProgramIcon)
         box->findChild<QPushButton*>(QStringLiteral("OK"))->click();
     });
     QTest::keyClick(w.get(), Qt::Key_F1);
-    EXPECT_EQ(title, QStringLiteral("nolvi2について"));
+    EXPECT_EQ(title.toStdString(), "nolvi2について");
     // Placed before the window system adds its frame: the client size is what is centred.
-    const QRect area = AvailableArea();
-    EXPECT_EQ(pos, area.topLeft() + QPoint((area.width() - size.width()) / 2, (area.height() - size.height()) / 2));
+    EXPECT_EQ(std::make_pair(pos.x(), pos.y()), Centred(size));
     ASSERT_FALSE(image.isNull());
-    EXPECT_EQ(image.convertToFormat(QImage::Format_ARGB32),
-              ProgramIcon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32));
+    EXPECT_TRUE(image.convertToFormat(QImage::Format_ARGB32) ==
+                ProgramIcon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32));
 }
 
 }  // namespace

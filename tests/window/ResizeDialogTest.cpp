@@ -36,10 +36,10 @@ TEST(ResizeDialog, TypingKeepsTheTypedEdit)
         edit->setFocus();
         edit->selectAll();
         QTest::keyClicks(edit, QString::fromLatin1(c.keys));
-        EXPECT_EQ(edit->text(), QString::fromLatin1(c.keys));
+        EXPECT_EQ(edit->text().toStdString(), c.keys);
         QTest::keyClick(edit, Qt::Key_Tab);  // leaving the edit runs its handler once more
-        EXPECT_EQ(edit->text(), QString::fromLatin1(c.keys));
-        EXPECT_EQ(dialog.findChild<QLineEdit*>(QStringLiteral("edtHeight"))->text(), QString::fromLatin1(c.heightText));
+        EXPECT_EQ(edit->text().toStdString(), c.keys);
+        EXPECT_EQ(dialog.findChild<QLineEdit*>(QStringLiteral("edtHeight"))->text().toStdString(), c.heightText);
         EXPECT_EQ(dialog.Model().GetWidthPixels(), c.width) << c.sourceWidth << " x " << c.sourceHeight << ", " << c.edit;
         EXPECT_EQ(dialog.Model().GetHeightPixels(), c.height) << c.sourceWidth << " x " << c.sourceHeight << ", " << c.edit;
     }
