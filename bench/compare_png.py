@@ -18,6 +18,7 @@ import subprocess
 import sys
 import time
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 from compare_peers import ensure_peers, one_thread_env, our_tools, scratch_folder
 
 HERE = os.path.dirname(os.path.abspath(__file__))
