@@ -86,16 +86,17 @@ std::optional<TSaveFormat> SaveFormatOf(const std::string& fileName)
 }
 
 void SavePicture(const std::string& fileName, const TBitmap& picture, TSaveFormat format,
-                 const TJpegSettings& jpegSettings)
+                 const TJpegSettings& jpegSettings, const TPngSettings& pngSettings)
 {
     if (format == TSaveFormat::Bmp) {
         picture.SaveToFile(fileName);
         return;
     }
     if (format == TSaveFormat::Png) {
-        // The picture class's defaults: no filter, zlib's default level, 32 KB IDAT chunks.
         TVelPNG png;
         png.Borrow(picture);
+        png.FilterType = pngSettings.Filter;
+        png.CompressionLevel = pngSettings.Level;
         png.SaveToFile(fileName);
         return;
     }

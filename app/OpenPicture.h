@@ -3,6 +3,7 @@
 
 #include "platform/Bitmap.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -29,8 +30,15 @@ struct TJpegSettings {
 // The format a file name asks for by its extension (.bmp, .jpg, .jpeg, .png), if any.
 std::optional<TSaveFormat> SaveFormatOf(const std::string& fileName);
 
+// PNG rows: the encoder's filter setting (0 adaptive, 1 none … 5 Paeth) and zlib's level
+// (-1 its default). The defaults are the picture class's.
+struct TPngSettings {
+    uint8_t Filter = 1;
+    int32_t Level = -1;
+};
+
 // Writes picture in that format through the safe file writer.
 void SavePicture(const std::string& fileName, const TBitmap& picture, TSaveFormat format,
-                 const TJpegSettings& jpeg = {});
+                 const TJpegSettings& jpeg = {}, const TPngSettings& png = {});
 
 }  // namespace nolvi2

@@ -10,7 +10,6 @@
 #include "app/ProcessingRoad.h"
 #include "platform/Exceptions.h"
 #include "platform/Format.h"
-#include "png/VelPNG.h"
 
 #include <algorithm>
 #include <charconv>
@@ -347,15 +346,8 @@ void RunJob(const Options& o, const TCommand* command, const Job& job, ProgressB
             if (auto report = chronograph.TakeReport())
                 std::printf("%s\n", report->c_str());
     }
-    if (job.format == TSaveFormat::Png) {
-        TVelPNG png;
-        png.Borrow(picture);
-        png.FilterType = o.pngFilter;
-        png.CompressionLevel = o.pngLevel;
-        png.SaveToFile(job.output);
-        return;
-    }
-    SavePicture(job.output, picture, job.format, TJpegSettings{o.quality, !o.baseline});
+    SavePicture(job.output, picture, job.format, TJpegSettings{o.quality, !o.baseline},
+                TPngSettings{o.pngFilter, o.pngLevel});
 }
 
 std::vector<Job> PlanJobs(const Options& o)
