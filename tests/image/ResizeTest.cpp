@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -262,26 +263,40 @@ TEST(Resize, IntegralRules)
     EXPECT_EQ(BlueRow(*ResizeIntegral(*Row({1, 2, 0, 0}), 2, 1, 128, false)), (std::vector<int>{1, 0}));
 }
 
-// A camera-sized picture of one colour reduced to a few pixels stays that colour: every
-// channel sum grows far past 2^24 (6000 * 4000 * 255 at 1 x 1) and must keep every addition.
+// A camera-sized picture of one colour reduced to a few pixels stays that colour: the channel
+// sums grow far past 2^24 (6000 * 4000 * 255 at 1 x 1) and must keep every addition.
 TEST(Resize, IntegralLargeReductionKeepsUniformColours)
 {
-    const std::vector<uint8_t> colours[] = {{255, 255, 255, 255}, {20, 60, 100, 255}};
-    for (const TPixelFormat pf : {TPixelFormat::pf24bit, TPixelFormat::pf32bit})
-        for (const std::vector<uint8_t>& colour : colours) {
-            const std::size_t bpp = pf == TPixelFormat::pf24bit ? 3 : 4;
-            TBitmap pic(6000, 4000, pf);
-            for (int32_t y = 0; y < pic.Height(); ++y)
-                for (std::size_t i = 0; i < std::size_t(pic.Width()) * bpp; ++i)
-                    pic.ScanLine(y)[i] = colour[i % bpp];
-            for (const auto& [nw, nh] : {std::pair{1, 1}, {2, 3}, {7, 5}}) {
-                auto r = ResizeIntegral(pic, nw, nh, 128, false);
-                for (int32_t y = 0; y < nh; ++y)
-                    for (std::size_t i = 0; i < std::size_t(nw) * bpp; ++i)
-                        ASSERT_EQ(r->ScanLine(y)[i], colour[i % bpp])
-                            << bpp * 8 << "-bit to " << nw << "x" << nh << ", row " << y << " byte " << i;
-            }
+    struct Case {
+        TPixelFormat pf;
+        int32_t w, h;
+        std::vector<uint8_t> colour;  // the bytes of a pixel
+        std::vector<std::pair<int32_t, int32_t>> sizes;
+    };
+    const Case cases[] = {
+        {TPixelFormat::pf24bit, 6000, 4000, {255, 255, 255}, {{1, 1}}},
+        {TPixelFormat::pf24bit, 6000, 4000, {20, 60, 100}, {{1, 1}}},
+        {TPixelFormat::pf32bit, 6000, 4000, {20, 60, 100, 255}, {{1, 1}}},
+        {TPixelFormat::pf24bit, 3000, 2000, {20, 60, 100}, {{2, 3}, {7, 5}}},
+        {TPixelFormat::pf32bit, 3000, 2000, {20, 60, 100, 255}, {{3, 2}, {5, 7}}},
+    };
+    for (const Case& c : cases) {
+        const std::size_t bpp = c.colour.size();
+        TBitmap pic(c.w, c.h, c.pf);
+        std::vector<uint8_t> row(std::size_t(c.w) * bpp);
+        for (std::size_t i = 0; i < row.size(); ++i)
+            row[i] = c.colour[i % bpp];
+        for (int32_t y = 0; y < c.h; ++y)
+            std::memcpy(pic.ScanLine(y), row.data(), row.size());
+        for (const auto& [nw, nh] : c.sizes) {
+            auto r = ResizeIntegral(pic, nw, nh, 128, false);
+            for (int32_t y = 0; y < nh; ++y)
+                for (std::size_t i = 0; i < std::size_t(nw) * bpp; ++i)
+                    ASSERT_EQ(r->ScanLine(y)[i], c.colour[i % bpp])
+                        << bpp * 8 << "-bit " << c.w << "x" << c.h << " to " << nw << "x" << nh << ", row " << y
+                        << " byte " << i;
         }
+    }
 }
 
 TEST(Resize, UnsupportedFormatsRaiseBeforeReports)
