@@ -107,6 +107,14 @@ TResizeDialog::TResizeDialog()
     connect(chkFixedRatio, &QCheckBox::toggled, this, [this](bool on) { FModel.FixedRatio = on; });
 }
 
+TResizeDialog::~TResizeDialog()
+{
+    // An edit that has the focus when the dialog goes reports that it was left; by then the
+    // model is gone, so the handlers must not hear it.
+    for (QLineEdit* edit : {edtWidth, edtHeight})
+        edit->disconnect(this);
+}
+
 void TResizeDialog::ShowModel()
 {
     FShowing = true;

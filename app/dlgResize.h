@@ -18,6 +18,7 @@ class TResizeDialog : public TOZVistaDialog {
     Q_OBJECT
 public:
     TResizeDialog();
+    ~TResizeDialog() override;
 
     // Asks for a new size of a width x height picture; on OK writes the size and the
     // algorithm (1 nearest neighbour, 2 bilinear, 3 integral) back and returns true.
