@@ -67,16 +67,6 @@ void BitmapFromImage(const QImage& image, TBitmap& out)
     out.TakeOver(b);
 }
 
-// The text a dialog shows for a format's description: the table's own, except where that is
-// the codec's English name.
-QString DialogDescription(QString description)
-{
-    const QString pngName = QStringLiteral("PNG Format");
-    if (description == pngName || description.startsWith(pngName + QLatin1Char(' ')))
-        description.replace(0, pngName.size(), QStringLiteral("PNG 画像ファイル"));
-    return description;
-}
-
 // A dialog filter "desc|*.a;*.b|..." in Qt's form "desc (*.a *.b);;...". A description that
 // already ends with its patterns in parentheses keeps them (written with spaces, as Qt reads
 // them); any other gets them appended, so each entry shows its patterns once.
@@ -85,11 +75,14 @@ QString QtFilter(const std::string& filter)
     const QStringList parts = Text(filter).split(QLatin1Char('|'));
     QStringList out;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QString description = DialogDescription(parts[i]);
+        QString description = parts[i];
         QString pattern = parts[i + 1];
         pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
         if (description.endsWith(QLatin1Char(')')) && description.contains(QStringLiteral(" (")))
             description.truncate(description.lastIndexOf(QStringLiteral(" (")));
+        // The PNG codec registers an English name; the dialogs describe formats in Japanese.
+        if (description == QStringLiteral("PNG Format"))
+            description = QStringLiteral("PNG 画像ファイル");
         out << description + QStringLiteral(" (") + pattern + QLatin1Char(')');
     }
     return out.join(QStringLiteral(";;"));

@@ -47,9 +47,7 @@ struct Options {
     std::optional<TRect> select;
     int quality = 80;
     bool baseline = false;
-    // PNG rows: the encoder's filter setting (0 adaptive, 1 none … 5 Paeth) and zlib level.
-    uint8_t pngFilter = 0;
-    int pngLevel = 6;
+    TPngSettings png{0, 6};  // adaptive rows at zlib level 6
     // --size: pixels, or a percentage of each side (the last one given).
     std::optional<TSizeArgument> size;
     uint8_t algorithm = 3;
@@ -197,10 +195,10 @@ Options ParseArguments(int argc, char** argv)
             const auto it = std::find(std::begin(kFilters), std::end(kFilters), f);
             if (it == std::end(kFilters))
                 throw UsageError{"--png-filter は none, sub, up, average, paeth, adaptive のいずれかです: " + f};
-            o.pngFilter = uint8_t(it - std::begin(kFilters));
+            o.png.Filter = uint8_t(it - std::begin(kFilters));
         } else if (arg == "--png-level") {
-            o.pngLevel = ParseInt(value(), "--png-level");
-            if (o.pngLevel < 0 || o.pngLevel > 9)
+            o.png.Level = ParseInt(value(), "--png-level");
+            if (o.png.Level < 0 || o.png.Level > 9)
                 throw UsageError{"--png-level は 0〜9 です"};
         } else if (arg == "--time") {
             noValue();
@@ -347,7 +345,7 @@ void RunJob(const Options& o, const TCommand* command, const Job& job, ProgressB
                 std::printf("%s\n", report->c_str());
     }
     SavePicture(job.output, picture, job.format, TJpegSettings{o.quality, !o.baseline},
-                TPngSettings{o.pngFilter, o.pngLevel});
+                o.png);
 }
 
 std::vector<Job> PlanJobs(const Options& o)

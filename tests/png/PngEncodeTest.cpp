@@ -66,6 +66,18 @@ TRGBQuad SourceColor(const TBitmap& b, int32_t x, int32_t y, int* index)
     return b.Palette()[std::size_t(*index)];
 }
 
+// The row settings that the tests sweep; the mask, when given, is written as alpha.
+void SetRows(TVelPNG& png, bool grey, uint8_t filter, uint8_t interlace, TBitmap* mask)
+{
+    png.Grayscale = grey;
+    png.FilterType = filter;
+    png.Interlaced = interlace;
+    if (mask) {
+        png.SetMaskBitmap(mask);
+        png.HasAlpha = true;
+    }
+}
+
 Bytes Save(const TVelPNG& png)
 {
     TMemoryStream s;
@@ -94,14 +106,8 @@ TEST(PngEncode, EveryFormatAndSettingReadsBackInLibpng)
                                                             << int(interlace) << " idat " << idat);
                             TVelPNG png;
                             png.Borrow(source);
-                            png.Grayscale = grey;
-                            png.FilterType = filter;
-                            png.Interlaced = interlace;
+                            SetRows(png, grey, filter, interlace, withMask ? &mask : nullptr);
                             png.IDATSize = idat;
-                            if (withMask) {
-                                png.SetMaskBitmap(&mask);
-                                png.HasAlpha = true;
-                            }
                             const Bytes file = Save(png);
                             const TRgbaPicture ref = ReadPngRgba(file.data(), file.size());
                             ASSERT_EQ(ref.Width, w);
@@ -253,12 +259,7 @@ TEST(PngEncode, AdaptiveFilterDoublesUnfilteredScoresOfOneAndEightBitSources)
             source.SetPalette(greyRamp);
         TVelPNG png;
         png.Borrow(source);
-        png.Grayscale = c.grey;
-        png.FilterType = 0;
-        if (c.withMask) {
-            png.SetMaskBitmap(&mask);
-            png.HasAlpha = true;
-        }
+        SetRows(png, c.grey, 0, 0, c.withMask ? &mask : nullptr);
         const Bytes raw = ImageData(Save(png), c.withMask ? 33 : 17);
         EXPECT_EQ(raw[0], c.filter) << c.what;
     }
@@ -303,13 +304,7 @@ TEST(PngEncode, OutputStaysTheSameByteForByte)
                         png.Borrow(source);
                         png.WriteTime = false;
                         png.LastModified = {};  // no tIME
-                        png.Grayscale = grey;
-                        png.FilterType = filter;
-                        png.Interlaced = interlace;
-                        if (withMask) {
-                            png.SetMaskBitmap(&mask);
-                            png.HasAlpha = true;
-                        }
+                        SetRows(png, grey, filter, interlace, withMask ? &mask : nullptr);
                         const Bytes file = Save(png);
                         digest = crc32(digest, file.data(), uInt(file.size()));
                     }
