@@ -10,6 +10,7 @@
 #include "platform/JPEGImage.h"
 #include "png/VelPNG.h"
 #include "platform/Streams.h"
+#include "settings/OZRegIniDlg.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -146,11 +147,11 @@ bool ResizeDialog(int32_t& width, int32_t& height, uint8_t& algorithm)
     return TResizeDialog::Execute(width, height, algorithm);
 }
 
-int ShowWindowMessage(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons)
+int ShowWindowMessage(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons, bool taskBar)
 {
     if (Hook())
         return Hook()(text, kind, buttons);
-    return ShowMessageBox(text, kind, buttons);
+    return ShowMessageBox(text, kind, buttons, taskBar);
 }
 
 // The window as its mouse tools see it.
@@ -265,6 +266,18 @@ TForm1::TForm1()
     FCurrentTool = FSelectTool.get();
     CreateActions();
     CreateMenu();
+    FRecentMenu = std::make_unique<TOZHistoryFileMenu>(mnuHistory, true);
+    FRecentMenu->OnClick = [this](TOZHistoryMenu*, const std::string& name) { Dispatch([&] { OpenFile(name); }); };
+    FRecentMenu->ConfirmMissing = [](const QString& text) {
+        return ShowWindowMessage(text, mtConfirmation, Buttons({mbYes, mbNo})) == mrYes;
+    };
+    FRecentMenu->OnUpdate = [this] { UpdateHistoryItem(); };
+    UpdateHistoryItem();
+    // The first start asks where the settings go, in the program's confirmation box.
+    TOZIniFile2::SetFirstStartQuestion([] {
+        const QString text = QString::fromUtf8(kFirstStartQuestion.data(), qsizetype(kFirstStartQuestion.size()));
+        return ShowWindowMessage(text, mtConfirmation, Buttons({mbYes, mbNo}), true) == mrYes;
+    });
     UpdateJpegChecks();
     UpdateUnitChecks();
     connect(QApplication::clipboard(), &QClipboard::dataChanged, this, [this] { actPasteUpdate(); });
@@ -276,6 +289,8 @@ TForm1::~TForm1()
     // The tools go first: the timer and the change handler reach back into the window.
     FScrollTimer->stop();
     FSelectTool->OnChange = nullptr;
+    // The recent menu's items belong to its menu, which goes with the window.
+    FRecentMenu.reset();
 }
 
 QAction* TForm1::AddAction(const QString& name, const QString& caption, std::function<void()> handler,
@@ -311,6 +326,10 @@ void TForm1::CreateActions()
     }, {K(Qt::Key_F5)});
     AddAction("actPrevFile", "前のファイル(&P)", [this] { actNextFileExecute(false); }, {K(Qt::Key_Left)});
     AddAction("actNextFile", "次のファイル(&N)", [this] { actNextFileExecute(true); }, {K(Qt::Key_Right)});
+    AddAction("actIniStyle", "設定の保存先(&I)...", [this] {
+        if (ChooseIniStyle(this))
+            SaveSettings();
+    });
     AddAction("actAbout", "バージョン情報(&A)...", [this] { actAboutExecute(); }, {K(Qt::Key_F1)});
     AddAction("actWebsite", "&Tamberlo ホームページ",
               [] { QDesktopServices::openUrl(QUrl(Text(std::string(kWebAddress)))); });
@@ -449,7 +468,8 @@ void TForm1::CreateMenu()
     PopupMenu1 = new QMenu(this);
     add(PopupMenu1, {"actOpen"});
     add(PopupMenu1->addMenu(QStringLiteral("ファイル(&F)")),
-        {"actReopen", "actPrevFile", "actNextFile", "-", "actAbout", "actWebsite"});
+        {"actReopen", "actPrevFile", "actNextFile", "-", "actIniStyle", "-", "actAbout", "actWebsite"});
+    mnuHistory = PopupMenu1->addMenu(QStringLiteral("最近開いたファイル(&H)"));
     add(PopupMenu1, {"actSaveAsBMP"});
     mnuJpegPreview = PopupMenu1->addMenu(QStringLiteral("&JPEGプレビュー"));
     mnuJpegPreview->menuAction()->setCheckable(true);
@@ -512,14 +532,19 @@ void TForm1::FormCreate(const std::vector<std::string>& parameters)
     // Parameters are the command line's bytes: a file name that is not valid UTF-8 stays the
     // name of its file.
     std::vector<std::string> params = parameters;
+    std::optional<QPoint> position;
     for (auto it = params.begin(); it != params.end(); ++it) {
         if (!it->starts_with("pos:"))
             continue;
-        if (const std::optional<QPoint> p = ParsePosition(it->substr(4)))
-            move(*p);
+        position = ParsePosition(it->substr(4));
+        if (position)
+            move(*position);
         params.erase(it);
         break;
     }
+    LoadSettings();
+    if (position)
+        move(*position);  // the command line's position wins over the stored one
     FPicture.OnProgress = [this](TObject*, TProgressStage stage, uint8_t percent, bool, const TRect&,
                                  const std::string&) { ProgressHandler(stage, percent); };
     PictureChanged(false);
@@ -556,6 +581,7 @@ void TForm1::OpenFile(const std::string& name)
         return;
     }
     LoadPicture(name, FPicture, FPicture.OnProgress);
+    FRecentMenu->AddFile(name);
     FFileName = name;
     FStepName = name;
     FIsFile = true;
@@ -645,6 +671,80 @@ void TForm1::actSelectUnitFreeExecute(QAction* sender)
         Action(name)->setChecked(false);
     FSelectTool->SetMinimumUnit(uint8_t(sender->data().toInt()));
     sender->setChecked(true);
+}
+
+void TForm1::UpdateHistoryItem()
+{
+    if (mnuHistory && FRecentMenu)
+        mnuHistory->menuAction()->setEnabled(FRecentMenu->VisibleItemCount() > 0);
+}
+
+TWindowSettings TForm1::CurrentSettings() const
+{
+    TWindowSettings s;
+    s.WindowX = pos().x();
+    s.WindowY = pos().y();
+    s.MinimumUnit = FSelectTool->MinimumUnit();
+    s.InvertTenohiraTool = FHandTool->Invert();
+    s.Options = FOptions;
+    s.JpegQuality = uint8_t(FJpegQuality);
+    s.JpegProgressive = FJpegProgressive;
+    return s;
+}
+
+void TForm1::ApplySettings(const TWindowSettings& s)
+{
+    // A position off every screen (a monitor that is gone) moves onto the primary screen,
+    // as much of the window on it as fits.
+    QPoint p(s.WindowX, s.WindowY);
+    bool onScreen = false;
+    for (const QScreen* screen : QGuiApplication::screens())
+        onScreen = onScreen || screen->geometry().contains(p);
+    if (!onScreen && QGuiApplication::primaryScreen()) {
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        const QSize outer = frameGeometry().size();
+        p.setX(std::clamp(p.x(), area.left(), std::max(area.left(), area.right() + 1 - outer.width())));
+        p.setY(std::clamp(p.y(), area.top(), std::max(area.top(), area.bottom() + 1 - outer.height())));
+    }
+    move(p);
+    FSelectTool->SetMinimumUnit(s.MinimumUnit);
+    FHandTool->SetInvert(s.InvertTenohiraTool);
+    FOptions = s.Options;
+    // A quality above 100 can only come from an edited store; JPEG knows no more than 100.
+    FJpegQuality = std::min<int>(s.JpegQuality, 100);
+    FJpegProgressive = s.JpegProgressive;
+}
+
+void TForm1::LoadSettings()
+{
+    TWindowSettings settings;
+    const std::vector<std::string> messages = nolvi2::LoadSettings(settings, *FRecentMenu);
+    ApplySettings(settings);
+    UpdateUnitChecks();
+    UpdateJpegChecks();
+    UpdateHistoryItem();
+    if (!messages.empty()) {
+        QStringList texts;
+        for (const std::string& m : messages)
+            texts << QString::fromUtf8(m);
+        ShowWindowMessage(texts.join(QStringLiteral("\r\r")), mtError, Buttons({mbOK}));
+    }
+}
+
+void TForm1::SaveSettings()
+{
+    try {
+        nolvi2::SaveSettings(CurrentSettings(), *FRecentMenu);
+    } catch (const std::exception& e) {
+        ShowWindowMessage(QStringLiteral("設定を保存できませんでした。\r") + QString::fromUtf8(e.what()), mtError,
+                          Buttons({mbOK}));
+    }
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    SaveSettings();
+    TOZVistaForm::closeEvent(event);
 }
 
 void TForm1::UpdateUnitChecks()

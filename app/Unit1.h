@@ -5,10 +5,12 @@
 
 #include "Chronograph.h"
 #include "CommandTable.h"
+#include "WindowSettings.h"
 #include "ZoomView.h"
 #include "nolviSub.h"
 #include "common/OZVista.h"
 #include "platform/Bitmap.h"
+#include "settings/OZHistoryMenu.h"
 
 #include <QAction>
 #include <QHash>
@@ -30,16 +32,6 @@
 
 namespace nolvi2 {
 
-// The window's options record.
-struct TWindowOptions {
-    bool WindowResizeByZoom = true;
-    bool OpenResultInNewWindow = true;
-    uint8_t OutOfSelection = 1;
-    uint8_t GrassWidth = 8;
-    uint8_t RainbowMaskSize = 8;
-    bool ShowProgressTime = false;
-};
-
 // Where the window's message boxes go; tests replace it to read the messages.
 using TMessageBoxHook = std::function<int(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons)>;
 void SetMessageBoxHook(TMessageBoxHook hook);
@@ -52,7 +44,7 @@ QString SaveDialogFilter(bool jpeg);
 using TResizeDialogHook = std::function<bool(int32_t& width, int32_t& height, uint8_t& algorithm)>;
 void SetResizeDialogHook(TResizeDialogHook hook);
 bool ResizeDialog(int32_t& width, int32_t& height, uint8_t& algorithm);
-int ShowWindowMessage(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons);
+int ShowWindowMessage(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons, bool taskBar = false);
 
 class TForm1 : public TOZVistaForm {
     Q_OBJECT
@@ -73,6 +65,11 @@ public:
     bool JpegProgressive() const { return FJpegProgressive; }
     int32_t JpegSize() const { return FJpegSize; }
     const TBitmap* PreviewBitmap() const { return FPreviewBitmap.get(); }
+
+    // The settings store: read at start-up, written when the window closes and after the
+    // store's place changed. Failures are shown in the message box; the window goes on.
+    void LoadSettings();
+    void SaveSettings();
 
     // Opening and refreshing.
     void OpenFile(const std::string& name);
@@ -102,6 +99,8 @@ public:
     TRect ImageToScreen(int32_t x, int32_t y) const;
     TSelectTool& SelectTool() { return *FSelectTool; }
     TTenohiraTool& HandTool() { return *FHandTool; }
+    TOZHistoryFileMenu& RecentMenu() { return *FRecentMenu; }
+    QMenu* HistoryMenu() const { return mnuHistory; }
     bool HandToolCurrent() const { return FCurrentTool == FHandTool.get(); }
     const TBitmap* DisplayBitmap() const { return FDisplayBitmap.get(); }
     // The menu item that shows action name in the context menu (its own caption where the
@@ -126,6 +125,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void CreateActions();
@@ -143,6 +143,10 @@ private:
     void SelectionChanged(TSelectTool* sender);
     void actSelectUnitFreeExecute(QAction* sender);
     void UpdateUnitChecks();
+    void UpdateHistoryItem();
+    // The settings the window holds now, and applying read ones.
+    TWindowSettings CurrentSettings() const;
+    void ApplySettings(const TWindowSettings& settings);
     // A context-menu item with its own caption and key that runs action.
     QAction* MenuProxy(QAction* action, const QString& caption, const QKeySequence& key = {});
     void UpdateScrollBars();
@@ -184,6 +188,8 @@ private:
     int FJpegQuality = 80;
     bool FJpegProgressive = true;
     QMenu* mnuJpegPreview = nullptr;
+    QMenu* mnuHistory = nullptr;
+    std::unique_ptr<TOZHistoryFileMenu> FRecentMenu;
     class THost;
     std::unique_ptr<TToolHost> FToolHost;
     std::unique_ptr<TSelectTool> FSelectTool;

@@ -36,7 +36,6 @@ int main(int argc, char** argv)
 
     nolvi2::SetApplicationTitle(QStringLiteral("nolvi2"));
     nolvi2::TForm1 window;
-    window.move(128, 128);
     // argv as it is (QApplication has taken its own options out of it): names are bytes, and
     // a name that is not valid UTF-8 would not survive a trip through QString.
     const std::vector<std::string> parameters(argv + std::min(argc, 1), argv + argc);

@@ -14,9 +14,13 @@ add_library(nolvi2_gui STATIC
   ${CMAKE_SOURCE_DIR}/app/dlgResize.cpp
   ${CMAKE_SOURCE_DIR}/app/Unit1.h
   ${CMAKE_SOURCE_DIR}/app/Unit1.cpp
+  ${CMAKE_SOURCE_DIR}/settings/OZHistoryMenu.h
+  ${CMAKE_SOURCE_DIR}/settings/OZHistoryMenu.cpp
+  ${CMAKE_SOURCE_DIR}/settings/OZRegIniDlg.h
+  ${CMAKE_SOURCE_DIR}/settings/OZRegIniDlg.cpp
 )
 target_include_directories(nolvi2_gui PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(nolvi2_gui PUBLIC nolvi2_core Qt6::Widgets)
+target_link_libraries(nolvi2_gui PUBLIC nolvi2_core nolvi2_settings Qt6::Widgets)
 
 add_executable(nolvi2 ${CMAKE_SOURCE_DIR}/app/main.cpp)
 target_link_libraries(nolvi2 PRIVATE nolvi2_gui)

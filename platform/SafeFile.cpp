@@ -55,14 +55,14 @@ mode_t CurrentUmask()
 
 }  // namespace
 
-void WriteFileSafely(const std::string& fileName, const std::function<void(TStream&)>& write)
+void WriteFileSafely(const std::string& fileName, const std::function<void(TStream&)>& write, unsigned newFileMode)
 {
     const std::string target = ResolveLinks(fileName);
     const std::string dir = DirName(target);
     const auto slash = target.rfind('/');
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
 
-    mode_t mode = 0666 & ~CurrentUmask();
+    mode_t mode = mode_t(newFileMode & 07777) & ~CurrentUmask();
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
@@ -105,6 +105,18 @@ void WriteFileSafely(const std::string& fileName, const std::function<void(TStre
         ::fsync(dfd);
         ::close(dfd);
     }
+}
+
+std::string ReadWholeFile(const std::string& fileName, int64_t limit)
+{
+    TFileStream stream(fileName, TFileMode::fmOpenRead);
+    const int64_t size = stream.Size();
+    if (size > limit)
+        throw EReadError(Format("ファイルが大きすぎます。\r%s", fileName.c_str()));
+    std::string text(std::size_t(size), '\0');
+    // A file that shrinks meanwhile gives what is there; one that grows, its first size bytes.
+    text.resize(std::size_t(stream.Read(text.data(), size)));
+    return text;
 }
 
 }  // namespace nolvi2

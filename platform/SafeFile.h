@@ -4,6 +4,7 @@
 // link is followed and its target replaced, and on any failure the temporary file is
 // removed and the old file is untouched.
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -11,6 +12,12 @@ namespace nolvi2 {
 
 class TStream;
 
-void WriteFileSafely(const std::string& fileName, const std::function<void(TStream&)>& write);
+// newFileMode gives the permission bits of a file that does not exist yet (less the umask).
+void WriteFileSafely(const std::string& fileName, const std::function<void(TStream&)>& write,
+                     unsigned newFileMode = 0666);
+
+// The whole of a regular file. A file larger than limit bytes raises EReadError; one that
+// cannot be opened, EFOpenError.
+std::string ReadWholeFile(const std::string& fileName, int64_t limit);
 
 }  // namespace nolvi2

@@ -10,6 +10,7 @@
 #include "../SyntheticPicture.h"
 #include "app/OpenPicture.h"
 #include "app/Unit1.h"
+#include "settings/OZIniFile2.h"
 #include "image/OZBLibAdjust.h"
 
 #include <QApplication>
@@ -21,9 +22,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 using namespace nolvi2;
 
@@ -94,8 +98,21 @@ int main(int argc, char** argv)
     const std::string jpeg = "/tmp/nolvi2-bench-window.jpg";
     SavePicture(jpeg, bench::SyntheticPicture(6000, 4000), TSaveFormat::Jpeg, {90, false});
 
+    // Settings of its own (a fixed window), never the user's.
+    char config[] = "/tmp/nolvi2-bench-settings-XXXXXX";
+    if (!::mkdtemp(config))
+        return 1;
+    ::setenv("XDG_CONFIG_HOME", config, 1);
+    TOZIniFile2::SetExecutableName(std::string(config) + "/nolvi2");
+    {
+        TOZIniFile2::InitializeStore(isRegistry);
+        TOZIniFile2 store;
+        store.OpenSection("Config", true);
+        store.WriteBool("WindowResizeByZoom", false);
+        store.UpdateFile();
+    }
+
     TForm1 w;
-    w.Options().WindowResizeByZoom = false;
     w.resize(1280, 800);
     w.FormCreate({jpeg});
     w.resize(1280, 800);
@@ -191,5 +208,6 @@ int main(int argc, char** argv)
     }
     std::printf("\n");
     std::remove(jpeg.c_str());
+    std::filesystem::remove_all(config);
     return 0;
 }

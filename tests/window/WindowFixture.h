@@ -3,6 +3,7 @@
 // pictures made on disk and windows of a fixed client size.
 
 #include "Pictures.h"
+#include "SettingsSandbox.h"
 #include "TempDir.h"
 #include "app/Unit1.h"
 #include "app/dlgResize.h"
@@ -70,11 +71,16 @@ protected:
         return path;
     }
 
-    // A window with a fixed client (no fitting) of the given size.
+    // A window with a fixed client (no fitting) of the given size: the store says so.
     std::unique_ptr<TForm1> MakeWindow(const std::vector<std::string>& params = {}, int cw = 300, int ch = 200)
     {
+        {
+            TOZIniFile2 store;
+            store.OpenSection("Config", true);
+            store.WriteBool("WindowResizeByZoom", false);
+            store.UpdateFile();
+        }
         auto w = std::make_unique<TForm1>();
-        w->Options().WindowResizeByZoom = false;
         w->resize(cw, ch);
         w->FormCreate(params);
         w->show();
@@ -82,6 +88,7 @@ protected:
         return w;
     }
 
+    SettingsSandbox settings;  // before any window: windows read the store when created
     TempDir temp{"nolvi2-window"};
     const fs::path dir = temp.Path();
     std::vector<Message> messages;

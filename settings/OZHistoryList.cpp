@@ -1,0 +1,165 @@
+#include "OZHistoryList.h"
+
+#include "OZIniFile2.h"
+#include "common/OZCommon.h"
+#include "platform/Exceptions.h"
+#include "platform/Format.h"
+
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace nolvi2 {
+
+int TOZHistoryList::IndexOf(std::string_view data) const
+{
+    const std::string lower = CaseSensitive ? std::string() : LowerAscii(data);
+    for (std::size_t i = 0; i < FDataItems.size(); ++i) {
+        if (CaseSensitive ? FDataItems[i] == data : LowerAscii(FDataItems[i]) == lower)
+            return int(i);
+    }
+    return -1;
+}
+
+void TOZHistoryList::Add(std::string_view data, std::string_view caption)
+{
+    if (const int i = IndexOf(data); i >= 0) {
+        MoveToTop(i);
+        return;
+    }
+    FDataItems.insert(FDataItems.begin(), std::string(data));
+    FCaptions.insert(FCaptions.begin(), std::string(caption));
+    TrimToMax();
+    UpdateMenu();
+}
+
+void TOZHistoryList::Delete(int index)
+{
+    if (index < 0 || index >= Count())
+        return;
+    FDataItems.erase(FDataItems.begin() + index);
+    FCaptions.erase(FCaptions.begin() + index);
+    UpdateMenu();
+}
+
+void TOZHistoryList::MoveToTop(int index)
+{
+    if (index < 0 || index >= Count())
+        return;
+    std::rotate(FDataItems.begin(), FDataItems.begin() + index, FDataItems.begin() + index + 1);
+    std::rotate(FCaptions.begin(), FCaptions.begin() + index, FCaptions.begin() + index + 1);
+    UpdateMenu();
+}
+
+void TOZHistoryList::Clear()
+{
+    FDataItems.clear();
+    FCaptions.clear();
+    UpdateMenu();
+}
+
+void TOZHistoryList::ClearMissing()
+{
+    bool removed = false;
+    for (int i = Count() - 1; i >= 0; --i) {
+        struct stat st {};
+        if (::stat(FDataItems[std::size_t(i)].c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+            FDataItems.erase(FDataItems.begin() + i);
+            FCaptions.erase(FCaptions.begin() + i);
+            removed = true;
+        }
+    }
+    if (removed)
+        UpdateMenu();
+}
+
+void TOZHistoryList::TrimToMax()
+{
+    const auto keep = std::size_t(std::max(FMaxCount, 0));
+    if (FDataItems.size() > keep) {
+        FDataItems.resize(keep);
+        FCaptions.resize(keep);
+    }
+}
+
+void TOZHistoryList::SetVisibleCount(int32_t count)
+{
+    if (count < 0 || count > kItemCount)
+        return;
+    FVisibleCount = count;
+    UpdateMenu();
+}
+
+int TOZHistoryList::VisibleItemCount() const { return std::min<int>(FVisibleCount, Count()); }
+
+std::string TOZHistoryList::ItemCaption(int i) const
+{
+    return Format("&%d ", i + 1) + FCaptions.at(std::size_t(i));
+}
+
+void TOZHistoryList::LoadFromIni(TOZIniFile2& store, std::string_view section)
+{
+    store.OpenSection(section, false);
+    const int32_t count = store.ReadInteger("Count", 0);
+    const int32_t maxCount = store.ReadInteger("MaxCount", FMaxCount);
+    const int32_t visible = store.ReadInteger("VisibleCount", FVisibleCount);
+    // Entries beyond MaxCount would be dropped at once: they are not read, so a count that
+    // lies cannot make the list huge.
+    const int32_t n = std::min({count, std::max(maxCount, 0), kMostStoredEntries});
+    std::vector<std::string> data, captions;
+    for (int32_t i = 0; i < n; ++i) {
+        captions.push_back(store.ReadString(Format("Caption%d", i), ""));
+        data.push_back(store.ReadString(Format("Data%d", i), ""));
+    }
+    FDataItems = std::move(data);
+    FCaptions = std::move(captions);
+    FMaxCount = maxCount;
+    TrimToMax();
+    SetVisibleCount(visible);
+}
+
+void TOZHistoryList::SaveToIni(TOZIniFile2& store, std::string_view section) const
+{
+    store.OpenSection(section, true);
+    store.WriteInteger("Count", Count());
+    for (int i = 0; i < Count(); ++i) {
+        store.WriteString(Format("Caption%d", i), FCaptions[std::size_t(i)]);
+        store.WriteString(Format("Data%d", i), FDataItems[std::size_t(i)]);
+    }
+    store.WriteInteger("MaxCount", FMaxCount);
+    store.WriteInteger("VisibleCount", FVisibleCount);
+}
+
+void TOZHistoryList::LoadFromStream(TStream& stream)
+{
+    const int32_t n = ReadStreamInteger(stream);
+    // Each entry takes at least its two lengths: a count that the stream cannot hold is a lie.
+    if (n > 0 && int64_t(n) * 8 > stream.Size() - stream.Position())
+        throw EReadError("履歴の数が正しくありません。");
+    std::vector<std::string> data, captions;
+    for (int32_t i = 0; i < n; ++i) {
+        captions.emplace_back();
+        ReadStreamString(stream, captions.back());
+        data.emplace_back();
+        ReadStreamString(stream, data.back());
+    }
+    const int32_t maxCount = ReadStreamInteger(stream);
+    const int32_t visible = ReadStreamInteger(stream);
+    FDataItems = std::move(data);
+    FCaptions = std::move(captions);
+    FMaxCount = maxCount;
+    TrimToMax();
+    SetVisibleCount(visible);
+}
+
+void TOZHistoryList::SaveToStream(TStream& stream) const
+{
+    WriteStreamInteger(stream, int32_t(Count()));
+    for (int i = 0; i < Count(); ++i) {
+        WriteStreamString(stream, FCaptions[std::size_t(i)]);
+        WriteStreamString(stream, FDataItems[std::size_t(i)]);
+    }
+    WriteStreamInteger(stream, FMaxCount);
+    WriteStreamInteger(stream, FVisibleCount);
+}
+
+}  // namespace nolvi2

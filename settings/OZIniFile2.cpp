@@ -1,0 +1,288 @@
+#include "OZIniFile2.h"
+
+#include "platform/Format.h"
+#include "platform/SafeFile.h"
+#include "platform/Streams.h"
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace nolvi2 {
+
+namespace {
+
+std::function<bool()>& Question()
+{
+    static std::function<bool()> question;
+    return question;
+}
+
+std::string& ExecutableOverride()
+{
+    static std::string name;
+    return name;
+}
+
+bool FileExists(const std::string& name)
+{
+    struct stat st {};
+    return ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+}  // namespace
+
+void TOZIniFile2::SetFirstStartQuestion(std::function<bool()> question) { Question() = std::move(question); }
+
+void TOZIniFile2::SetExecutableName(std::string name) { ExecutableOverride() = std::move(name); }
+
+std::string TOZIniFile2::ExecutableName()
+{
+    if (!ExecutableOverride().empty())
+        return ExecutableOverride();
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    return n > 0 ? std::string(buf, std::size_t(n)) : std::string("nolvi2");
+}
+
+std::string TOZIniFile2::GetAppName()
+{
+    const std::string exe = ExecutableName();
+    const auto slash = exe.rfind('/');
+    std::string name = slash == std::string::npos ? exe : exe.substr(slash + 1);
+    if (const auto dot = name.rfind('.'); dot != std::string::npos && dot != 0)
+        name.resize(dot);
+    return name;
+}
+
+std::string TOZIniFile2::GetIniFileName()
+{
+    std::string exe = ExecutableName();
+    const auto slash = exe.rfind('/');
+    const auto dot = exe.rfind('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1))
+        exe.resize(dot);
+    return exe + ".ini";
+}
+
+std::string TOZIniFile2::ProgramKey() { return "Software\\Tamberlo\\" + GetAppName(); }
+
+std::string TOZIniFile2::ProgramKeyFolder() { return TRegistry::KeyFolder(ProgramKey()); }
+
+bool TOZIniFile2::DetectStyle(TIniStyle& style, std::unique_ptr<TRegistry>* registry)
+{
+    auto reg = std::make_unique<TRegistry>();
+    if (reg->KeyExists(ProgramKey())) {
+        style = isRegistry;
+        if (registry)
+            *registry = std::move(reg);
+        return true;
+    }
+    if (FileExists(GetIniFileName())) {
+        style = isIniFile;
+        return true;
+    }
+    return false;
+}
+
+void TOZIniFile2::InitializeStore(TIniStyle style, TRegistry* registry)
+{
+    if (style == isIniFile) {
+        const std::string name = GetIniFileName();
+        if (!FileExists(name))
+            WriteFileSafely(name, [](TStream&) {}, 0600);
+        return;
+    }
+    TRegistry temporary;
+    TRegistry& reg = registry ? *registry : temporary;
+    if (!reg.CreateKey(ProgramKey()))
+        throw EFCreateError(Format("設定の保存先を作成できません。\r%s", ProgramKeyFolder().c_str()));
+}
+
+void TOZIniFile2::ChangeStyle(TIniStyle newStyle)
+{
+    TIniStyle old;
+    if (!DetectStyle(old) || old == newStyle)
+        return;
+    bool deleted;
+    if (old == isRegistry) {
+        TRegistry reg;
+        deleted = reg.DeleteKey(ProgramKey());
+    } else {
+        const std::string name = GetIniFileName();
+        deleted = ::unlink(name.c_str()) == 0 || errno == ENOENT;
+    }
+    if (!deleted)
+        throw Exception("古い形式の設定が削除できませんでした");
+    InitializeStore(newStyle);
+}
+
+bool TOZIniFile2::ChooseStyle(const TStyleDialog& dialog)
+{
+    TIniStyle style;
+    if (!GetStyle(style))
+        style = isIniFile;
+    if (!dialog || !dialog(ProgramKeyFolder(), style))
+        return false;
+    ChangeStyle(style);
+    return true;
+}
+
+TOZIniFile2::TOZIniFile2() : FAppName(GetAppName())
+{
+    TIniStyle style;
+    if (!DetectStyle(style, &FRegistry)) {
+        // The first start. An installed program's folder is not writable: the key store then,
+        // without asking.
+        const std::string iniName = GetIniFileName();
+        style = isRegistry;
+        if (::access(FolderOf(iniName).c_str(), W_OK) == 0 && Question() && Question()())
+            style = isIniFile;
+        if (style == isIniFile) {
+            try {
+                InitializeStore(isIniFile);
+            } catch (const std::exception& e) {
+                FNotice = e.what();
+                style = isRegistry;
+            }
+        }
+        if (style == isRegistry) {
+            if (!FRegistry)
+                FRegistry = std::make_unique<TRegistry>();
+            InitializeStore(isRegistry, FRegistry.get());
+        }
+    }
+    FStyle = style;
+    if (FStyle == isIniFile) {
+        FRegistry.reset();
+        FIniFile = std::make_unique<TMemIniFile>(GetIniFileName());
+    } else if (!FRegistry) {
+        FRegistry = std::make_unique<TRegistry>();
+    }
+}
+
+TOZIniFile2::~TOZIniFile2() = default;
+
+void TOZIniFile2::OpenSection(std::string_view name, bool canCreate)
+{
+    if (FStyle == isIniFile) {
+        FSectionOpen = true;
+        FCurrentSection = name;
+        return;
+    }
+    FSectionOpen = false;
+    FCurrentSection.clear();
+    FRegistry->CloseKey();
+    const std::string key = name.empty() ? ProgramKey() : ProgramKey() + "\\" + std::string(name);
+    if (FRegistry->OpenKey(key, canCreate)) {
+        FSectionOpen = true;
+        FCurrentSection = name;
+    }
+}
+
+void TOZIniFile2::RequireSection() const
+{
+    if (!FSectionOpen)
+        throw Exception("カレントセクションが設定されていません。");
+}
+
+int32_t TOZIniFile2::ReadInteger(std::string_view key, int32_t def)
+{
+    if (FStyle == isIniFile)
+        return FIniFile->ReadInteger(FCurrentSection, key, def);
+    if (!FSectionOpen || !FRegistry->ValueExists(key))
+        return def;
+    return FRegistry->ReadInteger(key);
+}
+
+std::string TOZIniFile2::ReadString(std::string_view key, std::string_view def)
+{
+    if (FStyle == isIniFile)
+        return FIniFile->ReadString(FCurrentSection, key, def);
+    if (!FSectionOpen || !FRegistry->ValueExists(key))
+        return std::string(def);
+    return FRegistry->ReadString(key);
+}
+
+bool TOZIniFile2::ReadBool(std::string_view key, bool def)
+{
+    if (FStyle == isIniFile)
+        return FIniFile->ReadBool(FCurrentSection, key, def);
+    if (!FSectionOpen || !FRegistry->ValueExists(key))
+        return def;
+    return FRegistry->ReadBool(key);
+}
+
+void TOZIniFile2::WriteInteger(std::string_view key, int32_t value)
+{
+    RequireSection();
+    if (FStyle == isIniFile)
+        FIniFile->WriteInteger(FCurrentSection, key, value);
+    else
+        FRegistry->WriteInteger(key, value);
+}
+
+void TOZIniFile2::WriteString(std::string_view key, std::string_view value)
+{
+    RequireSection();
+    if (FStyle == isIniFile)
+        FIniFile->WriteString(FCurrentSection, key, value);
+    else
+        FRegistry->WriteString(key, value);
+}
+
+void TOZIniFile2::WriteBool(std::string_view key, bool value)
+{
+    RequireSection();
+    if (FStyle == isIniFile)
+        FIniFile->WriteBool(FCurrentSection, key, value);
+    else
+        FRegistry->WriteBool(key, value);
+}
+
+bool TOZIniFile2::SectionExists(std::string_view name)
+{
+    if (FStyle == isIniFile)
+        return FIniFile->SectionExists(name);
+    return FRegistry->KeyExists(ProgramKey() + "\\" + std::string(name));
+}
+
+bool TOZIniFile2::EraseSection(std::string_view name)
+{
+    if (FStyle == isIniFile) {
+        FIniFile->EraseSection(name);
+        return true;
+    }
+    const std::string key = ProgramKey() + "\\" + std::string(name);
+    if (name.empty())
+        return false;  // never the program key itself
+    if (FSectionOpen && LowerAscii(FCurrentSection) == LowerAscii(name)) {
+        FSectionOpen = false;
+        FCurrentSection.clear();
+    }
+    return FRegistry->DeleteKey(key);
+}
+
+void TOZIniFile2::UpdateFile()
+{
+    if (FStyle == isIniFile) {
+        OpenSection("", false);
+        FIniFile->UpdateFile();
+        return;
+    }
+    // The key store: leaving the section writes its values; what fails is raised here.
+    FSectionOpen = false;
+    FCurrentSection.clear();
+    FRegistry->CloseKey();
+    OpenSection("", false);
+}
+
+}  // namespace nolvi2
