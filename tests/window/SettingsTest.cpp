@@ -1,0 +1,268 @@
+// The window's settings: what a window leaves in the store when it closes is what the next
+// one starts with; the recent-files menu; the first start; a broken store.
+#include "WindowFixture.h"
+
+#include "settings/OZHistoryMenu.h"
+#include "settings/OZRegIniDlg.h"
+
+#include <QCloseEvent>
+
+namespace nolvi2::test {
+
+namespace {
+
+// The texts of the recent menu's entry items that are shown.
+QStringList ShownEntries(TForm1& w)
+{
+    QStringList texts;
+    for (int i = 0; i < TOZHistoryList::kItemCount; ++i)
+        if (w.RecentMenu().EntryItem(i)->isVisible())
+            texts << w.RecentMenu().EntryItem(i)->text();
+    return texts;
+}
+
+void WriteConfig(const std::function<void(TOZIniFile2&)>& write)
+{
+    TOZIniFile2 store;
+    write(store);
+    store.UpdateFile();
+}
+
+}  // namespace
+
+TEST_F(Window, EverySettingAndTheRecentListComeBackInTheNextWindow)
+{
+    const std::string a = MakePicture("a.bmp", 20, 10);
+    const std::string b = MakePicture("B.bmp", 20, 10);
+    {
+        auto w = MakeWindow({a});
+        w->OpenFile(b);
+        w->move(140, 90);
+        w->Execute("actSelectUnit16");
+        w->HandTool().SetInvert(true);
+        w->Options() = TWindowOptions{true, false, 2, 12, 5, true};
+        w->Execute("actJpegPreview60");
+        w->Execute("actJpegProgressive");
+        w->close();
+    }
+    EXPECT_TRUE(messages.empty());
+
+    TForm1 w;
+    w.FormCreate({});
+    EXPECT_EQ(w.pos(), QPoint(140, 90));
+    EXPECT_EQ(w.SelectTool().MinimumUnit(), 16);
+    EXPECT_TRUE(w.Action("actSelectUnit16")->isChecked());
+    EXPECT_FALSE(w.Action("actSelectUnitFree")->isChecked());
+    EXPECT_TRUE(w.HandTool().Invert());
+    const TWindowOptions& o = w.Options();
+    EXPECT_TRUE(o.WindowResizeByZoom);
+    EXPECT_FALSE(o.OpenResultInNewWindow);
+    EXPECT_EQ(o.OutOfSelection, 2);
+    EXPECT_EQ(o.GrassWidth, 12);
+    EXPECT_EQ(o.RainbowMaskSize, 5);
+    EXPECT_TRUE(o.ShowProgressTime);
+    EXPECT_FALSE(w.Action("actOpenResultNewWindow")->isChecked());
+    EXPECT_TRUE(w.Action("actShowProcessingTime")->isChecked());
+    EXPECT_EQ(w.JpegQuality(), 60);
+    EXPECT_FALSE(w.JpegProgressive());
+    EXPECT_TRUE(w.Action("actJpegPreview60")->isChecked());
+    EXPECT_FALSE(w.Action("actJpegProgressive")->isChecked());
+    EXPECT_EQ(ShownEntries(w), (QStringList{"&1 " + QString::fromStdString(b), "&2 " + QString::fromStdString(a)}));
+    EXPECT_TRUE(w.HistoryMenu()->menuAction()->isEnabled());
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(Window, TheCommandLinePositionWinsAndLostScreensAreLeft)
+{
+    WriteConfig([](TOZIniFile2& s) {
+        s.OpenSection("Config", true);
+        s.WriteInteger("WindowX", 300);
+        s.WriteInteger("WindowY", 200);
+    });
+    {
+        TForm1 w;
+        w.FormCreate({});
+        EXPECT_EQ(w.pos(), QPoint(300, 200));
+    }
+    {
+        TForm1 w;
+        w.FormCreate({"pos:40,30"});
+        EXPECT_EQ(w.pos(), QPoint(40, 30));
+    }
+    // A position on a monitor that is gone lands on the primary screen.
+    WriteConfig([](TOZIniFile2& s) {
+        s.OpenSection("Config", true);
+        s.WriteInteger("WindowX", 5000);
+        s.WriteInteger("WindowY", -3000);
+    });
+    TForm1 w;
+    w.FormCreate({});
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_TRUE(area.contains(w.pos())) << w.pos().x() << "," << w.pos().y();
+}
+
+TEST_F(Window, RecentMenuOpensAsksAboutMissingFilesAndClears)
+{
+    const std::string a = MakePicture("a.bmp", 20, 10);
+    const std::string b = MakePicture("b.bmp", 30, 10);
+    auto w = MakeWindow();
+    EXPECT_FALSE(w->HistoryMenu()->menuAction()->isEnabled());
+    w->OpenFile(a);
+    w->OpenFile(b);
+    w->OpenFile(a);  // already there: moves to the top
+    EXPECT_EQ(w->RecentMenu().DataItems(), (std::vector<std::string>{a, b}));
+    EXPECT_TRUE(w->HistoryMenu()->menuAction()->isEnabled());
+
+    w->RecentMenu().EntryItem(1)->trigger();
+    EXPECT_EQ(w->FileName(), b);
+
+    // A file that is gone: No keeps the entry and opens nothing, Yes forgets it.
+    fs::remove(a);
+    int answer = mrNo;
+    SetMessageBoxHook([&](const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons) {
+        messages.push_back({text, kind});
+        EXPECT_EQ(buttons, Buttons({mbYes, mbNo}));
+        return answer;
+    });
+    const int index = w->RecentMenu().DataItems()[0] == a ? 0 : 1;
+    w->RecentMenu().EntryItem(index)->trigger();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "ファイルが見つかりません。\r\n" + QString::fromStdString(a) + "\r\n履歴から削除しますか？");
+    EXPECT_EQ(messages[0].kind, mtConfirmation);
+    EXPECT_EQ(w->RecentMenu().Count(), 2);
+    EXPECT_EQ(w->FileName(), b);
+    answer = mrYes;
+    w->RecentMenu().EntryItem(index)->trigger();
+    EXPECT_EQ(w->RecentMenu().DataItems(), std::vector<std::string>{b});
+
+    // The two clearing commands follow the entries, after a separator.
+    const QList<QAction*> items = w->HistoryMenu()->actions();
+    ASSERT_EQ(items.size(), TOZHistoryList::kItemCount + 3);
+    EXPECT_TRUE(items[16]->isSeparator());
+    EXPECT_EQ(items[17]->text(), QStringLiteral("クリア(&C)"));
+    EXPECT_EQ(items[18]->text(), QStringLiteral("存在しないファイルをクリア(&N)"));
+    items[18]->trigger();
+    EXPECT_EQ(w->RecentMenu().Count(), 1);
+    items[17]->trigger();
+    EXPECT_EQ(w->RecentMenu().Count(), 0);
+    EXPECT_FALSE(w->HistoryMenu()->menuAction()->isEnabled());
+}
+
+TEST_F(Window, RecentMenuShowsAtMostVisibleCountAndNamesAsTheyAre)
+{
+    auto w = MakeWindow();
+    TOZHistoryFileMenu& menu = w->RecentMenu();
+    for (int i = 0; i < 20; ++i)
+        menu.AddFile((dir / ("p&q" + std::to_string(i) + ".bmp")).string());
+    EXPECT_EQ(ShownEntries(*w).size(), 8);
+    EXPECT_EQ(ShownEntries(*w).front(), "&1 " + QString::fromStdString((dir / "p&&q19.bmp").string()));
+    menu.SetVisibleCount(16);
+    EXPECT_EQ(ShownEntries(*w).size(), 16);
+    EXPECT_TRUE(ShownEntries(*w)[9].startsWith("&10 "));
+    menu.SetVisibleCount(17);  // beyond the sixteen items: ignored
+    EXPECT_EQ(menu.VisibleCount(), 16);
+    menu.SetVisibleCount(0);
+    EXPECT_TRUE(ShownEntries(*w).isEmpty());
+    EXPECT_FALSE(w->HistoryMenu()->menuAction()->isEnabled());
+    EXPECT_EQ(menu.Count(), 20);
+}
+
+// The store moves from the key store to the INI file and back; the window's settings follow
+// at once.
+TEST_F(Window, StoreLocationCommandMovesTheSettings)
+{
+    auto w = MakeWindow();
+    w->move(77, 66);
+    ASSERT_TRUE(fs::is_directory(settings.KeyFolder()));
+    QString shownPath;
+    TIniStyle answer = isIniFile;
+    SetIniStyleDialogHook([&](const QString& keyPath, TIniStyle& style) {
+        shownPath = keyPath;
+        EXPECT_EQ(style, isRegistry);  // the store in use
+        style = answer;
+        return true;
+    });
+    EXPECT_EQ(w->Action("actIniStyle")->text(), QStringLiteral("設定の保存先(&I)..."));
+    w->Execute("actIniStyle");
+    EXPECT_EQ(shownPath, QString::fromStdString(settings.KeyFolder()));
+    EXPECT_FALSE(fs::exists(settings.KeyFolder()));
+    {
+        TMemIniFile ini(settings.IniFile());
+        EXPECT_EQ(ini.ReadInteger("Config", "WindowX", 0), 77);
+        EXPECT_EQ(ini.ReadInteger("Jpeg", "Quality", 0), 80);
+        EXPECT_TRUE(ini.ValueExists("RecentFiles2", "Count"));
+    }
+
+    // Back: the INI file goes, the key holds the settings.
+    SetIniStyleDialogHook([&](const QString&, TIniStyle& style) {
+        EXPECT_EQ(style, isIniFile);
+        style = isRegistry;
+        return true;
+    });
+    w->Execute("actIniStyle");
+    SetIniStyleDialogHook({});
+    EXPECT_FALSE(fs::exists(settings.IniFile()));
+    TOZIniFile2 store;
+    EXPECT_EQ(store.Style(), isRegistry);
+    store.OpenSection("Config", false);
+    EXPECT_EQ(store.ReadInteger("WindowX", 0), 77);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(Window, FirstStartAsksOnceAndYesMakesTheIniFile)
+{
+    fs::remove_all(settings.KeyFolder());
+    SetMessageBoxHook([&](const QString& text, TMsgDlgType kind, TMsgDlgButtons) {
+        messages.push_back({text, kind});
+        return int(mrYes);
+    });
+    {
+        TForm1 w;
+        w.FormCreate({});
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].text.toStdString(), kFirstStartQuestion);
+        EXPECT_EQ(messages[0].kind, mtConfirmation);
+        EXPECT_TRUE(fs::is_regular_file(settings.IniFile()));
+        EXPECT_FALSE(fs::exists(settings.KeyFolder()));
+        w.close();
+    }
+    TForm1 again;
+    again.FormCreate({});
+    EXPECT_EQ(messages.size(), 1u);
+    EXPECT_EQ(TMemIniFile(settings.IniFile()).ReadInteger("Config", "WindowX", 0), again.pos().x());
+}
+
+// A store that cannot be read or written is reported; the window starts with what could be
+// read and closes all the same.
+TEST_F(Window, BrokenStoreIsReportedAndTheWindowGoesOn)
+{
+    WriteConfig([](TOZIniFile2& s) {
+        s.OpenSection("Config", true);
+        s.WriteString("WindowX", "left");  // a text where a number belongs
+        s.WriteInteger("GrassWidth", 12);
+        s.OpenSection("Jpeg", true);
+        s.WriteInteger("Quality", 300);
+    });
+    {
+        auto w = std::make_unique<TForm1>();
+        w->FormCreate({});
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_TRUE(messages[0].text.contains("WindowX")) << messages[0].text.toStdString();
+        EXPECT_EQ(w->pos().x(), 128);
+        EXPECT_EQ(w->Options().GrassWidth, 12);
+        EXPECT_EQ(w->JpegQuality(), 44);  // the low byte of 300
+    }
+    // The values file is a folder: nothing can be read or written there.
+    messages.clear();
+    fs::remove(settings.KeyFolder() + "/Config/values.reg");
+    fs::create_directory(settings.KeyFolder() + "/Config/values.reg");
+    auto w = std::make_unique<TForm1>();
+    w->FormCreate({});
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(w->Options().GrassWidth, 8);
+    w->close();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_TRUE(messages[1].text.startsWith(QStringLiteral("設定を保存できませんでした。"))) << messages[1].text.toStdString();
+}
+
+}  // namespace nolvi2::test
