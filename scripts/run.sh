@@ -18,7 +18,12 @@ fi
 
 mkdir -p out
 shot="$(pwd)/out/screenshot.png"
-xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+# Settings of its own, already chosen (the key store), so that the screenshot shows the picture
+# rather than the first start's question, and the user's own settings stay untouched.
+config=$(mktemp -d)
+trap 'rm -rf "$config"' EXIT
+mkdir -p "$config/Tamberlo/nolvi2"
+XDG_CONFIG_HOME="$config" xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   ./build/nolvi2 samples/sample.jpg & viewer=$!
   sleep 3
   import -window root "$1"
