@@ -7,6 +7,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace nolvi2 {
 
 namespace {
@@ -77,7 +79,9 @@ TOZIniStyleDialog::TOZIniStyleDialog(QWidget* owner)
     buttons->addWidget(Button2);
     buttons->addWidget(Button3);
     layout->addLayout(buttons);
-    resize(472, 208);
+    // 472 wide; as high as the wrapped explanations need in the dialog font, at least 208.
+    const int height = layout->hasHeightForWidth() ? layout->totalHeightForWidth(472) : layout->totalSizeHint().height();
+    setFixedSize(472, std::max(208, height));
 }
 
 bool TOZIniStyleDialog::eventFilter(QObject* watched, QEvent* event)
