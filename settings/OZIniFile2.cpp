@@ -112,17 +112,26 @@ void TOZIniFile2::ChangeStyle(TIniStyle newStyle)
     TIniStyle old;
     if (!DetectStyle(old) || old == newStyle)
         return;
+    // The new store is made first: when it cannot be (an INI file in a folder that is not
+    // writable), the old one stays with the settings in it.
+    const std::string iniName = GetIniFileName();
+    const bool newExisted = newStyle == isIniFile ? FileExists(iniName) : TRegistry().KeyExists(ProgramKey());
+    InitializeStore(newStyle);
     bool deleted;
     if (old == isRegistry) {
-        TRegistry reg;
-        deleted = reg.DeleteKey(ProgramKey());
+        deleted = TRegistry().DeleteKey(ProgramKey());
     } else {
-        const std::string name = GetIniFileName();
-        deleted = ::unlink(name.c_str()) == 0 || errno == ENOENT;
+        deleted = ::unlink(iniName.c_str()) == 0 || errno == ENOENT;
     }
-    if (!deleted)
+    if (!deleted) {
+        if (!newExisted) {
+            if (newStyle == isIniFile)
+                ::unlink(iniName.c_str());
+            else
+                TRegistry().DeleteKey(ProgramKey());
+        }
         throw Exception("古い形式の設定が削除できませんでした");
-    InitializeStore(newStyle);
+    }
 }
 
 bool TOZIniFile2::ChooseStyle(const TStyleDialog& dialog)

@@ -77,9 +77,10 @@ public:
     static bool GetStyle(TIniStyle& style) { return DetectStyle(style); }
     // Creates an empty store of that kind (the INI file only when it does not exist).
     static void InitializeStore(TIniStyle style, TRegistry* registry = nullptr);
-    // Deletes the existing store and creates an empty one of the new kind; nothing when no
-    // store exists or it is of that kind already. "古い形式の設定が削除できませんでした" when the
-    // old store cannot be deleted (it stays as it was).
+    // Creates an empty store of the new kind and deletes the existing one; nothing when no
+    // store exists or it is of that kind already. When the new store cannot be made, its file
+    // error; when the old one cannot be deleted, "古い形式の設定が削除できませんでした". Either way
+    // the old store stays as it was and is still the one in use.
     static void ChangeStyle(TIniStyle newStyle);
     // The user's command: dialog(keyPathText, style) shows the choice starting from the store
     // in use (the INI file when none exists) and returns true for OK; then the store changes.

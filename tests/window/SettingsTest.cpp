@@ -209,6 +209,27 @@ TEST_F(Window, StoreLocationCommandMovesTheSettings)
     EXPECT_TRUE(messages.empty());
 }
 
+// When the chosen store cannot be made, the one in use stays, with the settings in it.
+TEST_F(Window, StoreThatCannotBeMadeKeepsTheOldOne)
+{
+    auto w = MakeWindow();
+    w->move(55, 44);
+    w->SaveSettings();
+    fs::create_symlink(dir / "missing" / "nolvi2.ini", settings.IniFile());  // a folder that is not there
+    SetIniStyleDialogHook([](const QString&, TIniStyle& style) {
+        style = isIniFile;
+        return true;
+    });
+    w->Execute("actIniStyle");
+    SetIniStyleDialogHook({});
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral("ファイルを作成できません。"))) << messages[0].text.toStdString();
+    TOZIniFile2 store;
+    EXPECT_EQ(store.Style(), isRegistry);
+    store.OpenSection("Config", false);
+    EXPECT_EQ(store.ReadInteger("WindowX", 0), 55);
+}
+
 TEST_F(Window, FirstStartAsksOnceAndYesMakesTheIniFile)
 {
     fs::remove_all(settings.KeyFolder());
