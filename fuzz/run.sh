@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the libFuzzer targets with clang and runs each one for a bounded time, seeded with
-# the conformance and crasher pictures. Exits non-zero if any target fails; the failing
-# inputs are left under <build>/fuzz-artifacts/<target>/.
+# the conformance and crasher pictures (the settings readers with small files of their own).
+# Exits non-zero if any target fails; the failing inputs are left under
+# <build>/fuzz-artifacts/<target>/.
 #
 #   fuzz/run.sh [seconds per target]          (default 60)
 #
@@ -30,6 +31,9 @@ seeds() {
         ;;
     fuzz_jpeg)
         echo "$testdata/libjpeg-turbo-testimages $testdata/crashers-corrupt/jpeg $root/tests/platform/jpeg-regressions"
+        ;;
+    fuzz_ini | fuzz_keystore | fuzz_history)
+        echo "$root/tests/settings/fuzz-seeds/${1#fuzz_}"
         ;;
     esac
 }

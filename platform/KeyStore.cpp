@@ -271,9 +271,19 @@ bool TRegistry::DeleteKey(std::string_view key)
         FValues.clear();
         FChanged = false;
     }
+    // The key is first moved aside in one step (over an empty folder made for it), so that a
+    // key that cannot be deleted stays whole instead of losing part of its tree.
+    const std::size_t slash = folder->rfind('/');
+    std::string aside = folder->substr(0, slash) + "/.deleted-XXXXXX";
+    if (!::mkdtemp(aside.data()))
+        return false;
+    if (::rename(folder->c_str(), aside.c_str()) != 0) {
+        ::rmdir(aside.c_str());
+        return false;
+    }
     std::error_code ec;
-    std::filesystem::remove_all(*folder, ec);
-    return !ec && !IsDirectory(*folder);
+    std::filesystem::remove_all(aside, ec);
+    return !IsDirectory(*folder);
 }
 
 const TRegistry::TValue* TRegistry::Find(std::string_view name) const
@@ -343,7 +353,9 @@ std::vector<TRegistry::TValue> TRegistry::ParseValues(std::string_view text)
             end = text.size();
         std::string_view line = text.substr(start, end - start);
         start = end + 1;
-        if (line.ends_with('\r'))
+        // CR LF endings, and any carriage returns before them: a line kept whole for a value
+        // of another type is written back without them.
+        while (line.ends_with('\r'))
             line.remove_suffix(1);
 
         TValue v;

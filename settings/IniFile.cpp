@@ -131,6 +131,10 @@ void TMemIniFile::Reindex()
 std::string TMemIniFile::Text() const
 {
     std::string out;
+    // A first line that begins as a byte-order mark would be read back as one (and "[s]" after
+    // it as a section): a blank line before it keeps it the line it is.
+    if (!FPreamble.empty() && FPreamble.front().Value.starts_with("\xEF\xBB\xBF"))
+        out += "\n";
     for (const TLine& l : FPreamble)
         out += l.Value + "\n";
     if (!FPreamble.empty())
