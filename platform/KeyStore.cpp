@@ -406,7 +406,10 @@ std::vector<TRegistry::TValue> TRegistry::ParseValues(std::string_view text)
 std::string TRegistry::FormatValues(std::string_view keyPath, const std::vector<TValue>& values)
 {
     std::string out = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\";
-    out += keyPath;
+    // The key's line is only a label (the folder is the key); a line break in it would make
+    // a line of its own.
+    for (const char c : keyPath)
+        out += c == '\n' || c == '\r' ? ' ' : c;
     out += "]\n";
     for (const TValue& v : values) {
         if (v.Type == TValueType::Other) {
