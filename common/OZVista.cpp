@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -138,6 +139,20 @@ QSize AverageCharSize(const QFont& font)
     const QFontMetrics fm(font);
     const int width = fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return {width / 52, fm.height()};
+}
+
+void TOZVistaMessageForm::keyPressEvent(QKeyEvent* event)
+{
+    if (!(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+        for (QPushButton* b : findChildren<QPushButton*>()) {
+            const QKeySequence mnemonic = QKeySequence::mnemonic(b->text());
+            if (!mnemonic.isEmpty() && mnemonic[0].key() == Qt::Key(event->key())) {
+                b->animateClick();
+                return;
+            }
+        }
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void TOZVistaMessageForm::reject()

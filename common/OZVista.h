@@ -88,6 +88,9 @@ public:
 
 protected:
     void reject() override;
+    // A letter without Ctrl, Alt or Meta presses the button whose mnemonic it is (はい(&Y) on
+    // Y), as in the desktop's own message boxes.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QWidget* FDefault = nullptr;

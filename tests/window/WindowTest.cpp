@@ -434,6 +434,18 @@ TEST(MessageBox, DefaultAndCancelButtonsAndCaptions)
         EXPECT_EQ(CreateMessageBox(QStringLiteral("x"), kind, Buttons({mbOK}))->windowTitle(), QString::fromUtf8(caption));
     EXPECT_EQ(CreateMessageBox(QStringLiteral("x"), mtError, Buttons({mbOK}), true)->windowTitle(), QStringLiteral("nolvi2"));
 
+    // A button's letter answers without Alt; with Ctrl it does not.
+    for (const auto& [key, result] : {std::pair{Qt::Key_Y, mrYes}, std::pair{Qt::Key_N, mrNo}}) {
+        auto box = CreateMessageBox(QStringLiteral("x"), mtConfirmation, Buttons({mbYes, mbNo}));
+        QTest::keyClick(box.get(), Qt::Key_Z);
+        QTest::keyClick(box.get(), key, Qt::ControlModifier);
+        EXPECT_EQ(box->result(), 0);
+        QTest::keyClick(box.get(), key);
+        for (int i = 0; i < 100 && box->result() == 0; ++i)
+            QTest::qWait(10);  // the button is pressed visibly before it answers
+        EXPECT_EQ(box->result(), int(result));
+    }
+
     // A carriage return breaks the line; the box grows with the text and has its icon.
     auto one = CreateMessageBox(QStringLiteral("一行"), mtError, Buttons({mbOK}));
     auto two = CreateMessageBox(QStringLiteral("一行\r二行\r三行"), mtError, Buttons({mbOK}));
