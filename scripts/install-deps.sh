@@ -6,9 +6,11 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libjpeg62-turbo-dev zlib1g-dev
-          qt6-base-dev libgl-dev qt6-translations-l10n fonts-noto-cjk)
+          qt6-base-dev libgl-dev qt6-translations-l10n fonts-noto-cjk
+          libgif-dev libtiff-dev libwebp-dev libheif-dev libjxl-dev)
 case "${1:-}" in
-  test) packages+=(libgtest-dev libbenchmark-dev libpng-dev clang libclang-rt-14-dev) ;;
+  test) packages+=(libgtest-dev libbenchmark-dev libpng-dev clang libclang-rt-14-dev
+                  gifsicle libtiff-tools webp libheif-examples libjxl-tools) ;;
   display) packages+=(xvfb xauth imagemagick) ;;
 esac
 

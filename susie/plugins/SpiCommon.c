@@ -1,0 +1,175 @@
+#include "SpiCommon.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+int32_t SpiPluginInfo(const char *const *texts, int32_t infono, char *buf, int32_t buflen)
+{
+    if (infono < 0 || !buf || buflen <= 0)
+        return 0;
+    for (int32_t i = 0; i < infono; ++i)
+        if (!texts[i])
+            return 0;
+    const char *text = texts[infono];
+    if (!text)
+        return 0;
+    size_t n = strlen(text);
+    if (n > (size_t)(buflen - 1))
+        n = (size_t)(buflen - 1);
+    memcpy(buf, text, n);
+    buf[n] = '\0';
+    return (int32_t)n;
+}
+
+int32_t SpiInputOpen(SpiInput *in, const char *buf, int32_t len, uint32_t flag)
+{
+    in->data = NULL;
+    in->size = 0;
+    in->owned = NULL;
+    if (!buf)
+        return SPI_FILE_READ_ERROR;
+    if ((flag & 7) == 1) {
+        if (len < 0)
+            return SPI_BROKEN_DATA;
+        in->data = (const uint8_t *)buf;
+        in->size = (size_t)len;
+        return SPI_SUCCESS;
+    }
+    if ((flag & 7) != 0 || len < 0)
+        return SPI_NOT_IMPLEMENTED;
+    const int fd = open(buf, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return SPI_FILE_READ_ERROR;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < len ||
+        (size_t)(st.st_size - len) > SPI_INPUT_LIMIT) {
+        close(fd);
+        return SPI_FILE_READ_ERROR;
+    }
+    const size_t size = (size_t)(st.st_size - len);
+    uint8_t *data = (uint8_t *)malloc(size ? size : 1);
+    if (!data) {
+        close(fd);
+        return SPI_NO_MEMORY;
+    }
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t r = pread(fd, data + done, size - done, (off_t)len + (off_t)done);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        done += (size_t)r;
+    }
+    close(fd);
+    in->data = data;
+    in->size = done; /* a file that shrank meanwhile gives what is there */
+    in->owned = data;
+    return SPI_SUCCESS;
+}
+
+void SpiInputFree(SpiInput *in)
+{
+    free(in->owned);
+    in->owned = NULL;
+    in->data = NULL;
+    in->size = 0;
+}
+
+static void Put32(uint8_t *p, uint32_t v)
+{
+    p[0] = (uint8_t)v;
+    p[1] = (uint8_t)(v >> 8);
+    p[2] = (uint8_t)(v >> 16);
+    p[3] = (uint8_t)(v >> 24);
+}
+
+int32_t SpiDibCreate(SpiDib *dib, int32_t width, int32_t height, int32_t bits, int32_t colors, const uint8_t *palette)
+{
+    memset(dib, 0, sizeof *dib);
+    if (width <= 0 || height <= 0 || width > 65535 || height > 65535 ||
+        (uint64_t)width * (uint64_t)height > ((uint64_t)1 << 28))
+        return SPI_BROKEN_DATA;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 24)
+        return SPI_INTERNAL_ERROR;
+    if (bits == 24)
+        colors = 0;
+    else if (colors <= 0 || colors > (1 << bits) || !palette)
+        return SPI_INTERNAL_ERROR;
+    const size_t stride = (((size_t)width * (size_t)bits + 31) / 32) * 4;
+    const size_t infoSize = 40 + 4 * (size_t)colors;
+    dib->info = (uint8_t *)calloc(1, infoSize);
+    dib->pixels = (uint8_t *)calloc(1, stride * (size_t)height);
+    if (!dib->info || !dib->pixels) {
+        SpiDibFree(dib);
+        return SPI_NO_MEMORY;
+    }
+    dib->width = width;
+    dib->height = height;
+    dib->bits = bits;
+    dib->colors = colors;
+    dib->stride = stride;
+    uint8_t *h = dib->info;
+    Put32(h, 40);
+    Put32(h + 4, (uint32_t)width);
+    Put32(h + 8, (uint32_t)height);
+    h[12] = 1; /* planes */
+    h[14] = (uint8_t)bits;
+    Put32(h + 20, (uint32_t)(stride * (size_t)height));
+    Put32(h + 32, (uint32_t)colors);
+    for (int32_t i = 0; i < colors; ++i) {
+        uint8_t *e = h + 40 + 4 * i;
+        e[0] = palette[3 * i + 2];
+        e[1] = palette[3 * i + 1];
+        e[2] = palette[3 * i];
+    }
+    return SPI_SUCCESS;
+}
+
+uint8_t *SpiDibRow(SpiDib *dib, int32_t y)
+{
+    return dib->pixels + (size_t)(dib->height - 1 - y) * dib->stride;
+}
+
+void SpiDibPutRGB(SpiDib *dib, int32_t y, const uint8_t *rgb, int channels)
+{
+    uint8_t *d = SpiDibRow(dib, y);
+    for (int32_t x = 0; x < dib->width; ++x, d += 3, rgb += channels) {
+        d[0] = rgb[2];
+        d[1] = rgb[1];
+        d[2] = rgb[0];
+    }
+}
+
+void SpiDibRelease(SpiDib *dib, void **pHBInfo, void **pHBm)
+{
+    *pHBInfo = dib->info;
+    *pHBm = dib->pixels;
+    dib->info = NULL;
+    dib->pixels = NULL;
+}
+
+void SpiDibFree(SpiDib *dib)
+{
+    free(dib->info);
+    free(dib->pixels);
+    dib->info = NULL;
+    dib->pixels = NULL;
+}
+
+int SpiProgress(SpiProgressCallback cb, int32_t num, int32_t denom, intptr_t lData)
+{
+    return cb && cb(num, denom, lData) != 0;
+}
+
+void SpiFillInfo(SpiPictureInfo *info, int32_t width, int32_t height, int16_t depth)
+{
+    memset(info, 0, sizeof *info);
+    info->width = width;
+    info->height = height;
+    info->colorDepth = depth;
+}

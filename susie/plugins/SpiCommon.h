@@ -1,0 +1,66 @@
+/* What every bundled plug-in shares: the texts of GetPluginInfo, the input (a file from an
+ * offset, or memory), and the picture handed back as a BITMAPINFO and DIB rows. */
+#ifndef NOLVI2_SPI_COMMON_H
+#define NOLVI2_SPI_COMMON_H
+
+#include "spi.h"
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* GetPluginInfo over a table of texts (NULL-terminated): text infono copied into buf,
+ * truncated to buflen - 1 bytes; 0 when there is no such text or no room. */
+int32_t SpiPluginInfo(const char *const *texts, int32_t infono, char *buf, int32_t buflen);
+
+/* The picture data of a call: for flag 0 the file buf read from offset len (into memory the
+ * input owns), for flag 1 the memory buf of len bytes (borrowed). */
+typedef struct {
+    const uint8_t *data;
+    size_t size;
+    uint8_t *owned; /* freed by SpiInputFree */
+} SpiInput;
+
+/* Files larger than this are not read (a picture file of gigabytes is not one). */
+#define SPI_INPUT_LIMIT ((size_t)1 << 31)
+
+/* 0 on success; SPI_FILE_READ_ERROR, SPI_NO_MEMORY or SPI_UNKNOWN_FORMAT otherwise. */
+int32_t SpiInputOpen(SpiInput *in, const char *buf, int32_t len, uint32_t flag);
+void SpiInputFree(SpiInput *in);
+
+/* A decoded picture being packed into the handles of GetPicture. */
+typedef struct {
+    int32_t width, height;
+    int32_t bits;       /* 1, 4, 8 (with a palette) or 24 */
+    int32_t colors;     /* palette entries for 1/4/8 bits */
+    uint8_t *info;      /* BITMAPINFO: header and colour table */
+    uint8_t *pixels;    /* rows bottom-up, each stride bytes */
+    size_t stride;
+} SpiDib;
+
+/* Refuses sizes beyond what the program holds (65535 per side, 2^28 pixels) and allocates
+ * both blocks; 0 on success, SPI_BROKEN_DATA or SPI_NO_MEMORY otherwise (nothing left
+ * allocated). palette: colors entries of (r, g, b) triples, or NULL for 24 bits. */
+int32_t SpiDibCreate(SpiDib *dib, int32_t width, int32_t height, int32_t bits, int32_t colors, const uint8_t *palette);
+/* Row y counted from the top of the picture. */
+uint8_t *SpiDibRow(SpiDib *dib, int32_t y);
+/* Stores row y (from the top) of a 24-bit DIB from RGB or RGBA samples (alpha dropped). */
+void SpiDibPutRGB(SpiDib *dib, int32_t y, const uint8_t *rgb, int channels);
+/* Hands both blocks to the caller's handles (the DIB no longer owns them). */
+void SpiDibRelease(SpiDib *dib, void **pHBInfo, void **pHBm);
+void SpiDibFree(SpiDib *dib);
+
+/* Calls the progress callback when there is one; non-zero when the caller asked to stop. */
+int SpiProgress(SpiProgressCallback cb, int32_t num, int32_t denom, intptr_t lData);
+
+/* GetPictureInfo's common answer for a picture of that size and depth. */
+void SpiFillInfo(SpiPictureInfo *info, int32_t width, int32_t height, int16_t depth);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,98 @@
+/* The picture plug-in interface of nolvi2 on Linux.
+ *
+ * A plug-in is a shared object with the extension ".spi" that exports the functions below by
+ * their plain names, with C linkage and the platform's default calling convention. It needs
+ * nothing else of the program: this header is all of the interface.
+ *
+ * Integers are 32-bit signed where the interface has integers; pointers are native. Texts are
+ * UTF-8 and NUL-terminated.
+ *
+ * GetPluginInfo(infono, buf, buflen): writes text number infono into buf (at most buflen bytes,
+ *   NUL included) and returns its length, or 0 when there is no such text.
+ *   0: the API version, "00IN" for a picture plug-in ("00AM" archives, "00XN" others);
+ *   1: a free description (the About text);
+ *   2, 3, 4, 5, ...: pairs of an extension pattern list ("*.tif;*.tiff") and its format name.
+ * IsSupported(filename, dw): non-zero when the plug-in can decode the data whose first 2048
+ *   bytes dw points to (filename may be empty for data in memory).
+ * GetPictureInfo(buf, len, flag, lpInfo): fills *lpInfo; 0 on success.
+ * GetPicture(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData): 0 on success, and then
+ *   *pHBInfo is a BITMAPINFO (the 40-byte BITMAPINFOHEADER, little-endian, followed by its
+ *   colour table of 4-byte blue, green, red, 0 entries) and *pHBm the pixel rows as a
+ *   device-independent bitmap: bottom-up (or top-down when the height is negative), each row
+ *   padded to a multiple of 4 bytes. Both are blocks from malloc that the program releases
+ *   with free. Any other result is a failure; the program then releases nothing.
+ *   The progress callback may be called with (done, total, lData); when it returns non-zero
+ *   the plug-in stops and fails.
+ * GetPreview: as GetPicture, a smaller or faster picture where the format has one.
+ *
+ * flag 0: buf is a file name and len the byte offset at which the picture data starts;
+ * flag 1: buf points to the picture data in memory and len is its size in bytes.
+ *
+ * GetArchiveInfo, GetFileInfo, GetFile and ConfigurationDlg belong to archive plug-ins; the
+ * program checks only that an archive plug-in exports them and never calls them.
+ */
+#ifndef NOLVI2_SPI_H
+#define NOLVI2_SPI_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Plug-ins built with hidden symbols still export the interface. */
+#if defined(__GNUC__)
+#define SPI_EXPORT __attribute__((visibility("default")))
+#else
+#define SPI_EXPORT
+#endif
+
+#pragma pack(push, 1)
+typedef struct {
+    int32_t left, top, width, height;
+    uint16_t x_density, y_density;
+    int16_t colorDepth;
+    void *hInfo; /* a text block from malloc, or NULL; the program frees it */
+} SpiPictureInfo; /* 30 bytes */
+#pragma pack(pop)
+
+typedef int32_t (*SpiProgressCallback)(int32_t nNum, int32_t nDenom, intptr_t lData);
+
+/* Results of the picture functions. */
+enum {
+    SPI_SUCCESS = 0,
+    SPI_NOT_IMPLEMENTED = -1,
+    SPI_ABORTED = 1,
+    SPI_UNKNOWN_FORMAT = 2,
+    SPI_BROKEN_DATA = 3,
+    SPI_NO_MEMORY = 4,
+    SPI_MEMORY_ERROR = 5,
+    SPI_FILE_READ_ERROR = 6,
+    SPI_INTERNAL_ERROR = 8
+};
+
+SPI_EXPORT int32_t GetPluginInfo(int32_t infono, char *buf, int32_t buflen);
+SPI_EXPORT int32_t IsSupported(const char *filename, const void *dw);
+SPI_EXPORT int32_t GetPictureInfo(const char *buf, int32_t len, uint32_t flag, SpiPictureInfo *lpInfo);
+SPI_EXPORT int32_t GetPicture(const char *buf, int32_t len, uint32_t flag, void **pHBInfo, void **pHBm,
+                   SpiProgressCallback lpPrgressCallback, intptr_t lData);
+SPI_EXPORT int32_t GetPreview(const char *buf, int32_t len, uint32_t flag, void **pHBInfo, void **pHBm,
+                   SpiProgressCallback lpPrgressCallback, intptr_t lData);
+
+/* Archive plug-ins. */
+SPI_EXPORT int32_t GetArchiveInfo(const char *buf, int32_t len, uint32_t flag, void **lphInf);
+SPI_EXPORT int32_t GetFileInfo(const char *buf, int32_t len, const char *filename, uint32_t flag, void *lpInfo);
+SPI_EXPORT int32_t GetFile(const char *src, int32_t len, char *dest, uint32_t flag, SpiProgressCallback prgressCallback,
+                intptr_t lData);
+SPI_EXPORT int32_t ConfigurationDlg(void *parent, int32_t fnc);
+
+typedef int32_t (*SpiGetPluginInfo)(int32_t, char *, int32_t);
+typedef int32_t (*SpiIsSupported)(const char *, const void *);
+typedef int32_t (*SpiGetPictureInfo)(const char *, int32_t, uint32_t, SpiPictureInfo *);
+typedef int32_t (*SpiGetPicture)(const char *, int32_t, uint32_t, void **, void **, SpiProgressCallback, intptr_t);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* NOLVI2_SPI_H */
