@@ -1,0 +1,395 @@
+#pragma once
+// The bundled plug-ins loaded as the program loads them: a .spi from the build folder opened
+// with dlopen, its functions bound by name, and the handles of GetPicture turned into a
+// picture the tests compare (width, height, RGB pixels top-down, and for palette pictures the
+// colour table and the indices). Also the small tools the plug-in tests share: running a
+// command-line program, reading a PPM file, and recording the progress callback.
+
+#include "spi.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <dlfcn.h>
+#include <malloc.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace nolvi2::test {
+
+// A decoded picture, whatever the depth of its DIB.
+struct SpiPicture {
+    int32_t width = 0;
+    int32_t height = 0;
+    int bits = 0;                // the DIB's bit count
+    bool topDown = false;        // the DIB had a negative height
+    std::vector<uint8_t> rgb;    // width * height * 3, rows from the top
+    std::vector<uint8_t> palette; // colours * 3 (r, g, b) for 1/4/8 bits, else empty
+    std::vector<uint8_t> index;  // width * height palette indices for 1/4/8 bits, else empty
+
+    const uint8_t* Pixel(int32_t x, int32_t y) const { return rgb.data() + (std::size_t(y) * std::size_t(width) + std::size_t(x)) * 3; }
+};
+
+// The bytes of a file ("" when it cannot be read).
+inline std::string ReadBytes(const std::string& name)
+{
+    std::ifstream in(name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline bool WriteBytes(const std::string& name, const std::string& bytes)
+{
+    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+    return bool(out);
+}
+
+// The full path of a program found on PATH, or "" when there is none.
+inline std::string FindTool(const std::string& name)
+{
+    const char* path = std::getenv("PATH");
+    std::stringstream dirs(path ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        const std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0 && std::filesystem::is_regular_file(candidate))
+            return candidate;
+    }
+    return {};
+}
+
+// Runs a program found on PATH with its output thrown away (or written to stdoutFile when one
+// is given); true when it ran and exited with 0.
+inline bool RunTool(const std::vector<std::string>& args, const std::string& stdoutFile = {})
+{
+    if (args.empty())
+        return false;
+    const std::string program = FindTool(args[0]);
+    if (program.empty())
+        return false;
+    std::vector<std::string> copy = args;
+    std::vector<char*> argv;
+    for (auto& a : copy)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, stdoutFile.empty() ? "/dev/null" : stdoutFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return false;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR)
+            return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Skips the test when a program it needs is not installed.
+#define NOLVI2_REQUIRE_TOOL(name)                                                                  \
+    do {                                                                                           \
+        if (nolvi2::test::FindTool(name).empty())                                                  \
+            GTEST_SKIP() << (name) << " is not installed";                                         \
+    } while (0)
+
+// A binary PPM (P6, maxval 255) as a 24-bit picture; false when the file is not one.
+inline bool ReadPpm(const std::string& name, SpiPicture& out)
+{
+    const std::string bytes = ReadBytes(name);
+    std::size_t at = 0;
+    const auto token = [&]() -> std::string {
+        for (;;) {
+            while (at < bytes.size() && std::isspace(uint8_t(bytes[at])))
+                ++at;
+            if (at < bytes.size() && bytes[at] == '#') {
+                while (at < bytes.size() && bytes[at] != '\n')
+                    ++at;
+                continue;
+            }
+            break;
+        }
+        const std::size_t start = at;
+        while (at < bytes.size() && !std::isspace(uint8_t(bytes[at])))
+            ++at;
+        return bytes.substr(start, at - start);
+    };
+    if (token() != "P6")
+        return false;
+    const long w = std::atol(token().c_str()), h = std::atol(token().c_str()), maxval = std::atol(token().c_str());
+    if (w <= 0 || h <= 0 || maxval != 255 || at >= bytes.size())
+        return false;
+    ++at; // the single white space after maxval
+    const std::size_t size = std::size_t(w) * std::size_t(h) * 3;
+    if (bytes.size() - at < size)
+        return false;
+    out = SpiPicture{};
+    out.width = int32_t(w);
+    out.height = int32_t(h);
+    out.bits = 24;
+    out.rgb.assign(bytes.begin() + std::ptrdiff_t(at), bytes.begin() + std::ptrdiff_t(at + size));
+    return true;
+}
+
+// Every call of the progress callback, and the call at which it asks to stop (0: never).
+struct ProgressLog {
+    std::vector<std::pair<int32_t, int32_t>> calls;
+    std::size_t stopAt = 0;
+
+    static int32_t Callback(int32_t num, int32_t denom, intptr_t data)
+    {
+        auto* log = reinterpret_cast<ProgressLog*>(data);
+        log->calls.emplace_back(num, denom);
+        return log->stopAt != 0 && log->calls.size() >= log->stopAt ? 1 : 0;
+    }
+    intptr_t Data() { return reinterpret_cast<intptr_t>(this); }
+};
+
+// One plug-in of the build folder, kept loaded for the rest of the process (so that the
+// sanitizers can still name its functions when they report).
+class SpiPlugin {
+public:
+    explicit SpiPlugin(const std::string& name)
+    {
+        const std::string file = std::string(NOLVI2_PLUGIN_DIR) + "/" + name + ".spi";
+        FHandle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        if (!FHandle) {
+            const char* e = ::dlerror();
+            FError = e ? e : "dlopen failed";
+            return;
+        }
+        FGetPluginInfo = Bind<SpiGetPluginInfo>("GetPluginInfo");
+        FIsSupported = Bind<SpiIsSupported>("IsSupported");
+        FGetPictureInfo = Bind<SpiGetPictureInfo>("GetPictureInfo");
+        FGetPicture = Bind<SpiGetPicture>("GetPicture");
+        FGetPreview = Bind<SpiGetPicture>("GetPreview");
+        if (!FGetPluginInfo || !FIsSupported || !FGetPictureInfo || !FGetPicture)
+            FError = file + " lacks a function of the picture interface";
+    }
+    ~SpiPlugin()
+    {
+        if (FHandle)
+            ::dlclose(FHandle);
+    }
+    SpiPlugin(const SpiPlugin&) = delete;
+    SpiPlugin& operator=(const SpiPlugin&) = delete;
+
+    bool Loaded() const { return FError.empty(); }
+    const std::string& Error() const { return FError; }
+    bool HasPreview() const { return FGetPreview != nullptr; }
+
+    // GetPluginInfo's text infono ("" when there is none).
+    std::string Info(int32_t infono) const
+    {
+        char buf[1024];
+        std::memset(buf, 0x55, sizeof buf);
+        const int32_t n = FGetPluginInfo(infono, buf, int32_t(sizeof buf));
+        if (n <= 0)
+            return {};
+        EXPECT_LT(n, int32_t(sizeof buf));
+        EXPECT_EQ(buf[n], '\0') << "text " << infono << " is not terminated at its length";
+        return std::string(buf, std::size_t(n));
+    }
+
+    // IsSupported with the first 2048 bytes of data (zeros after a shorter one, as the program
+    // passes them).
+    bool Supports(const std::string& data, const std::string& fileName = {}) const
+    {
+        char header[2048] = {};
+        std::memcpy(header, data.data(), std::min(data.size(), sizeof header));
+        return FIsSupported(fileName.c_str(), header) != 0;
+    }
+
+    int32_t PictureInfo(const std::string& data, SpiPictureInfo& info) const
+    {
+        info = SpiPictureInfo{};
+        const int32_t rc = FGetPictureInfo(data.data(), int32_t(data.size()), 1, &info);
+        std::free(info.hInfo);
+        info.hInfo = nullptr;
+        return rc;
+    }
+    int32_t PictureInfoFile(const std::string& file, int32_t offset, SpiPictureInfo& info) const
+    {
+        info = SpiPictureInfo{};
+        const int32_t rc = FGetPictureInfo(file.c_str(), offset, 0, &info);
+        std::free(info.hInfo);
+        info.hInfo = nullptr;
+        return rc;
+    }
+
+    // GetPicture on data in memory; on success out holds the picture.
+    int32_t Decode(const std::string& data, SpiPicture& out, SpiProgressCallback cb = nullptr, intptr_t lData = 0) const
+    {
+        return Take(FGetPicture, data.data(), int32_t(data.size()), 1, out, cb, lData);
+    }
+    // GetPicture on a file from a byte offset.
+    int32_t DecodeFile(const std::string& file, int32_t offset, SpiPicture& out, SpiProgressCallback cb = nullptr,
+                       intptr_t lData = 0) const
+    {
+        return Take(FGetPicture, file.c_str(), offset, 0, out, cb, lData);
+    }
+    // GetPicture on the data written into folder after offset bytes of other data, as a
+    // picture embedded in a larger file is read.
+    int32_t DecodeFileAt(const std::string& data, const std::filesystem::path& folder, int32_t offset,
+                         SpiPicture& out) const
+    {
+        const std::string file = (folder / "embedded.bin").string();
+        std::string bytes(std::size_t(offset), '\xA5');
+        bytes += data;
+        if (!WriteBytes(file, bytes))
+            return SPI_FILE_READ_ERROR;
+        const int32_t rc = DecodeFile(file, offset, out);
+        std::filesystem::remove(file);
+        return rc;
+    }
+    int32_t Preview(const std::string& data, SpiPicture& out) const
+    {
+        return Take(FGetPreview, data.data(), int32_t(data.size()), 1, out, nullptr, 0);
+    }
+
+    // Turns a successful call's handles into a picture and frees them; fails the test when
+    // they do not describe a picture of the DIB layout.
+    static void Unpack(void* hInfo, void* hBm, SpiPicture& out)
+    {
+        out = SpiPicture{};
+        const auto* h = static_cast<const uint8_t*>(hInfo);
+        const auto* bits = static_cast<const uint8_t*>(hBm);
+        Parse(h, bits, out);
+        std::free(hInfo);
+        std::free(hBm);
+    }
+
+private:
+    template <typename F>
+    F Bind(const char* name)
+    {
+        return reinterpret_cast<F>(::dlsym(FHandle, name));
+    }
+
+    static uint32_t Get32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+
+    static void Parse(const uint8_t* h, const uint8_t* bits, SpiPicture& out)
+    {
+        ASSERT_NE(h, nullptr);
+        ASSERT_NE(bits, nullptr);
+        ASSERT_GE(::malloc_usable_size(const_cast<uint8_t*>(h)), 40u);
+        ASSERT_EQ(Get32(h), 40u) << "biSize";
+        const int32_t width = int32_t(Get32(h + 4));
+        const int32_t height = int32_t(Get32(h + 8));
+        const int bitCount = h[14] | h[15] << 8;
+        ASSERT_EQ(h[12] | h[13] << 8, 1) << "biPlanes";
+        ASSERT_EQ(Get32(h + 16), 0u) << "biCompression (BI_RGB)";
+        ASSERT_GT(width, 0);
+        ASSERT_NE(height, 0);
+        ASSERT_NE(height, INT32_MIN);
+        ASSERT_TRUE(bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 24 || bitCount == 32) << bitCount;
+        uint32_t colors = 0;
+        if (bitCount <= 8) {
+            colors = Get32(h + 32);
+            if (colors == 0)
+                colors = 1u << bitCount;
+            ASSERT_LE(colors, 1u << bitCount);
+            ASSERT_GE(::malloc_usable_size(const_cast<uint8_t*>(h)), 40u + 4u * colors) << "colour table";
+        }
+        out.width = width;
+        out.height = height < 0 ? -height : height;
+        out.topDown = height < 0;
+        out.bits = bitCount;
+        const std::size_t stride = ((std::size_t(width) * std::size_t(bitCount) + 31) / 32) * 4;
+        ASSERT_GE(::malloc_usable_size(const_cast<uint8_t*>(bits)), stride * std::size_t(out.height)) << "pixel block";
+        for (uint32_t i = 0; i < colors; ++i) {
+            const uint8_t* e = h + 40 + 4 * i;
+            out.palette.insert(out.palette.end(), {e[2], e[1], e[0]});
+        }
+        out.rgb.resize(std::size_t(width) * std::size_t(out.height) * 3);
+        if (bitCount <= 8)
+            out.index.resize(std::size_t(width) * std::size_t(out.height));
+        for (int32_t y = 0; y < out.height; ++y) {
+            const uint8_t* row = bits + std::size_t(out.topDown ? y : out.height - 1 - y) * stride;
+            uint8_t* d = out.rgb.data() + std::size_t(y) * std::size_t(width) * 3;
+            for (int32_t x = 0; x < width; ++x, d += 3) {
+                if (bitCount <= 8) {
+                    const std::size_t bit = std::size_t(x) * std::size_t(bitCount);
+                    const unsigned v = (row[bit / 8] >> (8 - bitCount - bit % 8)) & ((1u << bitCount) - 1);
+                    out.index[std::size_t(y) * std::size_t(width) + std::size_t(x)] = uint8_t(v);
+                    ASSERT_LT(v, colors) << "index outside the colour table at " << x << "," << y;
+                    std::memcpy(d, out.palette.data() + 3 * v, 3);
+                } else {
+                    const uint8_t* s = row + std::size_t(x) * std::size_t(bitCount / 8);
+                    d[0] = s[2];
+                    d[1] = s[1];
+                    d[2] = s[0];
+                }
+            }
+        }
+    }
+
+    static int32_t Take(SpiGetPicture fn, const char* buf, int32_t len, uint32_t flag, SpiPicture& out,
+                        SpiProgressCallback cb, intptr_t lData)
+    {
+        out = SpiPicture{};
+        if (!fn)
+            return SPI_NOT_IMPLEMENTED;
+        void* hInfo = nullptr;
+        void* hBm = nullptr;
+        const int32_t rc = fn(buf, len, flag, &hInfo, &hBm, cb, lData);
+        if (rc == SPI_SUCCESS)
+            Unpack(hInfo, hBm, out);
+        return rc;
+    }
+
+    void* FHandle = nullptr;
+    std::string FError;
+    SpiGetPluginInfo FGetPluginInfo = nullptr;
+    SpiIsSupported FIsSupported = nullptr;
+    SpiGetPictureInfo FGetPictureInfo = nullptr;
+    SpiGetPicture FGetPicture = nullptr;
+    SpiGetPicture FGetPreview = nullptr;
+};
+
+// Loads a plug-in for a test, failing it when the plug-in cannot be loaded.
+#define NOLVI2_LOAD_PLUGIN(var, name)                                                              \
+    nolvi2::test::SpiPlugin var(name);                                                             \
+    ASSERT_TRUE(var.Loaded()) << var.Error()
+
+// The pixels of two pictures, compared with a tolerance per sample; fails with the first
+// difference.
+inline ::testing::AssertionResult SameRgb(const SpiPicture& a, const SpiPicture& b, int tolerance = 0)
+{
+    if (a.width != b.width || a.height != b.height)
+        return ::testing::AssertionFailure() << "sizes " << a.width << "x" << a.height << " and " << b.width << "x"
+                                             << b.height;
+    for (int32_t y = 0; y < a.height; ++y)
+        for (int32_t x = 0; x < a.width; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const int d = int(a.Pixel(x, y)[c]) - int(b.Pixel(x, y)[c]);
+                if (d > tolerance || -d > tolerance)
+                    return ::testing::AssertionFailure()
+                           << "pixel " << x << "," << y << " channel " << c << ": " << int(a.Pixel(x, y)[c])
+                           << " and " << int(b.Pixel(x, y)[c]);
+            }
+    return ::testing::AssertionSuccess();
+}
+
+}  // namespace nolvi2::test
