@@ -5,6 +5,7 @@
 #include "platform/JPEGImage.h"
 #include "platform/Streams.h"
 #include "png/VelPNG.h"
+#include "susie/SPIBmp.h"
 
 
 namespace nolvi2 {
@@ -34,7 +35,8 @@ bool IsSupportedFile(const std::string& fileName)
     const TPictureFormats& formats = TPictureFormats::Instance();
     const std::string list = LowerAscii(formats.GraphicExtension(TBitmap::ClassInfo()) + "," +
                                    formats.GraphicFileMask(TJPEGImage::ClassInfo()) + "," +
-                                   formats.GraphicExtension(TVelPNG::ClassInfo()));
+                                   formats.GraphicExtension(TVelPNG::ClassInfo()) + "," +
+                                   formats.GraphicFileMask(TSPIBitmap::ClassInfo()));
     return list.find(ext) != std::string::npos;
 }
 
@@ -59,7 +61,13 @@ void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressE
             png.LoadFromFile(fileName);
             png.TakePicture(loaded);
         } else {
-            throw Exception("未対応のファイルです。\r" + fileName);
+            // Through the plug-ins. A name that is no regular file is refused here, before any
+            // plug-in could block on it.
+            { TFileStream probe(fileName, TFileMode::fmOpenRead); }
+            TSPIBitmap spi;
+            spi.OnProgress = progress;
+            spi.LoadFromFile(fileName);
+            loaded.TakeOver(spi);
         }
     } catch (const EInvalidGraphic& e) {
         throw EInvalidGraphic(std::string(e.what()) + "\r" + fileName);

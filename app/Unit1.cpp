@@ -11,6 +11,7 @@
 #include "png/VelPNG.h"
 #include "platform/Streams.h"
 #include "settings/OZRegIniDlg.h"
+#include "susie/SPIBmp.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -112,14 +113,21 @@ std::optional<QPoint> ParsePosition(const std::string& text)
 
 QString OpenDialogFilter()
 {
-    // The readable formats are the decoders' own (BMP files are reached through "all files").
+    // The plug-ins' formats, then the decoders' own (BMP files are reached through "all files").
     const TPictureFormats& t = TPictureFormats::Instance();
-    const std::string masks =
-        t.GraphicFileMask(TJPEGImage::ClassInfo()) + ";" + t.GraphicFileMask(TVelPNG::ClassInfo());
-    const std::string filter = "読み込み可能なファイル (" + masks + ")|" + masks + "|" +
-                               t.GraphicFilter(TJPEGImage::ClassInfo()) + "|" +
-                               t.GraphicFilter(TVelPNG::ClassInfo()) + "|すべてのファイル|*.*";
-    return QtFilter(filter);
+    std::vector<std::string> masks, filters;
+    for (const TGraphicClass* c : {&TSPIBitmap::ClassInfo(), &TJPEGImage::ClassInfo(), &TVelPNG::ClassInfo()}) {
+        if (t.GraphicFileMask(*c).empty())
+            continue;
+        masks.push_back(t.GraphicFileMask(*c));
+        filters.push_back(t.GraphicFilter(*c));
+    }
+    std::string mask, filter;
+    for (std::size_t i = 0; i < masks.size(); ++i) {
+        mask += (i ? ";" : "") + masks[i];
+        filter += "|" + filters[i];
+    }
+    return QtFilter("読み込み可能なファイル (" + mask + ")|" + mask + filter + "|すべてのファイル|*.*");
 }
 
 QString SaveDialogFilter(bool jpeg)
@@ -542,6 +550,11 @@ void TForm1::FormCreate(const std::vector<std::string>& parameters)
         params.erase(it);
         break;
     }
+    // The plug-ins, before the settings and the command line's file; a search that failed is
+    // reported and the start goes on.
+    FSPIs = std::make_unique<TPluginHost>();
+    if (!FSPIs->Message().empty())
+        ShowWindowMessage(QString::fromUtf8(FSPIs->Message()), mtError, Buttons({mbOK}));
     LoadSettings();
     if (position)
         move(*position);  // the command line's position wins over the stored one

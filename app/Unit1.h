@@ -5,6 +5,7 @@
 
 #include "Chronograph.h"
 #include "CommandTable.h"
+#include "PluginHost.h"
 #include "WindowSettings.h"
 #include "ZoomView.h"
 #include "nolviSub.h"
@@ -100,6 +101,7 @@ public:
     TSelectTool& SelectTool() { return *FSelectTool; }
     TTenohiraTool& HandTool() { return *FHandTool; }
     TOZHistoryFileMenu& RecentMenu() { return *FRecentMenu; }
+    TSPIs* SPIs() const { return FSPIs ? FSPIs->SPIs() : nullptr; }
     QMenu* HistoryMenu() const { return mnuHistory; }
     bool HandToolCurrent() const { return FCurrentTool == FHandTool.get(); }
     const TBitmap* DisplayBitmap() const { return FDisplayBitmap.get(); }
@@ -190,6 +192,7 @@ private:
     QMenu* mnuJpegPreview = nullptr;
     QMenu* mnuHistory = nullptr;
     std::unique_ptr<TOZHistoryFileMenu> FRecentMenu;
+    std::unique_ptr<TPluginHost> FSPIs;
     class THost;
     std::unique_ptr<TToolHost> FToolHost;
     std::unique_ptr<TSelectTool> FSelectTool;

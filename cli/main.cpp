@@ -7,6 +7,7 @@
 
 #include "app/CommandTable.h"
 #include "app/OpenPicture.h"
+#include "app/PluginHost.h"
 #include "app/ProcessingRoad.h"
 #include "platform/Exceptions.h"
 #include "platform/Format.h"
@@ -55,6 +56,7 @@ struct Options {
     uint8_t rainbowSize = 8;
     bool time = false;
     bool help = false;
+    bool formats = false;
 };
 
 void PrintUsage(std::FILE* out)
@@ -84,9 +86,11 @@ void PrintUsage(std::FILE* out)
                "  --rainbow-size N     虹色マスクのセルの大きさ 1〜255（既定 8）\n"
                "  --out-dir DIR        複数の入力を DIR に書き出す\n"
                "  --format FMT         --out-dir での出力形式 bmp, jpg, png\n"
+               "  --formats            読み書きできる形式と、それを読むプラグインを表示する\n"
                "  --help               この説明を表示する\n"
                "\n"
-               "出力形式は OUTPUT の拡張子（.bmp, .jpg, .jpeg, .png）で決まります。\n",
+               "出力形式は OUTPUT の拡張子（.bmp, .jpg, .jpeg, .png）で決まります。\n"
+               "入力は BMP, JPEG, PNG と、プラグイン（実行ファイルのフォルダの *.spi）が読む形式です。\n",
                out);
 }
 
@@ -180,6 +184,9 @@ Options ParseArguments(int argc, char** argv)
         if (arg == "--help" || arg == "-h") {
             noValue();
             o.help = true;
+        } else if (arg == "--formats") {
+            noValue();
+            o.formats = true;
         } else if (arg == "--select") {
             o.select = ParseSelect(value());
         } else if (arg == "--quality") {
@@ -232,7 +239,7 @@ Options ParseArguments(int argc, char** argv)
             o.positionals.push_back(arg);
         }
     }
-    if (o.help)
+    if (o.help || o.formats)
         return o;
     if (o.positionals.empty())
         throw UsageError{"COMMAND がありません"};
@@ -398,6 +405,21 @@ std::vector<Job> PlanJobs(const Options& o)
 
 }  // namespace
 
+// The formats the tool reads (with the plug-in that serves each) and writes.
+void PrintFormats(const TPluginHost& plugins)
+{
+    std::printf("読み込み:\n  bmp  BMP (組み込み)\n  jpg, jpeg  JPEG (組み込み)\n  png  PNG (組み込み)\n");
+    if (const TSPIs* spis = plugins.SPIs()) {
+        for (int i = 0; i < spis->Count(); ++i) {
+            const TSPI& spi = spis->Items(i);
+            for (std::size_t k = 0; k < spi.Extensions().size(); ++k)
+                std::printf("  %s  %s (%s)\n", spi.Extensions()[k].c_str(), spi.Formats()[k].c_str(),
+                            spi.FileName().c_str());
+        }
+    }
+    std::printf("書き出し:\n  bmp, jpg, jpeg, png\n");
+}
+
 int main(int argc, char** argv)
 {
     Options o;
@@ -407,6 +429,13 @@ int main(int argc, char** argv)
         o = ParseArguments(argc, argv);
         if (o.help) {
             PrintUsage(stdout);
+            return kExitOk;
+        }
+        if (o.formats) {
+            const TPluginHost plugins;
+            if (!plugins.Message().empty())
+                std::fprintf(stderr, "nolvi2-cli: %s\n", ForTerminal(plugins.Message()).c_str());
+            PrintFormats(plugins);
             return kExitOk;
         }
         if (LowerAscii(o.command) != "convert") {
@@ -434,6 +463,11 @@ int main(int argc, char** argv)
             return kExitFailure;
         }
     }
+
+    // Other formats are read through the plug-ins beside the tool, as the window reads them.
+    const TPluginHost plugins;
+    if (!plugins.Message().empty())
+        std::fprintf(stderr, "nolvi2-cli: %s\n", ForTerminal(plugins.Message()).c_str());
 
     int status = kExitOk;
     ProgressBar bar;

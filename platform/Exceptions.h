@@ -44,6 +44,13 @@ public:
     using Exception::Exception;
 };
 
+// The silent abort: stops what is running without a message (a progress handler's way of
+// cancelling a decode).
+class EAbort : public Exception {
+public:
+    EAbort() : Exception("Operation aborted") {}
+};
+
 // The text of errno for a message's parenthesised detail.
 std::string ErrnoText(int err);
 

@@ -1,0 +1,185 @@
+/* A plug-in for the host's tests, built in several variants by compile definitions:
+ *   PAIRS_PI, PAIRS_PIC2, PAIRS_FAIL, PAIRS_JPG, PAIRS_P8, PAIRS_P4   its extension pairs
+ *   NO_VERSION   GetPluginInfo(0) gives nothing
+ *   NO_GETPICTURE   GetPicture left out;  ARCHIVE   an archive plug-in ("00AM")
+ *   BITS 24 / 8 (colours used 0) / 4 (16 colours), TOPDOWN, FAIL
+ * It decodes "TPIC" followed by one byte v into a 3 x 2 picture whose pixel (x, y) is
+ * (v + x, v + 10 y, 200) (24 bits) or the index (v + x + 3 y) (palette pictures), and reports
+ * progress (0/10, 5/10, 10/10), stopping when asked. */
+#include "spi.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#if defined(PAIRS_PI)
+#define EXT1 "*.pi;*.pic"
+#define FMT1 "Test PI"
+#elif defined(PAIRS_PIC2)
+#define EXT1 "*.pic"
+#define FMT1 "Test PIC 2"
+#elif defined(PAIRS_FAIL)
+#define EXT1 "*.pic"
+#define FMT1 "Failing"
+#elif defined(PAIRS_JPG)
+#define EXT1 "*.jpg;*.jfif"
+#define FMT1 "JPEG too"
+#define EXT2 "*.tpx"
+#define FMT2 "TPX"
+#elif defined(PAIRS_P8)
+#define EXT1 "*.p8"
+#define FMT1 "8 bits"
+#elif defined(PAIRS_P4)
+#define EXT1 "*.p4"
+#define FMT1 "16 colours"
+#endif
+#ifdef ARCHIVE
+#define VERSION "00AM"
+#endif
+#ifndef VERSION
+#define VERSION "00IN"
+#endif
+#ifndef BITS
+#define BITS 24
+#endif
+
+SPI_EXPORT int32_t GetPluginInfo(int32_t infono, char *buf, int32_t buflen)
+{
+    const char *texts[] = {VERSION, "test plug-in",
+#ifdef EXT1
+                           EXT1, FMT1,
+#endif
+#ifdef EXT2
+                           EXT2, FMT2,
+#endif
+                           NULL};
+#ifdef NO_VERSION
+    if (infono == 0)
+        return 0;
+#endif
+    for (int32_t i = 0; i <= infono; ++i)
+        if (!texts[i])
+            return 0;
+    snprintf(buf, (size_t)buflen, "%s", texts[infono]);
+    return (int32_t)strlen(buf);
+}
+
+SPI_EXPORT int32_t IsSupported(const char *filename, const void *dw)
+{
+    (void)filename;
+    return memcmp(dw, "TPIC", 4) == 0;
+}
+
+/* The picture's first five bytes, from the file at an offset or from memory. */
+static int ReadStart(const char *buf, int32_t len, uint32_t flag, unsigned char *start)
+{
+    if (flag == 1) {
+        if (len < 5)
+            return 0;
+        memcpy(start, buf, 5);
+        return 1;
+    }
+    FILE *f = fopen(buf, "rb");
+    if (!f)
+        return 0;
+    const int ok = fseek(f, len, SEEK_SET) == 0 && fread(start, 1, 5, f) == 5;
+    fclose(f);
+    return ok;
+}
+
+SPI_EXPORT int32_t GetPictureInfo(const char *buf, int32_t len, uint32_t flag, SpiPictureInfo *lpInfo)
+{
+    unsigned char start[5];
+    if (!ReadStart(buf, len, flag, start) || memcmp(start, "TPIC", 4) != 0)
+        return 2;
+    memset(lpInfo, 0, sizeof *lpInfo);
+    lpInfo->width = 3;
+    lpInfo->height = 2;
+    lpInfo->colorDepth = BITS;
+    lpInfo->hInfo = malloc(8); /* the program frees it */
+    return 0;
+}
+
+#ifndef NO_GETPICTURE
+static inline void Put32(unsigned char *p, int32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = (unsigned char)((uint32_t)v >> (8 * i));
+}
+
+SPI_EXPORT int32_t GetPicture(const char *buf, int32_t len, uint32_t flag, void **pHBInfo, void **pHBm,
+                              SpiProgressCallback cb, intptr_t lData)
+{
+#ifdef FAIL
+    (void)buf, (void)len, (void)flag, (void)pHBInfo, (void)pHBm, (void)cb, (void)lData;
+    return 3;
+#else
+    unsigned char start[5];
+    if (!ReadStart(buf, len, flag, start) || memcmp(start, "TPIC", 4) != 0)
+        return 2;
+    for (int32_t n = 0; n <= 10; n += 5)
+        if (cb && cb(n, 10, lData))
+            return 1;
+    const int v = start[4];
+    const int colors = BITS == 4 ? 16 : BITS == 8 ? 256 : 0;
+    const int stride = ((3 * BITS + 31) / 32) * 4;
+    unsigned char *info = calloc(1, 40 + 4 * (size_t)colors);
+    unsigned char *bits = calloc(2, (size_t)stride);
+    Put32(info, 40);
+    Put32(info + 4, 3);
+#ifdef TOPDOWN
+    Put32(info + 8, -2);
+#else
+    Put32(info + 8, 2);
+#endif
+    info[12] = 1;
+    info[14] = BITS;
+    Put32(info + 32, BITS == 4 ? 16 : 0); /* 8 bits: colours used 0 means 256 */
+    for (int i = 0; i < colors; ++i) {
+        info[40 + 4 * i] = (unsigned char)(255 - i); /* blue */
+        info[41 + 4 * i] = (unsigned char)i;        /* green */
+        info[42 + 4 * i] = (unsigned char)(i * 7);  /* red */
+    }
+    for (int y = 0; y < 2; ++y) {
+#ifdef TOPDOWN
+        unsigned char *row = bits + y * stride;
+#else
+        unsigned char *row = bits + (1 - y) * stride;
+#endif
+        for (int x = 0; x < 3; ++x) {
+            const int index = (v + x + 3 * y) & (colors ? colors - 1 : 255);
+            if (BITS == 24) {
+                row[3 * x] = 200;
+                row[3 * x + 1] = (unsigned char)(v + 10 * y);
+                row[3 * x + 2] = (unsigned char)(v + x);
+            } else if (BITS == 8) {
+                row[x] = (unsigned char)index;
+            } else {
+                row[x / 2] |= (unsigned char)(x % 2 ? index : index << 4);
+            }
+        }
+    }
+    *pHBInfo = info;
+    *pHBm = bits;
+    return 0;
+#endif
+}
+#endif
+
+#ifdef ARCHIVE
+SPI_EXPORT int32_t GetArchiveInfo(const char *buf, int32_t len, uint32_t flag, void **lphInf)
+{
+    (void)buf, (void)len, (void)flag, (void)lphInf;
+    return -1;
+}
+SPI_EXPORT int32_t GetFileInfo(const char *buf, int32_t len, const char *filename, uint32_t flag, void *lpInfo)
+{
+    (void)buf, (void)len, (void)filename, (void)flag, (void)lpInfo;
+    return -1;
+}
+SPI_EXPORT int32_t GetFile(const char *src, int32_t len, char *dest, uint32_t flag, SpiProgressCallback cb, intptr_t lData)
+{
+    (void)src, (void)len, (void)dest, (void)flag, (void)cb, (void)lData;
+    return -1;
+}
+#endif
