@@ -224,7 +224,8 @@ public:
     int32_t PictureInfo(const std::string& data, SpiPictureInfo& info) const
     {
         info = SpiPictureInfo{};
-        const int32_t rc = FGetPictureInfo(data.data(), int32_t(data.size()), 1, &info);
+        const std::vector<char> exact(data.begin(), data.end());
+        const int32_t rc = FGetPictureInfo(exact.data(), int32_t(exact.size()), 1, &info);
         std::free(info.hInfo);
         info.hInfo = nullptr;
         return rc;
@@ -238,10 +239,12 @@ public:
         return rc;
     }
 
-    // GetPicture on data in memory; on success out holds the picture.
+    // GetPicture on data in memory (a block of exactly its size, so that a read past its end
+    // shows under the sanitizers); on success out holds the picture.
     int32_t Decode(const std::string& data, SpiPicture& out, SpiProgressCallback cb = nullptr, intptr_t lData = 0) const
     {
-        return Take(FGetPicture, data.data(), int32_t(data.size()), 1, out, cb, lData);
+        const std::vector<char> exact(data.begin(), data.end());
+        return Take(FGetPicture, exact.data(), int32_t(exact.size()), 1, out, cb, lData);
     }
     // GetPicture on a file from a byte offset.
     int32_t DecodeFile(const std::string& file, int32_t offset, SpiPicture& out, SpiProgressCallback cb = nullptr,
@@ -265,7 +268,8 @@ public:
     }
     int32_t Preview(const std::string& data, SpiPicture& out) const
     {
-        return Take(FGetPreview, data.data(), int32_t(data.size()), 1, out, nullptr, 0);
+        const std::vector<char> exact(data.begin(), data.end());
+        return Take(FGetPreview, exact.data(), int32_t(exact.size()), 1, out, nullptr, 0);
     }
 
     // Turns a successful call's handles into a picture and frees them; fails the test when
@@ -390,6 +394,114 @@ inline ::testing::AssertionResult SameRgb(const SpiPicture& a, const SpiPicture&
                            << " and " << int(b.Pixel(x, y)[c]);
             }
     return ::testing::AssertionSuccess();
+}
+
+// A test picture of width x height: with colors > 0, that many distinct colours in an
+// irregular pattern (so that a palette format holds it exactly); with 0, a different colour
+// almost everywhere.
+inline SpiPicture PatternPicture(int32_t width, int32_t height, int colors = 0)
+{
+    SpiPicture p;
+    p.width = width;
+    p.height = height;
+    p.bits = 24;
+    p.rgb.resize(std::size_t(width) * std::size_t(height) * 3);
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+            uint8_t* d = p.rgb.data() + (std::size_t(y) * std::size_t(width) + std::size_t(x)) * 3;
+            if (colors > 0) {
+                const unsigned i = unsigned(x * 3 + y * 5 + (x * y) % 7) % unsigned(colors);
+                d[0] = uint8_t(i * 67 + 13);
+                d[1] = uint8_t(i * 151 + 7);
+                d[2] = uint8_t(255 - i * 23);
+            } else {
+                const uint32_t h = uint32_t(x) * 2654435761u ^ uint32_t(y) * 40503u;
+                d[0] = uint8_t(x * 7 + y);
+                d[1] = uint8_t(x * y + (h >> 13));
+                d[2] = uint8_t(h >> 24);
+            }
+        }
+    return p;
+}
+
+inline bool WritePpm(const std::string& name, const SpiPicture& p)
+{
+    std::string bytes = "P6\n" + std::to_string(p.width) + " " + std::to_string(p.height) + "\n255\n";
+    bytes.append(p.rgb.begin(), p.rgb.end());
+    return WriteBytes(name, bytes);
+}
+
+// Decodes data from memory and from a file at a byte offset: the two must agree. The
+// picture from memory.
+inline SpiPicture DecodeBothWays(const SpiPlugin& plugin, const std::string& data, const std::filesystem::path& folder)
+{
+    SpiPicture fromMemory, fromFile;
+    EXPECT_EQ(plugin.Decode(data, fromMemory), SPI_SUCCESS);
+    EXPECT_EQ(plugin.DecodeFileAt(data, folder, 1021, fromFile), SPI_SUCCESS);
+    EXPECT_EQ(fromMemory.bits, fromFile.bits);
+    EXPECT_EQ(fromMemory.palette, fromFile.palette);
+    EXPECT_TRUE(SameRgb(fromMemory, fromFile));
+    return fromMemory;
+}
+
+// Every prefix of data that ends before its last `tail` bytes (a sample of them for a long
+// file) fails to decode, and never crashes.
+inline void ExpectTruncationsFail(const SpiPlugin& plugin, const std::string& data, std::size_t tail)
+{
+    ASSERT_GT(data.size(), tail);
+    const std::size_t end = data.size() - tail;
+    const std::size_t step = end > 400 ? end / 200 : 1;
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n < end; n += step)
+        lengths.push_back(n);
+    lengths.push_back(end);
+    for (const std::size_t n : lengths) {
+        SpiPicture p;
+        EXPECT_NE(plugin.Decode(data.substr(0, n), p), SPI_SUCCESS) << "the first " << n << " of " << data.size() << " bytes";
+        SpiPictureInfo info;
+        plugin.PictureInfo(data.substr(0, n), info); // may well succeed: the header can be whole
+    }
+}
+
+// Data with bytes changed all over decodes or fails, but never crashes and never hands back
+// a picture whose blocks do not hold what its header says.
+inline void ExpectCorruptionsSurvive(const SpiPlugin& plugin, const std::string& data, int count = 300)
+{
+    for (int i = 0; i < count; ++i) {
+        std::string bad = data;
+        const std::size_t at = std::size_t(uint32_t(i + 1) * 2654435761u) % bad.size();
+        for (std::size_t k = 0; k < std::size_t(1 + i % 4) && at + k < bad.size(); ++k)
+            bad[at + k] = char(i % 3 == 0 ? 0xFF : i % 3 == 1 ? 0x00 : uint8_t(bad[at + k]) ^ uint8_t(1u << (i % 8)));
+        SpiPicture p;
+        plugin.Decode(bad, p);
+        SpiPictureInfo info;
+        plugin.PictureInfo(bad, info);
+    }
+}
+
+// The progress callback sees the rows done growing to the height, at least minCalls times;
+// asking to stop at any of its calls stops the decoding at once with SPI_ABORTED.
+inline void ExpectProgressAndAbort(const SpiPlugin& plugin, const std::string& data, std::size_t minCalls)
+{
+    ProgressLog log;
+    SpiPicture p;
+    ASSERT_EQ(plugin.Decode(data, p, ProgressLog::Callback, log.Data()), SPI_SUCCESS);
+    ASSERT_GE(log.calls.size(), minCalls);
+    for (std::size_t i = 0; i < log.calls.size(); ++i) {
+        EXPECT_EQ(log.calls[i].second, log.calls[0].second) << "call " << i;
+        EXPECT_LE(log.calls[i].first, log.calls[i].second) << "call " << i;
+        if (i > 0) {
+            EXPECT_GE(log.calls[i].first, log.calls[i - 1].first) << "call " << i;
+        }
+    }
+    EXPECT_GT(log.calls.back().second, 0);
+    EXPECT_EQ(log.calls.back().first, log.calls.back().second);
+    for (const std::size_t stop : {std::size_t(1), std::size_t(2), log.calls.size() / 2 + 1, log.calls.size()}) {
+        ProgressLog stopping;
+        stopping.stopAt = stop;
+        EXPECT_EQ(plugin.Decode(data, p, ProgressLog::Callback, stopping.Data()), SPI_ABORTED) << "stop at call " << stop;
+        EXPECT_EQ(stopping.calls.size(), stop) << "the decoding went on after the callback asked to stop";
+    }
 }
 
 }  // namespace nolvi2::test
