@@ -177,6 +177,19 @@ TEST_F(Cli, UsageErrorsExitWith2AndWriteNothing)
     EXPECT_NE(help.out.find("GammaMinus"), std::string::npos);
 }
 
+// The formats: the built-in ones, and the plug-ins beside the tool (the bundled ones in the
+// build folder) with the file that serves each.
+TEST_F(Cli, FormatsListsTheBuiltInDecodersAndThePlugins)
+{
+    const CliRun r = Exec({"--formats"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("png  PNG"), std::string::npos) << r.out;
+    const std::string folder = std::filesystem::path(NOLVI2_CLI_PATH).parent_path().string();
+    if (std::filesystem::exists(folder + "/ifwebp.spi")) {
+        EXPECT_NE(r.out.find("*.webp  WebP 画像ファイル (" + folder + "/ifwebp.spi)"), std::string::npos) << r.out;
+    }
+}
+
 TEST_F(Cli, CommandsMatchTheLibraryAndIgnoreCase)
 {
     const std::string in = MakePicture("in.bmp");
