@@ -173,3 +173,33 @@ void SpiFillInfo(SpiPictureInfo *info, int32_t width, int32_t height, int16_t de
     info->height = height;
     info->colorDepth = depth;
 }
+
+int32_t SpiPictureInfoCall(const char *buf, int32_t len, uint32_t flag, SpiPictureInfo *lpInfo, SpiInfoReader read)
+{
+    if (!lpInfo)
+        return SPI_INTERNAL_ERROR;
+    SpiInput in;
+    int32_t rc = SpiInputOpen(&in, buf, len, flag);
+    if (rc == SPI_SUCCESS)
+        rc = read(&in, lpInfo);
+    SpiInputFree(&in);
+    return rc;
+}
+
+int32_t SpiPictureCall(const char *buf, int32_t len, uint32_t flag, void **pHBInfo, void **pHBm,
+                       SpiProgressCallback cb, intptr_t lData, SpiPictureReader read)
+{
+    if (!pHBInfo || !pHBm)
+        return SPI_INTERNAL_ERROR;
+    SpiInput in;
+    SpiDib dib;
+    memset(&dib, 0, sizeof dib);
+    int32_t rc = SpiInputOpen(&in, buf, len, flag);
+    if (rc == SPI_SUCCESS)
+        rc = read(&in, &dib, cb, lData);
+    if (rc == SPI_SUCCESS)
+        SpiDibRelease(&dib, pHBInfo, pHBm);
+    SpiDibFree(&dib);
+    SpiInputFree(&in);
+    return rc;
+}

@@ -59,6 +59,38 @@ int SpiProgress(SpiProgressCallback cb, int32_t num, int32_t denom, intptr_t lDa
 /* GetPictureInfo's common answer for a picture of that size and depth. */
 void SpiFillInfo(SpiPictureInfo *info, int32_t width, int32_t height, int16_t depth);
 
+/* GetPictureInfo and GetPicture over a plug-in's readers, which see the picture data in
+ * memory whatever the form of the call. The picture reader creates and fills the DIB; on
+ * success its blocks go to the caller's handles, otherwise nothing is left allocated. */
+typedef int32_t (*SpiInfoReader)(const SpiInput *in, SpiPictureInfo *info);
+typedef int32_t (*SpiPictureReader)(const SpiInput *in, SpiDib *dib, SpiProgressCallback cb, intptr_t lData);
+int32_t SpiPictureInfoCall(const char *buf, int32_t len, uint32_t flag, SpiPictureInfo *lpInfo, SpiInfoReader read);
+int32_t SpiPictureCall(const char *buf, int32_t len, uint32_t flag, void **pHBInfo, void **pHBm,
+                       SpiProgressCallback cb, intptr_t lData, SpiPictureReader read);
+
+/* Defines a plug-in's GetPictureInfo and GetPicture over its two readers, and a GetPreview
+ * that has no smaller picture to give. */
+#define SPI_PICTURE_EXPORTS(infoReader, pictureReader)                                                      \
+    SPI_EXPORT int32_t GetPictureInfo(const char *buf, int32_t len, uint32_t flag, SpiPictureInfo *lpInfo)  \
+    {                                                                                                       \
+        return SpiPictureInfoCall(buf, len, flag, lpInfo, infoReader);                                      \
+    }                                                                                                       \
+    SPI_EXPORT int32_t GetPicture(const char *buf, int32_t len, uint32_t flag, void **pHBInfo, void **pHBm, \
+                                  SpiProgressCallback lpPrgressCallback, intptr_t lData)                    \
+    {                                                                                                       \
+        return SpiPictureCall(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, pictureReader);      \
+    }                                                                                                       \
+    SPI_EXPORT int32_t GetPreview(const char *buf, int32_t len, uint32_t flag, void **pHBInfo, void **pHBm, \
+                                  SpiProgressCallback lpPrgressCallback, intptr_t lData)                    \
+    {                                                                                                       \
+        (void)buf, (void)len, (void)flag, (void)pHBInfo, (void)pHBm, (void)lpPrgressCallback, (void)lData;  \
+        return SPI_NOT_IMPLEMENTED;                                                                         \
+    }
+
+/* A number as text, for About texts that name a library's version from its header. */
+#define SPI_TEXT(x) SPI_TEXT_(x)
+#define SPI_TEXT_(x) #x
+
 #ifdef __cplusplus
 }
 #endif
