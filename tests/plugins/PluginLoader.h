@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -396,6 +397,25 @@ inline ::testing::AssertionResult SameRgb(const SpiPicture& a, const SpiPicture&
     return ::testing::AssertionSuccess();
 }
 
+// GetPluginInfo's texts of a picture plug-in: its version, an About text that names its
+// library, one pair of extensions and format name, and nothing after them.
+inline void ExpectInfoTexts(const SpiPlugin& plugin, const std::string& library, const std::string& extensions,
+                            const std::string& format)
+{
+    EXPECT_EQ(plugin.Info(0), "00IN");
+    EXPECT_NE(plugin.Info(1).find(library), std::string::npos) << plugin.Info(1);
+    EXPECT_EQ(plugin.Info(2), extensions);
+    EXPECT_EQ(plugin.Info(3), format);
+    EXPECT_EQ(plugin.Info(4), "");
+}
+
+// IsSupported for each header of a table: whether the plug-in takes it.
+inline void ExpectSignatures(const SpiPlugin& plugin, std::initializer_list<std::pair<std::string, bool>> cases)
+{
+    for (const auto& [header, yes] : cases)
+        EXPECT_EQ(plugin.Supports(header), yes) << ::testing::PrintToString(header);
+}
+
 // A test picture of width x height: with colors > 0, that many distinct colours in an
 // irregular pattern (so that a palette format holds it exactly); with 0, a different colour
 // almost everywhere.
@@ -442,6 +462,25 @@ inline SpiPicture DecodeBothWays(const SpiPlugin& plugin, const std::string& dat
     EXPECT_EQ(fromMemory.palette, fromFile.palette);
     EXPECT_TRUE(SameRgb(fromMemory, fromFile));
     return fromMemory;
+}
+
+// GetPictureInfo of data, from memory and from a file at a byte offset, gives that size and
+// depth.
+inline ::testing::AssertionResult InfoIs(const SpiPlugin& plugin, const std::string& data,
+                                         const std::filesystem::path& folder, int32_t width, int32_t height, int depth)
+{
+    const std::string file = (folder / "info.bin").string();
+    if (!WriteBytes(file, std::string(77, '\x5A') + data))
+        return ::testing::AssertionFailure() << "cannot write " << file;
+    for (const bool fromFile : {false, true}) {
+        SpiPictureInfo info;
+        const int32_t rc = fromFile ? plugin.PictureInfoFile(file, 77, info) : plugin.PictureInfo(data, info);
+        if (rc != SPI_SUCCESS || info.width != width || info.height != height || info.colorDepth != depth)
+            return ::testing::AssertionFailure() << (fromFile ? "file: " : "memory: ") << "result " << rc << ", "
+                                                 << info.width << " x " << info.height << " x " << info.colorDepth;
+    }
+    std::filesystem::remove(file);
+    return ::testing::AssertionSuccess();
 }
 
 // Every prefix of data that ends before its last `tail` bytes (a sample of them for a long

@@ -1,0 +1,276 @@
+/* The GIF plug-in (giflib): the first frame of a file, placed on the logical screen, as a
+ * palette picture of 1, 4 or 8 bits with the frame's colour table. The screen around the
+ * frame takes the background colour; the transparent index keeps its table colour. */
+#include "SpiCommon.h"
+
+#include <gif_lib.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+static const char *const Texts[] = {
+    "00IN",
+    "nolvi2 GIF plug-in (giflib " SPI_TEXT(GIFLIB_MAJOR) "." SPI_TEXT(GIFLIB_MINOR) ")",
+    "*.gif",
+    "GIF 画像ファイル",
+    NULL,
+};
+
+SPI_EXPORT int32_t GetPluginInfo(int32_t infono, char *buf, int32_t buflen)
+{
+    return SpiPluginInfo(Texts, infono, buf, buflen);
+}
+
+SPI_EXPORT int32_t IsSupported(const char *filename, const void *dw)
+{
+    (void)filename;
+    if (!dw)
+        return 0;
+    return memcmp(dw, GIF87_STAMP, 6) == 0 || memcmp(dw, GIF89_STAMP, 6) == 0;
+}
+
+typedef struct {
+    const uint8_t *data;
+    size_t size, pos;
+} Reader;
+
+static int Read(GifFileType *gif, GifByteType *dest, int count)
+{
+    Reader *r = (Reader *)gif->UserData;
+    if (count <= 0)
+        return 0;
+    size_t n = r->size - r->pos;
+    if (n > (size_t)count)
+        n = (size_t)count;
+    memcpy(dest, r->data + r->pos, n);
+    r->pos += n;
+    return (int)n;
+}
+
+/* The file read up to its first frame's descriptor (its local colour table included). */
+static int32_t OpenFirstFrame(const SpiInput *in, Reader *reader, GifFileType **out)
+{
+    *out = NULL;
+    reader->data = in->data;
+    reader->size = in->size;
+    reader->pos = 0;
+    if (in->size < 6 || !IsSupported(NULL, in->data))
+        return SPI_UNKNOWN_FORMAT;
+    int error = 0;
+    GifFileType *gif = DGifOpen(reader, Read, &error);
+    if (!gif)
+        return error == D_GIF_ERR_NOT_ENOUGH_MEM ? SPI_NO_MEMORY : SPI_BROKEN_DATA;
+    for (;;) {
+        GifRecordType type;
+        if (DGifGetRecordType(gif, &type) == GIF_ERROR)
+            break;
+        if (type == IMAGE_DESC_RECORD_TYPE) {
+            if (DGifGetImageDesc(gif) == GIF_ERROR)
+                break;
+            *out = gif;
+            return SPI_SUCCESS;
+        }
+        if (type != EXTENSION_RECORD_TYPE)
+            break; /* the trailer before any frame */
+        int code;
+        GifByteType *block;
+        if (DGifGetExtension(gif, &code, &block) == GIF_ERROR)
+            break;
+        while (block)
+            if (DGifGetExtensionNext(gif, &block) == GIF_ERROR)
+                goto broken;
+    }
+broken:;
+    const int32_t rc = gif->Error == D_GIF_ERR_NOT_ENOUGH_MEM ? SPI_NO_MEMORY : SPI_BROKEN_DATA;
+    DGifCloseFile(gif, &error);
+    return rc;
+}
+
+/* The picture is the logical screen, grown where the first frame reaches beyond it (as in
+ * files whose screen is given as 0 x 0). */
+static void CanvasSize(const GifFileType *gif, int32_t *width, int32_t *height)
+{
+    const GifImageDesc *f = &gif->Image;
+    const int64_t right = (int64_t)f->Left + f->Width, bottom = (int64_t)f->Top + f->Height;
+    const int64_t w = gif->SWidth > right ? gif->SWidth : right;
+    const int64_t h = gif->SHeight > bottom ? gif->SHeight : bottom;
+    *width = w > INT32_MAX ? INT32_MAX : (int32_t)w;
+    *height = h > INT32_MAX ? INT32_MAX : (int32_t)h;
+}
+
+static int32_t BitsFor(int32_t colors)
+{
+    return colors <= 2 ? 1 : colors <= 16 ? 4 : 8;
+}
+
+static const ColorMapObject *FrameColors(const GifFileType *gif)
+{
+    const ColorMapObject *map = gif->Image.ColorMap ? gif->Image.ColorMap : gif->SColorMap;
+    return map && map->Colors && map->ColorCount > 0 && map->ColorCount <= 256 ? map : NULL;
+}
+
+static int32_t ReadInfo(const SpiInput *in, SpiPictureInfo *info)
+{
+    Reader reader;
+    GifFileType *gif;
+    const int32_t rc = OpenFirstFrame(in, &reader, &gif);
+    if (rc != SPI_SUCCESS)
+        return rc;
+    int32_t width, height;
+    CanvasSize(gif, &width, &height);
+    const ColorMapObject *map = FrameColors(gif);
+    SpiFillInfo(info, width, height, (int16_t)BitsFor(map ? map->ColorCount : 256));
+    int error;
+    DGifCloseFile(gif, &error);
+    return SPI_SUCCESS;
+}
+
+/* The frame's rows in picture order: interlaced files send every 8th row from row 0, then
+ * every 8th from row 4, every 4th from row 2 and every 2nd from row 1. */
+static int32_t ReadFrame(GifFileType *gif, uint8_t *frame, int32_t width, int32_t height, SpiProgressCallback cb,
+                         intptr_t lData)
+{
+    static const int32_t start[4] = {0, 4, 2, 1}, step[4] = {8, 8, 4, 2};
+    const int passes = gif->Image.Interlace ? 4 : 1;
+    int32_t done = 0;
+    if (SpiProgress(cb, 0, height, lData))
+        return SPI_ABORTED;
+    for (int pass = 0; pass < passes; ++pass) {
+        const int32_t first = passes == 1 ? 0 : start[pass], by = passes == 1 ? 1 : step[pass];
+        for (int32_t y = first; y < height; y += by) {
+            if (DGifGetLine(gif, frame + (size_t)y * (size_t)width, width) == GIF_ERROR)
+                return gif->Error == D_GIF_ERR_NOT_ENOUGH_MEM ? SPI_NO_MEMORY : SPI_BROKEN_DATA;
+            if (SpiProgress(cb, ++done, height, lData))
+                return SPI_ABORTED;
+        }
+    }
+    return SPI_SUCCESS;
+}
+
+/* The index of colour c in the table, added at its end when it is not there and there is
+ * room, else the nearest one. */
+static int32_t IndexOf(uint8_t *palette, int32_t *colors, const GifColorType *c)
+{
+    int32_t best = 0, bestDistance = INT32_MAX;
+    for (int32_t i = 0; i < *colors; ++i) {
+        const int32_t dr = palette[3 * i] - c->Red, dg = palette[3 * i + 1] - c->Green, db = palette[3 * i + 2] - c->Blue;
+        const int32_t d = dr * dr + dg * dg + db * db;
+        if (d < bestDistance) {
+            best = i;
+            bestDistance = d;
+        }
+    }
+    if (bestDistance == 0 || *colors == 256)
+        return best;
+    palette[3 * *colors] = c->Red;
+    palette[3 * *colors + 1] = c->Green;
+    palette[3 * *colors + 2] = c->Blue;
+    return (*colors)++;
+}
+
+static int32_t Decode(GifFileType *gif, SpiDib *dib, SpiProgressCallback cb, intptr_t lData)
+{
+    int32_t width, height;
+    CanvasSize(gif, &width, &height);
+    if (width <= 0 || height <= 0 || width > 65535 || height > 65535 ||
+        (uint64_t)width * (uint64_t)height > ((uint64_t)1 << 28))
+        return SPI_BROKEN_DATA;
+    const GifImageDesc *f = &gif->Image;
+    const int32_t fw = f->Width, fh = f->Height;
+    if (fw < 0 || fh < 0 || f->Left < 0 || f->Top < 0)
+        return SPI_BROKEN_DATA;
+
+    uint8_t *frame = NULL;
+    if (fw > 0 && fh > 0) {
+        frame = (uint8_t *)malloc((size_t)fw * (size_t)fh);
+        if (!frame)
+            return SPI_NO_MEMORY;
+        const int32_t rc = ReadFrame(gif, frame, fw, fh, cb, lData);
+        if (rc != SPI_SUCCESS) {
+            free(frame);
+            return rc;
+        }
+    }
+
+    /* The frame's table, and black for any index beyond it that a broken file uses. */
+    uint8_t palette[3 * 256] = {0};
+    int32_t colors = 0;
+    const ColorMapObject *map = FrameColors(gif);
+    if (map) {
+        colors = map->ColorCount;
+        for (int32_t i = 0; i < colors; ++i) {
+            palette[3 * i] = map->Colors[i].Red;
+            palette[3 * i + 1] = map->Colors[i].Green;
+            palette[3 * i + 2] = map->Colors[i].Blue;
+        }
+    } else {
+        /* No table at all: the indices as grey levels. */
+        colors = 256;
+        for (int32_t i = 0; i < 256; ++i)
+            palette[3 * i] = palette[3 * i + 1] = palette[3 * i + 2] = (uint8_t)i;
+    }
+    int32_t used = 0;
+    for (size_t i = 0, n = (size_t)fw * (size_t)fh; i < n; ++i)
+        if (frame[i] >= used)
+            used = frame[i] + 1;
+
+    /* The background index belongs to the global table; with a local one, the background
+     * colour is looked up in (or added to) the frame's table. */
+    const int covered = f->Left == 0 && f->Top == 0 && fw == width && fh == height;
+    int32_t background = 0;
+    if (!covered) {
+        background = gif->SBackGroundColor & 0xFF;
+        const ColorMapObject *global = gif->SColorMap;
+        if (map && map != global && global && global->Colors && background < global->ColorCount)
+            background = IndexOf(palette, &colors, &global->Colors[background]);
+        if (background >= used)
+            used = background + 1;
+    }
+    if (used > colors)
+        colors = used;
+
+    const int32_t bits = BitsFor(colors);
+    int32_t rc = SpiDibCreate(dib, width, height, bits, colors, palette);
+    if (rc != SPI_SUCCESS) {
+        free(frame);
+        return rc;
+    }
+    const int32_t perByte = 8 / bits;
+    const uint8_t fill = bits == 8 ? (uint8_t)background : bits == 4 ? (uint8_t)(background * 0x11) : (uint8_t)(background ? 0xFF : 0);
+    for (int32_t y = 0; y < height; ++y) {
+        uint8_t *row = SpiDibRow(dib, y);
+        const int inFrame = frame && y >= f->Top && y - f->Top < fh;
+        if (!inFrame || !covered)
+            memset(row, fill, dib->stride);
+        if (!inFrame)
+            continue;
+        const uint8_t *src = frame + (size_t)(y - f->Top) * (size_t)fw;
+        if (bits == 8) {
+            memcpy(row + f->Left, src, (size_t)fw);
+            continue;
+        }
+        for (int32_t i = 0; i < fw; ++i) {
+            const int32_t x = f->Left + i;
+            const int shift = 8 - bits * (x % perByte + 1);
+            uint8_t *d = row + x / perByte;
+            *d = (uint8_t)((*d & ~(((1 << bits) - 1) << shift)) | (src[i] << shift));
+        }
+    }
+    free(frame);
+    return SPI_SUCCESS;
+}
+
+static int32_t ReadPicture(const SpiInput *in, SpiDib *dib, SpiProgressCallback cb, intptr_t lData)
+{
+    Reader reader;
+    GifFileType *gif;
+    int32_t rc = OpenFirstFrame(in, &reader, &gif);
+    if (rc != SPI_SUCCESS)
+        return rc;
+    rc = Decode(gif, dib, cb, lData);
+    int error;
+    DGifCloseFile(gif, &error);
+    return rc;
+}
+
+SPI_PICTURE_EXPORTS(ReadInfo, ReadPicture)

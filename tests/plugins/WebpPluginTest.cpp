@@ -1,0 +1,157 @@
+// ifwebp.spi: lossless files made by cwebp decoded exactly, lossy ones exactly as dwebp
+// decodes them, alpha dropped, progress and its stop, broken files and animations refused.
+
+#include "PluginLoader.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+using namespace nolvi2::test;
+using namespace std::string_literals;
+
+namespace {
+
+class WebpPlugin : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(plugin.Loaded()) << plugin.Error();
+        if (FindTool("cwebp").empty())
+            GTEST_SKIP() << "cwebp is not installed";
+    }
+
+    // The source picture (with an alpha channel of a pattern of its own when alpha is set)
+    // through cwebp with its arguments; "" when a tool fails.
+    std::string Make(const SpiPicture& source, const std::vector<std::string>& cwebpArgs, bool alpha = false)
+    {
+        std::string in = temp / "source.ppm";
+        const std::string out = temp / "x.webp";
+        EXPECT_TRUE(WritePpm(in, source));
+        if (alpha) {
+            const std::string png = temp / "alpha.png";
+            if (!RunTool({"convert", in, "-alpha", "set", "-channel", "A", "-fx", "(i%5)/4", "+channel", png}))
+                return {};
+            in = png;
+        }
+        std::vector<std::string> args = {"cwebp", "-quiet"};
+        args.insert(args.end(), cwebpArgs.begin(), cwebpArgs.end());
+        args.insert(args.end(), {in, "-o", out});
+        return RunTool(args) ? ReadBytes(out) : std::string();
+    }
+
+    // What dwebp makes of the file just made.
+    bool Reference(SpiPicture& out)
+    {
+        const std::string ppm = temp / "reference.ppm";
+        return RunTool({"dwebp", "-quiet", temp / "x.webp", "-ppm", "-o", ppm}) && ReadPpm(ppm, out);
+    }
+
+    SpiPlugin plugin{"ifwebp"};
+    TempDir temp{"nolvi2-webp"};
+};
+
+TEST_F(WebpPlugin, InfoTextsAndSignature)
+{
+    ExpectInfoTexts(plugin, "libwebp", "*.webp", "WebP 画像ファイル");
+    ExpectSignatures(plugin, {
+        {"RIFF\x10\0\0\0WEBPVP8 "s, true},
+        {"RIFF\xFF\xFF\xFF\xFFWEBP"s, true},
+        {"RIFF\x10\0\0\0WAVEfmt "s, false},
+        {"RIFX\x10\0\0\0WEBP"s, false},
+        {"RIFF", false},
+        {"", false},
+    });
+}
+
+// Lossless files come out as their source, alpha or not (cwebp -exact keeps the colour
+// under transparent pixels); lossy ones exactly as dwebp decodes them.
+TEST_F(WebpPlugin, FilesDecodeAsTheReferenceDecoder)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        bool alpha, lossless;
+    };
+    const Case cases[] = {
+        {"lossless", {"-lossless"}, false, true},
+        {"lossless with alpha", {"-lossless", "-exact"}, true, true},
+        {"lossy", {"-q", "75"}, false, false},
+        {"lossy with alpha", {"-q", "40", "-exact"}, true, false},
+        {"lossy, sharp RGB to YUV", {"-q", "90", "-sharp_yuv"}, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.alpha && FindTool("convert").empty()) {
+            std::cout << "convert is not installed\n";
+            continue;
+        }
+        const SpiPicture source = PatternPicture(57, 41);
+        const std::string webp = Make(source, c.args, c.alpha);
+        ASSERT_FALSE(webp.empty());
+        EXPECT_TRUE(plugin.Supports(webp));
+        const SpiPicture p = DecodeBothWays(plugin, webp, temp.Path());
+        EXPECT_EQ(p.bits, 24);
+        if (c.lossless) {
+            EXPECT_TRUE(SameRgb(p, source));
+        } else {
+            SpiPicture reference;
+            ASSERT_TRUE(Reference(reference));
+            EXPECT_TRUE(SameRgb(p, reference));
+        }
+        // Decoding with progress (fed in pieces) gives the same picture.
+        ProgressLog log;
+        SpiPicture q;
+        ASSERT_EQ(plugin.Decode(webp, q, ProgressLog::Callback, log.Data()), SPI_SUCCESS);
+        EXPECT_TRUE(SameRgb(p, q));
+        EXPECT_TRUE(InfoIs(plugin, webp, temp.Path(), 57, 41, 24));
+    }
+}
+
+// A file of several pieces reports rows as they are done, in both kinds of coding.
+TEST_F(WebpPlugin, ProgressByRowsAndStop)
+{
+    const SpiPicture source = PatternPicture(1000, 700);
+    for (const auto& args : std::vector<std::vector<std::string>>{{"-lossless"}, {"-q", "100"}}) {
+        SCOPED_TRACE(args[0]);
+        const std::string webp = Make(source, args);
+        ASSERT_GT(webp.size(), 3u * 64 * 1024) << "too small to come in pieces";
+        ExpectProgressAndAbort(plugin, webp, 4);
+    }
+}
+
+TEST_F(WebpPlugin, BrokenFilesFail)
+{
+    for (const auto& args : std::vector<std::vector<std::string>>{{"-lossless"}, {"-q", "60"}}) {
+        SCOPED_TRACE(args[0]);
+        const std::string webp = Make(PatternPicture(45, 30), args);
+        ASSERT_FALSE(webp.empty());
+        ExpectTruncationsFail(plugin, webp, 1);
+        ExpectCorruptionsSurvive(plugin, webp);
+        // Fed in pieces, data that stops short fails too.
+        for (const std::size_t n : {webp.size() / 2, webp.size() - 1}) {
+            ProgressLog log;
+            SpiPicture p;
+            EXPECT_NE(plugin.Decode(webp.substr(0, n), p, ProgressLog::Callback, log.Data()), SPI_SUCCESS) << n;
+        }
+    }
+}
+
+// An animation is not a still picture: refused, and nothing else goes wrong.
+TEST_F(WebpPlugin, AnimationsAreRefused)
+{
+    NOLVI2_REQUIRE_TOOL("img2webp");
+    const std::string a = temp / "a.ppm", b = temp / "b.ppm", out = temp / "anim.webp";
+    ASSERT_TRUE(WritePpm(a, PatternPicture(20, 10)));
+    ASSERT_TRUE(WritePpm(b, PatternPicture(20, 10, 3)));
+    ASSERT_TRUE(RunTool({"img2webp", "-lossless", a, b, "-o", out}));
+    const std::string webp = ReadBytes(out);
+    EXPECT_TRUE(plugin.Supports(webp));
+    SpiPicture p;
+    EXPECT_NE(plugin.Decode(webp, p), SPI_SUCCESS);
+    ProgressLog log;
+    EXPECT_NE(plugin.Decode(webp, p, ProgressLog::Callback, log.Data()), SPI_SUCCESS);
+    SpiPictureInfo info;
+    EXPECT_NE(plugin.PictureInfo(webp, info), SPI_SUCCESS);
+}
+
+}  // namespace
