@@ -517,11 +517,14 @@ void TForm1::CreateMenu()
 
 void TForm1::Dispatch(const std::function<void()>& f)
 {
+    // The title stops showing progress before a failure is shown.
     try {
         f();
     } catch (const std::bad_alloc&) {
+        UpdateCaption();
         ShowWindowMessage(QStringLiteral("メモリが足りません。"), mtError, Buttons({mbOK}));
     } catch (const std::exception& e) {
+        UpdateCaption();
         ShowWindowMessage(QString::fromUtf8(e.what()), mtError, Buttons({mbOK}));
     }
     UpdateCaption();

@@ -67,7 +67,29 @@ TEST_F(Window, StartUpGoesOnAfterAPluginSearchFails)
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral("GetPictureは["))) << messages[0].text.toStdString();
     EXPECT_EQ(w->FileName(), b);
+    // While a failure is shown, the title no longer shows progress.
+    SusieFolder(dir / "susie2", {"t_pic"});
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey("Software\\Yurokan\\Susie\\Plug-in", false));
+    messages.clear();
+    w.reset();
+    w = MakeWindow({b});
+    QString titleAtMessage;
+    SetMessageBoxHook([&](const QString& text, TMsgDlgType kind, TMsgDlgButtons) {
+        messages.push_back({text, kind});
+        titleAtMessage = w->windowTitle();
+        return int(mrOk);
+    });
+    std::ofstream(dir / "broken.pic") << "TPI";
+    w->FilesDropped({QUrl::fromLocalFile(QString::fromStdString((dir / "broken.pic").string()))});
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Susie Plugins could not decode\r" + QString::fromStdString((dir / "broken.pic").string()));
+    EXPECT_EQ(titleAtMessage, QStringLiteral("b.bmp [5x4x24] @ 100%"));
+
     // A file of no registered format is not offered a plug-in road.
+    SusieFolder(dir / "susie3", {});
+    w.reset();
+    w = MakeWindow({b});
     messages.clear();
     w->OpenFile(WritePic(dir / "x.pic", 1));
     ASSERT_EQ(messages.size(), 1u);
