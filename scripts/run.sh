@@ -10,7 +10,7 @@ else
   scripts/install-deps.sh display
 fi
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DNOLVI2_TESTS=OFF >/dev/null
-cmake --build build --target nolvi2 nolvi2-cli
+cmake --build build  # the viewer, the tool and the bundled plug-ins
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   exec ./build/nolvi2 samples/sample.jpg
