@@ -1,0 +1,165 @@
+/* ifjxl.spi: JPEG XL pictures (bare codestream or container) through libjxl.
+ *
+ * The first displayed frame is decoded as libjxl renders it by default (orientation from the
+ * file applied, layers blended), to 8-bit RGB with alpha left out (premultiplied colours are
+ * divided back first). libjxl's parallel runner decodes with as many threads as the picture
+ * has use for, and its worker threads write the rows straight into the DIB. The input is
+ * handed to the decoder a part at a time, so that progress can be reported and a request to
+ * stop honoured between parts.
+ *
+ * Debian's libjxl 0.7 is built to write the reasons it refuses broken data to stderr, and has
+ * no switch to turn that off. */
+#include "SpiCommon.h"
+
+#include <jxl/decode.h>
+#include <jxl/resizable_parallel_runner.h>
+#include <jxl/thread_parallel_runner.h>
+
+#include <stdio.h>
+#include <string.h>
+
+SPI_EXPORT int32_t GetPluginInfo(int32_t infono, char *buf, int32_t buflen)
+{
+    const uint32_t v = JxlDecoderVersion();
+    char about[128];
+    snprintf(about, sizeof about, "nolvi2 JPEG XL plug-in (libjxl %u.%u.%u)", v / 1000000, v / 1000 % 1000, v % 1000);
+    const char *const texts[] = {"00IN", about, "*.jxl", "JPEG XL 画像ファイル", NULL};
+    return SpiPluginInfo(texts, infono, buf, buflen);
+}
+
+SPI_EXPORT int32_t IsSupported(const char *filename, const void *dw)
+{
+    (void)filename;
+    if (!dw)
+        return 0;
+    const JxlSignature s = JxlSignatureCheck((const uint8_t *)dw, 2048);
+    return s == JXL_SIG_CODESTREAM || s == JXL_SIG_CONTAINER;
+}
+
+/* The input is given to the decoder in parts of this many bytes at least (a sixteenth of it
+ * for larger files). libjxl decodes the groups of a frame as their data arrives but writes
+ * the pixels out only at the end, so the progress reported is the share of the input decoded,
+ * in rows of the picture. */
+#define JXL_PART_MIN ((size_t)256 << 10)
+
+/* Called by the decoder's worker threads, each with its own pixels of one row. */
+static void JxlPutPixels(void *opaque, size_t x, size_t y, size_t count, const void *pixels)
+{
+    SpiDib *dib = (SpiDib *)opaque;
+    if (y >= (size_t)dib->height || x >= (size_t)dib->width || count > (size_t)dib->width - x)
+        return;
+    uint8_t *d = SpiDibRow(dib, (int32_t)y) + 3 * x;
+    const uint8_t *s = (const uint8_t *)pixels;
+    for (size_t i = 0; i < count; ++i, d += 3, s += 3) {
+        d[0] = s[2];
+        d[1] = s[1];
+        d[2] = s[0];
+    }
+}
+
+/* The picture's size from its basic information; SPI_BROKEN_DATA beyond 32-bit sizes (the
+ * DIB refuses what the program cannot hold). */
+static int32_t JxlSize(JxlDecoder *dec, int32_t *width, int32_t *height)
+{
+    JxlBasicInfo info;
+    if (JxlDecoderGetBasicInfo(dec, &info) != JXL_DEC_SUCCESS || info.xsize > INT32_MAX || info.ysize > INT32_MAX)
+        return SPI_BROKEN_DATA;
+    *width = (int32_t)info.xsize;
+    *height = (int32_t)info.ysize;
+    return SPI_SUCCESS;
+}
+
+static int32_t JxlReadInfo(const SpiInput *in, SpiPictureInfo *info)
+{
+    JxlDecoder *dec = JxlDecoderCreate(NULL);
+    if (!dec)
+        return SPI_NO_MEMORY;
+    int32_t rc = SPI_BROKEN_DATA;
+    if (JxlDecoderSubscribeEvents(dec, JXL_DEC_BASIC_INFO) == JXL_DEC_SUCCESS &&
+        JxlDecoderSetInput(dec, in->data, in->size) == JXL_DEC_SUCCESS) {
+        JxlDecoderCloseInput(dec);
+        int32_t width = 0, height = 0;
+        if (JxlDecoderProcessInput(dec) == JXL_DEC_BASIC_INFO && JxlSize(dec, &width, &height) == SPI_SUCCESS) {
+            SpiFillInfo(info, width, height, 24);
+            rc = SPI_SUCCESS;
+        }
+    }
+    JxlDecoderDestroy(dec);
+    return rc;
+}
+
+/* Runs the decoder over the input until the first frame is in dib. */
+static int32_t JxlDecode(JxlDecoder *dec, void *runner, const SpiInput *in, SpiDib *dib, SpiProgressCallback cb,
+                         intptr_t lData)
+{
+    const JxlPixelFormat format = {3, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+    if (JxlDecoderSetParallelRunner(dec, JxlResizableParallelRunner, runner) != JXL_DEC_SUCCESS ||
+        JxlDecoderSubscribeEvents(dec, JXL_DEC_BASIC_INFO | JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS ||
+        JxlDecoderSetUnpremultiplyAlpha(dec, JXL_TRUE) != JXL_DEC_SUCCESS)
+        return SPI_INTERNAL_ERROR;
+    const size_t part = in->size / 16 > JXL_PART_MIN ? in->size / 16 : JXL_PART_MIN;
+    size_t given = in->size < part ? in->size : part;
+    if (JxlDecoderSetInput(dec, in->data, given) != JXL_DEC_SUCCESS)
+        return SPI_INTERNAL_ERROR;
+    if (given == in->size)
+        JxlDecoderCloseInput(dec);
+    for (;;) {
+        switch (JxlDecoderProcessInput(dec)) {
+        case JXL_DEC_BASIC_INFO: {
+            int32_t width = 0, height = 0;
+            int32_t rc = dib->pixels ? SPI_BROKEN_DATA : JxlSize(dec, &width, &height);
+            if (rc == SPI_SUCCESS)
+                rc = SpiDibCreate(dib, width, height, 24, 0, NULL);
+            if (rc != SPI_SUCCESS)
+                return rc;
+            uint32_t threads = JxlResizableParallelRunnerSuggestThreads((uint64_t)width, (uint64_t)height);
+            const size_t cores = JxlThreadParallelRunnerDefaultNumWorkerThreads();
+            if (cores > 0 && threads > cores)
+                threads = (uint32_t)cores;
+            JxlResizableParallelRunnerSetThreads(runner, threads);
+            if (SpiProgress(cb, 0, height, lData))
+                return SPI_ABORTED;
+            break;
+        }
+        case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
+            if (!dib->pixels || JxlDecoderSetImageOutCallback(dec, &format, JxlPutPixels, dib) != JXL_DEC_SUCCESS)
+                return SPI_BROKEN_DATA;
+            break;
+        case JXL_DEC_FULL_IMAGE:
+            return SPI_SUCCESS; /* the first frame; any further ones are not shown */
+        case JXL_DEC_NEED_MORE_INPUT: {
+            if (given == in->size)
+                return SPI_BROKEN_DATA; /* truncated */
+            const size_t done = given - JxlDecoderReleaseInput(dec);
+            given = in->size - given < part ? in->size : given + part;
+            if (JxlDecoderSetInput(dec, in->data + done, given - done) != JXL_DEC_SUCCESS)
+                return SPI_INTERNAL_ERROR;
+            if (given == in->size)
+                JxlDecoderCloseInput(dec);
+            if (dib->pixels &&
+                SpiProgress(cb, (int32_t)((uint64_t)dib->height * done / in->size), dib->height, lData))
+                return SPI_ABORTED;
+            break;
+        }
+        default: /* an error, or the end of the file before a frame */
+            return SPI_BROKEN_DATA;
+        }
+    }
+}
+
+static int32_t JxlReadPicture(const SpiInput *in, SpiDib *dib, SpiProgressCallback cb, intptr_t lData)
+{
+    JxlDecoder *dec = JxlDecoderCreate(NULL);
+    void *runner = JxlResizableParallelRunnerCreate(NULL);
+    int32_t rc = dec && runner ? JxlDecode(dec, runner, in, dib, cb, lData) : SPI_NO_MEMORY;
+    /* The decoder goes first: its worker threads write into the DIB. */
+    if (dec)
+        JxlDecoderDestroy(dec);
+    if (runner)
+        JxlResizableParallelRunnerDestroy(runner);
+    if (rc == SPI_SUCCESS && SpiProgress(cb, dib->height, dib->height, lData))
+        rc = SPI_ABORTED;
+    return rc;
+}
+
+SPI_PICTURE_EXPORTS(JxlReadInfo, JxlReadPicture)
