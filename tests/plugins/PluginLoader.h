@@ -451,6 +451,24 @@ inline bool WritePpm(const std::string& name, const SpiPicture& p)
     return WriteBytes(name, bytes);
 }
 
+// A picture as a PPM, or with alpha as a PAM (RGB_ALPHA) whose alpha ramps from 0 to 255 over
+// the pixels; wide writes 16-bit samples, the picture's value in the high byte above a
+// pattern of low bits that a reduction to 8 bits loses.
+inline bool WritePnm(const std::string& name, const SpiPicture& p, bool alpha, bool wide)
+{
+    const std::string w = std::to_string(p.width), h = std::to_string(p.height), maxval = wide ? "65535" : "255";
+    std::string bytes = alpha ? "P7\nWIDTH " + w + "\nHEIGHT " + h + "\nDEPTH 4\nMAXVAL " + maxval + "\nTUPLTYPE RGB_ALPHA\nENDHDR\n"
+                              : "P6\n" + w + " " + h + "\n" + maxval + "\n";
+    const std::size_t pixels = p.rgb.size() / 3;
+    for (std::size_t i = 0; i < pixels; ++i)
+        for (std::size_t c = 0; c < (alpha ? 4u : 3u); ++c) {
+            bytes += char(c < 3 ? p.rgb[3 * i + c] : i * 255 / pixels);
+            if (wide)
+                bytes += char(i * 37 + c * 91);
+        }
+    return WriteBytes(name, bytes);
+}
+
 // Decodes data from memory and from a file at a byte offset: the two must agree. The
 // picture from memory.
 inline SpiPicture DecodeBothWays(const SpiPlugin& plugin, const std::string& data, const std::filesystem::path& folder)
