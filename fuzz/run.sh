@@ -41,6 +41,9 @@ seeds() {
     esac
 }
 
+# Leaks of the system's libraries are not failures of ours.
+export LSAN_OPTIONS="suppressions=$root/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+
 status=0
 for target in "$build"/fuzz/fuzz_*; do
     [ -f "$target" ] && [ -x "$target" ] || continue
