@@ -31,4 +31,9 @@ std::string LowerAscii(std::string_view s)
     return out;
 }
 
+bool SameTextAscii(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && LowerAscii(a) == LowerAscii(b);
+}
+
 }  // namespace nolvi2

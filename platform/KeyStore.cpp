@@ -27,11 +27,6 @@ bool IsDirectory(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool SameName(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && LowerAscii(a) == LowerAscii(b);
-}
-
 // The parts of a key path below Software, or nothing when the path is not one of the store's.
 std::optional<std::vector<std::string>> KeyParts(std::string_view key)
 {
@@ -45,12 +40,12 @@ std::optional<std::vector<std::string>> KeyParts(std::string_view key)
     // A trailing backslash names the same key.
     if (parts.size() > 1 && parts.back().empty())
         parts.pop_back();
-    if (parts.empty() || !SameName(parts.front(), "Software"))
+    if (parts.empty() || !SameTextAscii(parts.front(), "Software"))
         return std::nullopt;
     parts.erase(parts.begin());
     for (const std::string& p : parts) {
         if (p.empty() || p == "." || p == ".." || p.find('/') != std::string::npos ||
-            p.find('\0') != std::string::npos || SameName(p, kKeyValuesFile))
+            p.find('\0') != std::string::npos || SameTextAscii(p, kKeyValuesFile))
             return std::nullopt;
     }
     return parts;
@@ -68,7 +63,7 @@ std::optional<std::string> FindFolder(const std::string& folder, const std::stri
         return std::nullopt;
     while (const dirent* e = ::readdir(dir)) {
         const std::string_view entry = e->d_name;
-        if (SameName(entry, name) && IsDirectory(folder + "/" + std::string(entry)) &&
+        if (SameTextAscii(entry, name) && IsDirectory(folder + "/" + std::string(entry)) &&
             (!found || entry < std::string_view(*found).substr(folder.size() + 1)))
             found = folder + "/" + std::string(entry);
     }
@@ -289,7 +284,7 @@ bool TRegistry::DeleteKey(std::string_view key)
 const TRegistry::TValue* TRegistry::Find(std::string_view name) const
 {
     for (const TValue& v : FValues)
-        if (SameName(v.Name, name))
+        if (SameTextAscii(v.Name, name))
             return &v;
     return nullptr;
 }
@@ -300,7 +295,7 @@ TRegistry::TValue& TRegistry::Put(std::string_view name)
         throw ERegistryException("設定のキーが開かれていません。");
     FChanged = true;
     for (TValue& v : FValues)
-        if (SameName(v.Name, name))
+        if (SameTextAscii(v.Name, name))
             return v;
     FValues.push_back(TValue{std::string(name), TValueType::Other, 0, {}});
     return FValues.back();

@@ -15,16 +15,6 @@ namespace nolvi2 {
 
 namespace {
 
-std::string DirName(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
 // The file a chain of symbolic links ends at (the name itself when it is no link).
 std::string ResolveLinks(std::string path)
 {
@@ -35,7 +25,7 @@ std::string ResolveLinks(std::string path)
             return path;
         std::string target(buf, std::size_t(n));
         if (target.empty() || target[0] != '/')
-            target = DirName(path) + "/" + target;
+            target = FolderOf(path) + "/" + target;
         path = std::move(target);
     }
     throw EFCreateError(Format("ファイルを作成できません。\r%s\r(%s)", path.c_str(), ErrnoText(ELOOP).c_str()));
@@ -58,7 +48,7 @@ mode_t CurrentUmask()
 void WriteFileSafely(const std::string& fileName, const std::function<void(TStream&)>& write, unsigned newFileMode)
 {
     const std::string target = ResolveLinks(fileName);
-    const std::string dir = DirName(target);
+    const std::string dir = FolderOf(target);
     const auto slash = target.rfind('/');
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
 
@@ -105,6 +95,29 @@ void WriteFileSafely(const std::string& fileName, const std::function<void(TStre
         ::fsync(dfd);
         ::close(dfd);
     }
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+std::string ExecutablePath()
+{
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    return n > 0 ? std::string(buf, std::size_t(n)) : std::string();
+}
+
+bool FileExists(const std::string& fileName)
+{
+    struct stat st {};
+    return ::stat(fileName.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 std::string ReadWholeFile(const std::string& fileName, int64_t limit)

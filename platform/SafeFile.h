@@ -16,6 +16,14 @@ class TStream;
 void WriteFileSafely(const std::string& fileName, const std::function<void(TStream&)>& write,
                      unsigned newFileMode = 0666);
 
+// The folder part of a path ("." without one, "/" for a name in the root).
+std::string FolderOf(const std::string& path);
+// The running executable's full path (links resolved), or empty.
+std::string ExecutablePath();
+
+// Something that is not a folder exists at fileName (symbolic links followed).
+bool FileExists(const std::string& fileName);
+
 // The whole of a regular file. A file larger than limit bytes raises EReadError; one that
 // cannot be opened, EFOpenError.
 std::string ReadWholeFile(const std::string& fileName, int64_t limit);

@@ -4,9 +4,9 @@
 #include "common/OZCommon.h"
 #include "platform/Exceptions.h"
 #include "platform/Format.h"
+#include "platform/SafeFile.h"
 
 #include <algorithm>
-#include <sys/stat.h>
 
 namespace nolvi2 {
 
@@ -61,8 +61,7 @@ void TOZHistoryList::ClearMissing()
 {
     bool removed = false;
     for (int i = Count() - 1; i >= 0; --i) {
-        struct stat st {};
-        if (::stat(FDataItems[std::size_t(i)].c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+        if (!FileExists(FDataItems[std::size_t(i)])) {
             FDataItems.erase(FDataItems.begin() + i);
             FCaptions.erase(FCaptions.begin() + i);
             removed = true;

@@ -2,7 +2,7 @@
 
 #include "common/OZVista.h"
 
-#include <sys/stat.h>
+#include "platform/SafeFile.h"
 
 namespace nolvi2 {
 
@@ -88,8 +88,7 @@ void TOZHistoryFileMenu::ItemClick(QAction* sender)
     if (i < 0)
         return;
     const std::string name = FDataItems[std::size_t(i)];
-    struct stat st {};
-    if (::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+    if (FileExists(name)) {
         if (OnClick)
             OnClick(this, name);
         return;

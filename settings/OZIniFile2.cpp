@@ -26,18 +26,6 @@ std::string& ExecutableOverride()
     return name;
 }
 
-bool FileExists(const std::string& name)
-{
-    struct stat st {};
-    return ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
-std::string FolderOf(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
 }  // namespace
 
 void TOZIniFile2::SetFirstStartQuestion(std::function<bool()> question) { Question() = std::move(question); }
@@ -48,9 +36,8 @@ std::string TOZIniFile2::ExecutableName()
 {
     if (!ExecutableOverride().empty())
         return ExecutableOverride();
-    char buf[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    return n > 0 ? std::string(buf, std::size_t(n)) : std::string("nolvi2");
+    const std::string exe = ExecutablePath();
+    return exe.empty() ? std::string("nolvi2") : exe;
 }
 
 std::string TOZIniFile2::GetAppName()

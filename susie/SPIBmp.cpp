@@ -121,26 +121,19 @@ void TInSPIAbleData::TryPlugin(TSPI& spi, const uint8_t* header, int32_t offset)
     if (!HasOffset(offset) || spi.IsSupported(FileName.c_str(), header + offset) == 0)
         return;
     ReadInfo(spi, offset, FPictureInfo);
-    TSPIs* registry = TSPIs::GetSPIs();
-    int32_t result = 1;
-    if (registry && registry->GraphicPreview) {
-        result = ReadPreview(spi, offset);
-        if (result != 0) {
-            FInfo = FBits = nullptr;  // a failed call's handles are not the program's
-            result = ReadPicture(spi, offset);
-        }
-    } else {
-        result = ReadPicture(spi, offset);
-    }
-    if (FFailure) {
-        std::exception_ptr failure = std::exchange(FFailure, nullptr);
+    // A failed call's handles are not the program's: they are forgotten, not freed.
+    const auto taken = [this](int32_t result) {
         if (result != 0)
             FInfo = FBits = nullptr;
+        return result == 0;
+    };
+    TSPIs* registry = TSPIs::GetSPIs();
+    if (!(registry && registry->GraphicPreview && taken(ReadPreview(spi, offset))))
+        taken(ReadPicture(spi, offset));
+    if (FFailure) {
         FreeHandles();
-        std::rethrow_exception(failure);
+        std::rethrow_exception(std::exchange(FFailure, nullptr));
     }
-    if (result != 0)
-        FInfo = FBits = nullptr;
     CheckHandles();
 }
 
@@ -353,6 +346,22 @@ void TSPIGraphic::TransferTo(TBitmap& dest)
     dest.TakeOver(b);
 }
 
+bool TSPIBitmap::IsBmpName(const std::string& fileName)
+{
+    const std::string name = fileName.substr(fileName.rfind('/') == std::string::npos ? 0 : fileName.rfind('/') + 1);
+    const auto dot = name.rfind('.');
+    return dot != std::string::npos && LowerAscii(name.substr(dot)) == ".bmp";
+}
+
+TSPIBitmap::TEndReport::~TEndReport()
+{
+    try {
+        Bitmap.Finish();
+    } catch (...) {
+        // The ending report cannot fail the load.
+    }
+}
+
 const TGraphicClass& TSPIBitmap::ClassInfo()
 {
     static const TGraphicClass cls{"TSPIBitmap", &TBitmap::ClassInfo(), &CreateSPIBitmap};
@@ -384,19 +393,8 @@ void TSPIBitmap::AssignSPIGraphic(std::unique_ptr<TGraphic> graphic)
 
 void TSPIBitmap::LoadFromFile(const std::string& fileName)
 {
-    struct Ending {
-        TSPIBitmap& b;
-        ~Ending()
-        {
-            try {
-                b.Finish();
-            } catch (...) {
-            }
-        }
-    } ending{*this};
-    const std::string name = fileName.substr(fileName.rfind('/') == std::string::npos ? 0 : fileName.rfind('/') + 1);
-    const auto dot = name.rfind('.');
-    const bool bmpFirst = dot != std::string::npos && LowerAscii(name.substr(dot)) == ".bmp";
+    const TEndReport ending{*this};
+    const bool bmpFirst = IsBmpName(fileName);
     const auto relay = [this](TObject*, TProgressStage stage, uint8_t percent, bool redraw, const TRect& r,
                               const std::string& msg) { ProgressRelay(stage, percent, redraw, r, msg); };
     std::unique_ptr<TGraphic> result;
@@ -425,18 +423,8 @@ void TSPIBitmap::LoadFromFile(const std::string& fileName)
 
 void TSPIBitmap::LoadFromStreamWithName(TStream& stream, const std::string& fileName)
 {
-    struct Ending {
-        TSPIBitmap& b;
-        ~Ending()
-        {
-            try {
-                b.Finish();
-            } catch (...) {
-            }
-        }
-    } ending{*this};
-    const auto dot = fileName.rfind('.');
-    const bool bmpFirst = dot != std::string::npos && LowerAscii(fileName.substr(dot)) == ".bmp";
+    const TEndReport ending{*this};
+    const bool bmpFirst = IsBmpName(fileName);
     const int64_t start = stream.Position();
     std::unique_ptr<TGraphic> result;
     for (const bool spiClass : {!bmpFirst, bmpFirst}) {

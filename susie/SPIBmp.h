@@ -152,6 +152,13 @@ private:
     void ProgressRelay(TProgressStage stage, uint8_t percent, bool redrawNow, const TRect& rect,
                        const std::string& message);
     void Finish();
+    // The bitmap reader comes first for a file name ending in ".bmp" (any case).
+    static bool IsBmpName(const std::string& fileName);
+    // Sends the ending report when a load leaves, whichever way.
+    struct TEndReport {
+        TSPIBitmap& Bitmap;
+        ~TEndReport();
+    };
 };
 
 }  // namespace nolvi2

@@ -2,6 +2,7 @@
 
 #include "platform/Format.h"
 #include "platform/KeyStore.h"
+#include "platform/SafeFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -33,11 +34,6 @@ const TGraphicClass*& DefaultClass()
 const char* const kExportNames[] = {"GetPluginInfo", "IsSupported", "GetPictureInfo", "GetPicture",       "GetPreview",
                                     "GetArchiveInfo", "GetFileInfo", "GetFile",       "ConfigurationDlg"};
 
-bool SameText(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && LowerAscii(a) == LowerAscii(b);
-}
-
 // The text from the last "." of the name part on, or empty.
 std::string ExtensionOf(std::string_view name)
 {
@@ -63,13 +59,8 @@ bool InfoText(TSPI& spi, int32_t n, std::string& text)
 
 std::string ExecutableFolder()
 {
-    char buf[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
-        return ".";
-    std::string path(buf, std::size_t(n));
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+    const std::string exe = ExecutablePath();
+    return exe.empty() ? std::string(".") : FolderOf(exe);
 }
 
 TSPI::~TSPI()
@@ -236,7 +227,7 @@ void TSPIs::Clear()
 int TSPIs::IndexOf(const std::string& fileName) const
 {
     for (std::size_t i = 0; i < FList.size(); ++i)
-        if (SameText(FList[i]->FileName(), fileName))
+        if (SameTextAscii(FList[i]->FileName(), fileName))
             return int(i);
     return -1;
 }
@@ -250,7 +241,7 @@ void TSPIs::GetPluginList(std::initializer_list<TSPIKind> kinds, std::vector<TSP
             continue;
         // An entry's own extension is the text from its last "." on.
         const bool preferred = !ext.empty() && std::any_of(spi->Extensions().begin(), spi->Extensions().end(),
-                                                           [&](const std::string& e) { return SameText(ExtensionOf(e), ext); });
+                                                           [&](const std::string& e) { return SameTextAscii(ExtensionOf(e), ext); });
         if (preferred)
             list.insert(list.begin(), spi.get());
         else
