@@ -103,6 +103,33 @@ std::unique_ptr<TBitmap> RunOperation(const TCommand& command, TBitmap& input, c
     return nullptr;
 }
 
+namespace {
+
+std::unique_ptr<TBitmap> RunTimed(const TCommand& command, TBitmap& input, const std::optional<TRect>& selection,
+                                  const TCommandOptions& options, TChronograph& chronograph)
+{
+    if (command.Timed())
+        chronograph.Start(std::string(command.DisplayName));
+    std::unique_ptr<TBitmap> result = RunOperation(command, input, selection, options);
+    if (command.Timed())
+        chronograph.Stop();
+    return result;
+}
+
+std::string ResultTitle(const TCommand& command, const std::string& fileNamePart)
+{
+    const std::string displayName(command.DisplayName);
+    return command.TitleWithFileName() ? displayName + " " + fileNamePart : displayName;
+}
+
+// Families A and B work on a copy of the selection.
+bool WorksOnSelectionCopy(const TCommand& command, const std::optional<TRect>& selection)
+{
+    return selection && (command.Family == TFamily::A || command.Family == TFamily::B);
+}
+
+}  // namespace
+
 TRoadOutcome ApplyInPlace(const TCommand& command, TBitmap& picture, std::optional<TRect>& selection,
                           const TCommandOptions& options, TChronograph& chronograph,
                           const std::string& fileNamePart)
@@ -112,26 +139,20 @@ TRoadOutcome ApplyInPlace(const TCommand& command, TBitmap& picture, std::option
         return outcome;
     if (command.Family == TFamily::F && !selection)
         return outcome;
-    const std::string displayName(command.DisplayName);
 
-    // Families A and B work on a copy of the selection, which goes back in place afterwards.
+    // The selection copy goes back in place afterwards.
     std::unique_ptr<TBitmap> selectionCopy;
-    if (selection && (command.Family == TFamily::A || command.Family == TFamily::B))
+    if (WorksOnSelectionCopy(command, selection))
         selectionCopy = CopySelection(picture, *selection);
     TBitmap& input = selectionCopy ? *selectionCopy : picture;
-
-    if (command.Timed())
-        chronograph.Start(displayName);
-    std::unique_ptr<TBitmap> result = RunOperation(command, input, selection, options);
-    if (command.Timed())
-        chronograph.Stop();
+    std::unique_ptr<TBitmap> result = RunTimed(command, input, selection, options, chronograph);
 
     const bool inPlace = command.Family == TFamily::A;
     if (!inPlace && !result)
         return outcome;
 
     outcome.Applied = true;
-    outcome.Title = command.TitleWithFileName() ? displayName + " " + fileNamePart : displayName;
+    outcome.Title = ResultTitle(command, fileNamePart);
     outcome.ResizeWindow = command.FitsWindow();
     if (selectionCopy) {
         PasteAt(picture, result ? *result : *selectionCopy, selection->Left, selection->Top);
@@ -143,6 +164,40 @@ TRoadOutcome ApplyInPlace(const TCommand& command, TBitmap& picture, std::option
     if (selection)
         selection = ClampSelection(*selection, picture.Width(), picture.Height());
     return outcome;
+}
+
+TNewWindowResult ApplyToNewWindow(const TCommand& command, TBitmap& picture, const std::optional<TRect>& selection,
+                                  const TCommandOptions& options, TChronograph& chronograph,
+                                  const std::string& fileNamePart)
+{
+    TNewWindowResult r;
+    if (picture.Empty())
+        return r;
+    if (command.Family == TFamily::F && !selection)
+        return r;
+    const TRect whole{0, 0, picture.Width(), picture.Height()};
+    const bool onSelection = WorksOnSelectionCopy(command, selection);
+    // Family A changes its input: the window's picture stays as it is.
+    std::unique_ptr<TBitmap> copy;
+    if (onSelection)
+        copy = CopySelection(picture, *selection);
+    else if (command.Family == TFamily::A)
+        copy = CopySelection(picture, whole);
+    TBitmap& input = copy ? *copy : picture;
+    std::unique_ptr<TBitmap> result = RunTimed(command, input, selection, options, chronograph);
+    if (command.Family != TFamily::A && !result)
+        return r;
+
+    r.Applied = true;
+    r.Title = ResultTitle(command, fileNamePart);
+    r.KeepSelection = command.Family != TFamily::F;
+    if (onSelection) {
+        r.Picture = CopySelection(picture, whole);
+        PasteAt(*r.Picture, result ? *result : *copy, selection->Left, selection->Top);
+    } else {
+        r.Picture = result ? std::move(result) : std::move(copy);
+    }
+    return r;
 }
 
 }  // namespace nolvi2

@@ -57,4 +57,19 @@ TRoadOutcome ApplyInPlace(const TCommand& command, TBitmap& picture, std::option
                           const TCommandOptions& options, TChronograph& chronograph,
                           const std::string& fileNamePart);
 
+struct TNewWindowResult {
+    bool Applied = false;
+    std::string Title;
+    std::unique_ptr<TBitmap> Picture;  // the whole picture the new window shows
+    bool KeepSelection = true;         // the new window gets the selection (not after a crop)
+};
+
+// Applies a command for a new window, leaving picture and selection as they are: families A
+// and B work on the selection copy and paste it into a full copy of the picture, family A
+// without a selection on a fresh full copy; the others return their result. The copies carry
+// no progress handler.
+TNewWindowResult ApplyToNewWindow(const TCommand& command, TBitmap& picture, const std::optional<TRect>& selection,
+                                  const TCommandOptions& options, TChronograph& chronograph,
+                                  const std::string& fileNamePart);
+
 }  // namespace nolvi2

@@ -42,3 +42,40 @@ TEST(ProcessingRoad, FilterFailurePassesOn)
         EXPECT_EQ(selection, selected);
     }
 }
+
+// A result for a new window is what the command does in place, on a picture that stays as it
+// was; the selection goes with it except after a crop.
+TEST(ProcessingRoad, NewWindowResultEqualsInPlaceAndLeavesThePicture)
+{
+    TCommandOptions options;
+    options.ResizeWidth = 13;
+    options.ResizeHeight = 5;
+    for (const char* name : {"actInvert", "actFlipVertical", "actRotate90", "actFilterLowpass", "actResize", "actCrop"}) {
+        const TCommand* command = FindCommand(name);
+        ASSERT_NE(command, nullptr) << name;
+        for (const std::optional<TRect> selected : {std::optional<TRect>{}, std::optional<TRect>{TRect{2, 3, 7, 9}}}) {
+            SCOPED_TRACE(std::string(name) + (selected ? " on a selection" : ""));
+            TBitmap picture(11, 10, TPixelFormat::pf24bit);
+            for (int32_t y = 0; y < picture.Height(); ++y)
+                for (std::size_t i = 0; i < picture.RowBytes(); ++i)
+                    picture.ScanLine(y)[i] = uint8_t(i * 37 + std::size_t(y) * 101);
+            TBitmap original, inPlace;
+            original.Assign(picture);
+            inPlace.Assign(picture);
+            std::optional<TRect> inPlaceSelection = selected;
+            TChronograph c1, c2;
+            const TRoadOutcome outcome = ApplyInPlace(*command, inPlace, inPlaceSelection, options, c1, "a.bmp");
+            const TNewWindowResult r = ApplyToNewWindow(*command, picture, selected, options, c2, "a.bmp");
+
+            EXPECT_EQ(r.Applied, outcome.Applied);
+            EXPECT_TRUE(SamePixels(picture, original));
+            if (!outcome.Applied)
+                continue;  // a crop without a selection
+            ASSERT_TRUE(r.Picture);
+            EXPECT_TRUE(SamePixels(*r.Picture, inPlace));
+            EXPECT_EQ(r.Title, outcome.Title);
+            EXPECT_EQ(r.KeepSelection, command->Family != TFamily::F);
+            EXPECT_EQ(c2.Name(), command->Timed() ? std::string(command->DisplayName) : std::string());
+        }
+    }
+}

@@ -1,0 +1,26 @@
+#pragma once
+// Starting another process of a program: an argument vector (no shell, no quoting), nothing
+// waiting for it, and a failure to start reported to the caller.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace nolvi2 {
+
+// Starts program with arguments (argument 0 included) and the environment of this process.
+// The child is reaped when it ends; nobody waits for it. A program that cannot be started
+// raises Exception with "新しいウィンドウを開けませんでした。" and the cause. Returns the
+// child's process number.
+pid_t StartProgram(const std::string& program, const std::vector<std::string>& arguments);
+
+// Tests replace the start (an empty hook restores it); the hook returns a process number,
+// or 0 for none.
+using TStartProgramHook = std::function<pid_t(const std::string& program, const std::vector<std::string>& arguments)>;
+void SetStartProgramHook(TStartProgramHook hook);
+// The real start, whatever the hook.
+pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments);
+
+}  // namespace nolvi2
