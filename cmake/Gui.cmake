@@ -10,6 +10,8 @@ add_library(nolvi2_gui STATIC
   ${nolvi2_icon_sources}
   ${CMAKE_SOURCE_DIR}/common/OZVista.h
   ${CMAKE_SOURCE_DIR}/common/OZVista.cpp
+  ${CMAKE_SOURCE_DIR}/app/dlgPreferences.h
+  ${CMAKE_SOURCE_DIR}/app/dlgPreferences.cpp
   ${CMAKE_SOURCE_DIR}/app/dlgResize.h
   ${CMAKE_SOURCE_DIR}/app/dlgResize.cpp
   ${CMAKE_SOURCE_DIR}/app/Unit1.h

@@ -1,0 +1,91 @@
+#pragma once
+// The preferences dialog: five pages editing the window's options, the hand tool's direction,
+// the selection grid and the recent-files list, and listing the loaded picture plug-ins.
+
+#include "WindowSettings.h"
+#include "common/OZVista.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTreeWidget>
+
+#include <cstdint>
+#include <functional>
+
+namespace nolvi2 {
+
+class TOZHistoryList;
+class TSelectTool;
+class TSPIs;
+class TTenohiraTool;
+
+// The objects the dialog edits besides the six options.
+struct TPreferencesTargets {
+    TOZHistoryList* Recent = nullptr;
+    TSelectTool* SelectTool = nullptr;
+    TTenohiraTool* HandTool = nullptr;
+};
+
+class TPreferencesDialog : public TOZVistaDialog {
+    Q_OBJECT
+public:
+    explicit TPreferencesDialog(QWidget* owner = nullptr);
+
+    // Shows the dialog modally; true exactly when OK was pressed. On OK the six options are
+    // written back into options, and the hand tool's direction, the selection grid and the
+    // list's visible count are set (a count the list refuses leaves it as it was). On Cancel
+    // nothing changes, except what the two clearing buttons did to the list at once.
+    static bool Execute(QWidget* owner, TWindowOptions& options, const TPreferencesTargets& targets, const TSPIs* spis);
+
+    // Shows options and the targets' values in the controls; the clearing buttons act on
+    // targets.Recent from now on.
+    void SetSettings(const TWindowOptions& options, const TPreferencesTargets& targets);
+    // One row per plug-in of spis in registry order; none for a null registry.
+    void ListPlugins(const TSPIs* spis);
+    // Reads the six options from the controls. With no out-of-selection button checked that
+    // option keeps its value.
+    void GetSettings(TWindowOptions& options) const;
+    bool InvertHandTool() const { return chkInvertTenohiraTool->isChecked(); }
+    // The selection grid the buttons choose: 1 (none), 8, 16, 24 or 32.
+    uint8_t MinimumUnit() const;
+    int RecentFileCount() const { return updRecentFileCount->value(); }
+
+    QTabWidget* PageControl1 = nullptr;
+    QPushButton* Button1 = nullptr;  // OK
+    QPushButton* Button2 = nullptr;  // キャンセル
+
+    QCheckBox* chkWindowResizeByZoom = nullptr;
+    QCheckBox* chkInvertTenohiraTool = nullptr;
+    QLabel* Memo1 = nullptr;
+    QCheckBox* chkOpenResultNewWindow = nullptr;
+    QLabel* Memo2 = nullptr;
+    QCheckBox* chkShowProcessingTime = nullptr;
+
+    QGroupBox* rdoSelectUnit = nullptr;
+    QButtonGroup* SelectUnitButtons = nullptr;
+    QGroupBox* rdoOutOfSelection = nullptr;
+    QButtonGroup* OutOfSelectionButtons = nullptr;
+
+    QSpinBox* updRecentFileCount = nullptr;
+    QPushButton* Button3 = nullptr;  // クリア
+    QPushButton* Button4 = nullptr;  // 存在しないファイルをクリア
+
+    QSpinBox* updGrassWidth = nullptr;
+    QSpinBox* updRainbowMaskSize = nullptr;
+
+    QTreeWidget* ListView1 = nullptr;
+
+private:
+    TOZHistoryList* FRecent = nullptr;
+};
+
+// Window tests replace the dialog: Execute then returns the hook's answer without showing it.
+using TPreferencesDialogHook = std::function<bool(TWindowOptions& options, const TPreferencesTargets& targets)>;
+void SetPreferencesDialogHook(TPreferencesDialogHook hook);
+
+}  // namespace nolvi2
