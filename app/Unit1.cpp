@@ -1,6 +1,9 @@
 #include "Unit1.h"
 
 #include "FolderWalk.h"
+#include "NewWindow.h"
+#include "StartupArgs.h"
+#include "dlgPreferences.h"
 #include "dlgResize.h"
 #include "OpenPicture.h"
 #include "ProcessingRoad.h"
@@ -8,6 +11,7 @@
 #include "common/OZCommon.h"
 #include "platform/Exceptions.h"
 #include "platform/JPEGImage.h"
+#include "platform/SharedMemory.h"
 #include "png/VelPNG.h"
 #include "platform/Streams.h"
 #include "settings/OZRegIniDlg.h"
@@ -96,17 +100,6 @@ QKeySequence ShownKey(const QKeySequence& key)
     if (!key.isEmpty() && key[0].key() == Qt::Key_Return)
         return QKeySequence(QKeyCombination(key[0].keyboardModifiers(), Qt::Key_Enter));
     return key;
-}
-
-// "x,y" of a "pos:" parameter: two integers, as the text of each converts.
-std::optional<QPoint> ParsePosition(const std::string& text)
-{
-    const QStringList xy = Text(text).split(QLatin1Char(','));
-    bool okX = false, okY = false;
-    const int x = xy.value(0).toInt(&okX), y = xy.value(1).toInt(&okY);
-    if (!okX || !okY)
-        return std::nullopt;
-    return QPoint(x, y);
 }
 
 }  // namespace
@@ -299,6 +292,9 @@ TForm1::~TForm1()
     FSelectTool->OnChange = nullptr;
     // The recent menu's items belong to its menu, which goes with the window.
     FRecentMenu.reset();
+    // The blocks handed to new windows: each receiver removes its own once read; what a
+    // receiver that failed left, or one that has not read yet after a while, goes now.
+    ReleaseLaunchedBlocks(3000);
 }
 
 QAction* TForm1::AddAction(const QString& name, const QString& caption, std::function<void()> handler,
@@ -334,6 +330,7 @@ void TForm1::CreateActions()
     }, {K(Qt::Key_F5)});
     AddAction("actPrevFile", "前のファイル(&P)", [this] { actNextFileExecute(false); }, {K(Qt::Key_Left)});
     AddAction("actNextFile", "次のファイル(&N)", [this] { actNextFileExecute(true); }, {K(Qt::Key_Right)});
+    AddAction("actPreferences", "設定(&P)...", [this] { actPreferencesExecute(); }, {K(Qt::CTRL | Qt::Key_K)});
     AddAction("actIniStyle", "設定の保存先(&I)...", [this] {
         if (ChooseIniStyle(this))
             SaveSettings();
@@ -341,6 +338,10 @@ void TForm1::CreateActions()
     AddAction("actAbout", "バージョン情報(&A)...", [this] { actAboutExecute(); }, {K(Qt::Key_F1)});
     AddAction("actWebsite", "&Tamberlo ホームページ",
               [] { QDesktopServices::openUrl(QUrl(Text(std::string(kWebAddress)))); });
+    AddAction("actNewWindow", "新しいウィンドウで開く(&W)", [this] {
+        if (!FPicture.Empty() && FIsFile)
+            LaunchWithPicture(true, FFileName, true, FPicture);
+    }, {K(Qt::CTRL | Qt::Key_N)});
     AddAction("actCopy", "コピー(&C)", [this] { actCopyExecute(); }, {K(Qt::CTRL | Qt::Key_C)});
     AddAction("actPaste", "貼り付け(&P)", [this] { actPasteExecute(); }, {K(Qt::CTRL | Qt::Key_V)});
 
@@ -460,6 +461,7 @@ void TForm1::CreateMenu()
         MenuProxy(Action(QStringLiteral("actJpegPreview%1").arg(tag)), QStringLiteral("画質 &%1").arg(tag));
     MenuProxy(Action("actJpegPreviewUp"), QStringLiteral("画質を10上げる(&U)"));
     MenuProxy(Action("actJpegPreviewDown"), QStringLiteral("画質を10下げる(&D)"));
+    MenuProxy(Action("actNewWindow"), QStringLiteral("新しいウィンドウ(&W)"));
     MenuProxy(Action("actZoomIn"), Action("actZoomIn")->text(), K(Qt::Key_Up));
     MenuProxy(Action("actZoomOut"), Action("actZoomOut")->text(), K(Qt::Key_Down));
     MenuProxy(Action("actZoomActualPixels"), Action("actZoomActualPixels")->text(), K(Qt::Key_Return));
@@ -476,7 +478,7 @@ void TForm1::CreateMenu()
     PopupMenu1 = new QMenu(this);
     add(PopupMenu1, {"actOpen"});
     add(PopupMenu1->addMenu(QStringLiteral("ファイル(&F)")),
-        {"actReopen", "actPrevFile", "actNextFile", "-", "actIniStyle", "-", "actAbout", "actWebsite"});
+        {"actReopen", "actPrevFile", "actNextFile", "-", "actPreferences", "actIniStyle", "-", "actAbout", "actWebsite"});
     mnuHistory = PopupMenu1->addMenu(QStringLiteral("最近開いたファイル(&H)"));
     add(PopupMenu1, {"actSaveAsBMP"});
     mnuJpegPreview = PopupMenu1->addMenu(QStringLiteral("&JPEGプレビュー"));
@@ -511,7 +513,8 @@ void TForm1::CreateMenu()
         {"actFilterLaplacian4", "actFilterLaplacian8", "actFilterLaplacian82"});
     add(PopupMenu1, {"-"});
     add(PopupMenu1->addMenu(QStringLiteral("表示(&V)")),
-        {"actZoomIn", "actZoomOut", "actZoomActualPixels", "-", "actOpenResultNewWindow", "actShowProcessingTime"});
+        {"actNewWindow", "-", "actZoomIn", "actZoomOut", "actZoomActualPixels", "-", "actOpenResultNewWindow",
+         "actShowProcessingTime"});
     add(PopupMenu1, {"-", "actExit"});
 }
 
@@ -542,31 +545,131 @@ void TForm1::FormCreate(const std::vector<std::string>& parameters)
 {
     // Parameters are the command line's bytes: a file name that is not valid UTF-8 stays the
     // name of its file.
-    std::vector<std::string> params = parameters;
-    std::optional<QPoint> position;
-    for (auto it = params.begin(); it != params.end(); ++it) {
-        if (!it->starts_with("pos:"))
-            continue;
-        position = ParsePosition(it->substr(4));
-        if (position)
-            move(*position);
-        params.erase(it);
-        break;
-    }
-    // The plug-ins, before the settings and the command line's file; a search that failed is
-    // reported and the start goes on.
-    FSPIs = std::make_unique<TPluginHost>();
-    if (!FSPIs->Message().empty())
-        ShowWindowMessage(QString::fromUtf8(FSPIs->Message()), mtError, Buttons({mbOK}));
-    LoadSettings();
-    if (position)
-        move(*position);  // the command line's position wins over the stored one
     FPicture.OnProgress = [this](TObject*, TProgressStage stage, uint8_t percent, bool, const TRect&,
                                  const std::string&) { ProgressHandler(stage, percent); };
+    // The plug-ins, before the settings and the command line's file; a search that failed is
+    // reported once the start has taken what it was handed.
+    FSPIs = std::make_unique<TPluginHost>();
+    std::optional<TStartup> startup;
+    std::string startupError;
+    try {
+        startup = ParseStartup(parameters);
+    } catch (const std::exception& e) {
+        startupError = e.what();
+    }
+    const auto applyPosition = [&] {
+        if (startup && startup->HasPosition)
+            move(startup->Left.value_or(x()), startup->Top.value_or(y()));
+    };
+    applyPosition();
+    bool received = false;
+    if (startup && startup->Receive) {
+        try {
+            ReceiveFromSharedMemory(startup->Tick, startup->BlockSize);
+            received = true;
+        } catch (const std::bad_alloc&) {
+            startupError = "メモリが足りません。";
+        } catch (const std::exception& e) {
+            startupError = e.what();
+        }
+    }
+    if (!FSPIs->Message().empty())
+        ShowWindowMessage(QString::fromUtf8(FSPIs->Message()), mtError, Buttons({mbOK}));
+    if (received)
+        return;
+    // A window that received nothing still works with the user's settings, and saves them
+    // unchanged when it closes.
+    LoadSettings();
+    applyPosition();  // the command line's position wins over the stored one
     PictureChanged(false);
-    if (!params.empty())
-        Dispatch([&] { OpenFile(params.front()); });
-    // Further files open in windows of their own once new windows exist; until then they wait.
+    if (!startupError.empty()) {
+        ShowWindowMessage(QString::fromUtf8(startupError), mtError, Buttons({mbOK}));
+        return;
+    }
+    if (startup->Receive || startup->Files.empty())
+        return;
+    Dispatch([&] { OpenFile(startup->Files.front()); });
+    for (std::size_t i = 1; i < startup->Files.size(); ++i)
+        Dispatch([&] { LaunchForFile(startup->Files[i]); });
+}
+
+void TForm1::ReceiveFromSharedMemory(const std::string& tickText, int32_t size)
+{
+    const std::unique_ptr<TFileStream> block = OpenSharedBlock(tickText, size);
+    TWindowState state;
+    TBitmap picture;
+    ReadState(*block, state, *FRecentMenu, picture);
+    FOptions = state.Options;
+    FSelectTool->SetMinimumUnit(state.MinimumUnit);
+    FHandTool->SetInvert(state.HandInverted);
+    UpdateUnitChecks();
+    UpdateHistoryItem();
+    FJpegQuality = std::min<int>(state.JpegQuality, 100);
+    FJpegProgressive = state.JpegProgressive;
+    UpdateJpegChecks();
+    FIsFile = state.IsFile;
+    FFileName = state.Title;
+    FStepName = state.IsFile ? state.Title : std::string();
+    {
+        const QScopedValueRollback<bool> defer(FDeferDisplay, true);  // PictureChanged rebuilds it
+        FSelectTool->SetRect(state.Selection);
+    }
+    FPicture.TakeOver(picture);
+    FChronograph.SetMeasurement(state.StopwatchName, state.StopwatchElapsed);
+    PictureChanged(true);
+}
+
+TPoint TForm1::NewWindowPos(int32_t w, int32_t h) const
+{
+    const QRect frame = frameGeometry();
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : frame;
+    return nolvi2::NewWindowPos({frame.left(), frame.top(), frame.left() + frame.width(), frame.top() + frame.height()},
+                                {area.left(), area.top(), area.left() + area.width(), area.top() + area.height()}, w, h);
+}
+
+void TForm1::LaunchForFile(const std::string& name) { nolvi2::LaunchForFile(NewWindowPos(0, 0), name); }
+
+void TForm1::LaunchWithPicture(bool isFile, const std::string& title, bool keepSelection, const TBitmap& picture)
+{
+    TWindowState state;
+    const TWindowSettings settings = CurrentSettings();
+    state.Options = FOptions;
+    state.MinimumUnit = settings.MinimumUnit;
+    state.HandInverted = settings.InvertTenohiraTool;
+    state.JpegQuality = settings.JpegQuality;
+    state.JpegProgressive = settings.JpegProgressive;
+    if (keepSelection)
+        state.Selection = SelectionInBlock(FSelectTool->Selection());
+    state.IsFile = isFile && FIsFile;
+    state.Title = title;
+    state.StopwatchName = FChronograph.Name();
+    state.StopwatchElapsed = FChronograph.Elapsed();
+    nolvi2::LaunchWithPicture(state, *FRecentMenu, picture, NewWindowPos(picture.Width(), picture.Height()));
+}
+
+bool TForm1::ResultInNewWindow() const
+{
+    const bool shift = QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
+    return FOptions.OpenResultInNewWindow != shift;
+}
+
+void TForm1::actPreferencesExecute()
+{
+    TPreferencesTargets targets;
+    targets.Recent = FRecentMenu.get();
+    targets.SelectTool = FSelectTool.get();
+    targets.HandTool = FHandTool.get();
+    if (!TPreferencesDialog::Execute(this, FOptions, targets, SPIs()))
+        return;
+    UpdateUnitChecks();
+    UpdateHistoryItem();
+    // The shading follows a new setting at once.
+    if (const std::optional<TRect> selection = FSelectTool->Selection())
+        FSelectTool->SetRect(*selection);
+    else
+        RebuildDisplayBitmap();
+    update();
 }
 
 void TForm1::ProgressHandler(TProgressStage stage, uint8_t percent)
@@ -1118,8 +1221,16 @@ void TForm1::RunCommand(const TCommand& command)
         if (!ResizeDialog(options.ResizeWidth, options.ResizeHeight, options.ResizeAlgorithm))
             return;
     }
-    // Results go in place until new windows exist.
+    // Filters ignore the Shift key.
+    const bool toNew = command.Family == TFamily::D ? FOptions.OpenResultInNewWindow : ResultInNewWindow();
     std::optional<TRect> selection = FSelectTool->Selection();
+    if (toNew) {
+        TNewWindowResult result =
+            ApplyToNewWindow(command, FPicture, selection, options, FChronograph, ExtractFileName(FFileName));
+        if (result.Applied)
+            LaunchWithPicture(false, result.Title, result.KeepSelection, *result.Picture);
+        return;
+    }
     const TRoadOutcome outcome =
         ApplyInPlace(command, FPicture, selection, options, FChronograph, ExtractFileName(FFileName));
     if (!outcome.Applied)

@@ -67,6 +67,17 @@ public:
     int32_t JpegSize() const { return FJpegSize; }
     const TBitmap* PreviewBitmap() const { return FPreviewBitmap.get(); }
 
+    // New windows: each its own process, for a file or with a picture and this window's
+    // state.
+    void ReceiveFromSharedMemory(const std::string& tickText, int32_t size);
+    void LaunchForFile(const std::string& name);
+    void LaunchWithPicture(bool isFile, const std::string& title, bool keepSelection, const TBitmap& picture);
+    TPoint NewWindowPos(int32_t w, int32_t h) const;
+    // The destination of a command's result: OpenResultInNewWindow, inverted while Shift is
+    // held.
+    bool ResultInNewWindow() const;
+    TChronograph& Chronograph() { return FChronograph; }
+
     // The settings store: read at start-up, written when the window closes and after the
     // store's place changed. Failures are shown in the message box; the window goes on.
     void LoadSettings();
@@ -166,6 +177,7 @@ private:
     void actPasteExecute();
     void actPasteUpdate();
     void actAboutExecute();
+    void actPreferencesExecute();
     void actSaveAsExecute(bool jpeg);
     void RebuildPreview();
     void UpdateJpegChecks();

@@ -35,6 +35,9 @@ seeds() {
     fuzz_ini | fuzz_keystore | fuzz_history)
         echo "$root/tests/settings/fuzz-seeds/${1#fuzz_}"
         ;;
+    fuzz_state)
+        echo "$root/tests/app/fuzz-seeds/state"
+        ;;
     fuzz_spi_*)
         echo "$root/tests/plugins/fuzz-seeds/${1#fuzz_spi_}"
         ;;

@@ -2,6 +2,7 @@
 // one starts with; the recent-files menu; the first start; a broken store.
 #include "WindowFixture.h"
 
+#include "app/dlgPreferences.h"
 #include "settings/OZHistoryMenu.h"
 #include "settings/OZRegIniDlg.h"
 
@@ -284,6 +285,54 @@ TEST_F(Window, BrokenStoreIsReportedAndTheWindowGoesOn)
     w->close();
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_TRUE(messages[1].text.startsWith(QStringLiteral("設定を保存できませんでした。"))) << messages[1].text.toStdString();
+}
+
+}  // namespace nolvi2::test
+
+namespace nolvi2::test {
+
+// The preferences command: what the dialog set shows at once (the grid's and the toggles'
+// check marks, the shading around the selection, the recent menu), and Cancel changes nothing.
+TEST_F(Window, PreferencesTakeEffectAtOnce)
+{
+    const std::string file = MakePicture("p.bmp", 60, 40);
+    auto w = MakeWindow({file});
+    w->SelectTool().SetRect({10, 10, 30, 30});
+    const auto shown = [&](int32_t x, int32_t y) {
+        const TRect r = w->ImageToScreen(x, y);
+        return PixelAt(*w, r.Left, r.Top);
+    };
+    const QRgb darkened = shown(50, 5);
+    EXPECT_EQ(darkened, qRgb(25, 2, 100));
+
+    TWindowOptions seen;
+    SetPreferencesDialogHook([&](TWindowOptions& options, const TPreferencesTargets& targets) {
+        seen = options;
+        EXPECT_EQ(targets.Recent, &w->RecentMenu());
+        EXPECT_EQ(targets.SelectTool, &w->SelectTool());
+        EXPECT_EQ(targets.HandTool, &w->HandTool());
+        return false;
+    });
+    w->Execute("actPreferences");
+    EXPECT_EQ(seen.OutOfSelection, w->Options().OutOfSelection);
+    EXPECT_EQ(shown(50, 5), darkened);
+
+    SetPreferencesDialogHook([](TWindowOptions& options, const TPreferencesTargets& targets) {
+        options.OutOfSelection = 2;
+        options.OpenResultInNewWindow = true;
+        options.ShowProgressTime = true;
+        targets.SelectTool->SetMinimumUnit(32);
+        targets.Recent->SetVisibleCount(0);
+        return true;
+    });
+    w->Execute("actPreferences");
+    SetPreferencesDialogHook({});
+    EXPECT_EQ(shown(50, 5), qRgb(128 + 50, 128 + 5, 255));  // lightened
+    EXPECT_TRUE(w->Action("actSelectUnit32")->isChecked());
+    EXPECT_TRUE(w->Action("actOpenResultNewWindow")->isChecked());
+    EXPECT_TRUE(w->Action("actShowProcessingTime")->isChecked());
+    EXPECT_FALSE(w->HistoryMenu()->menuAction()->isEnabled());
+    EXPECT_TRUE(messages.empty());
 }
 
 }  // namespace nolvi2::test

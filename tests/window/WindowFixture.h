@@ -78,6 +78,8 @@ protected:
             TOZIniFile2 store;
             store.OpenSection("Config", true);
             store.WriteBool("WindowResizeByZoom", false);
+            // Results replace the picture here; the new-window tests turn this on.
+            store.WriteBool("OpenResultInNewWindow", false);
             store.UpdateFile();
         }
         auto w = std::make_unique<TForm1>();

@@ -1,4 +1,6 @@
 // The window tests run on Qt's offscreen platform, so that they need no display.
+#include "platform/Process.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -8,5 +10,7 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    // No test starts a window of its own by accident: the tests that do install their own.
+    nolvi2::SetStartProgramHook([](const std::string&, const std::vector<std::string>&) { return pid_t(0); });
     return RUN_ALL_TESTS();
 }
