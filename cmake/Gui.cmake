@@ -32,4 +32,8 @@ set_target_properties(nolvi2 PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_
 if(NOLVI2_BENCH)
   add_executable(bench_window ${CMAKE_SOURCE_DIR}/bench/window/WindowBench.cpp)
   target_link_libraries(bench_window PRIVATE nolvi2_gui nolvi2_benchsupport)
+  # Beside the program, so that the new windows it starts find the bundled plug-ins as the
+  # program's do.
+  add_executable(bench_new_window ${CMAKE_SOURCE_DIR}/bench/window/NewWindowBench.cpp)
+  target_link_libraries(bench_new_window PRIVATE nolvi2_gui nolvi2_benchsupport)
 endif()

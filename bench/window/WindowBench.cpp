@@ -8,6 +8,7 @@
 //
 //   bench_window [runs]
 #include "../SyntheticPicture.h"
+#include "BenchSettings.h"
 #include "app/OpenPicture.h"
 #include "app/Unit1.h"
 #include "settings/OZIniFile2.h"
@@ -98,19 +99,9 @@ int main(int argc, char** argv)
     const std::string jpeg = "/tmp/nolvi2-bench-window.jpg";
     SavePicture(jpeg, bench::SyntheticPicture(6000, 4000), TSaveFormat::Jpeg, {90, false});
 
-    // Settings of its own (a fixed window), never the user's.
-    char config[] = "/tmp/nolvi2-bench-settings-XXXXXX";
-    if (!::mkdtemp(config))
+    const std::string config = bench::PrivateWindowSettings();
+    if (config.empty())
         return 1;
-    ::setenv("XDG_CONFIG_HOME", config, 1);
-    TOZIniFile2::SetExecutableName(std::string(config) + "/nolvi2");
-    {
-        TOZIniFile2::InitializeStore(isRegistry);
-        TOZIniFile2 store;
-        store.OpenSection("Config", true);
-        store.WriteBool("WindowResizeByZoom", false);
-        store.UpdateFile();
-    }
 
     TForm1 w;
     w.resize(1280, 800);
