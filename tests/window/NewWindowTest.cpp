@@ -181,6 +181,25 @@ TEST_F(NewWindows, WhatAResultCarries)
     EXPECT_TRUE(messages.empty());
 }
 
+// A new window that cannot be started is reported, and this window goes on unchanged.
+TEST_F(NewWindows, AStartThatFailsIsReported)
+{
+    SetStartProgramHook([](const std::string&, const TArgs&) -> pid_t {
+        throw Exception("新しいウィンドウを開けませんでした。\r/proc/self/exe\r(Resource temporarily unavailable)");
+    });
+    const std::string file = MakePicture("photo.bmp", 40, 30);
+    auto w = ResultWindow({file});
+    TBitmap before;
+    before.Assign(w->Picture());
+    w->Execute("actInvert");
+    w->Execute("actNewWindow");
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral("新しいウィンドウを開けませんでした。")));
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("photo.bmp [40x30x24] @ 100%"));
+    EXPECT_TRUE(SamePixels(w->Picture(), before));
+    EXPECT_TRUE(LaunchedBlocks().empty());
+}
+
 // A window started with a picture: the state applied, the selection clamped (15, 0, 30, 10) to
 // (15, 0, 20, 10), the stopwatch reported once on activation, the block gone.
 TEST_F(NewWindows, AWindowStartedWithAPicture)
