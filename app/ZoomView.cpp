@@ -101,6 +101,27 @@ int32_t ZoomedExtent(int32_t extent, float z) { return Round(static_cast<long do
 
 int32_t ScrollRange(int32_t extent, float z) { return Trunc(static_cast<long double>(extent) * Wide(z)); }
 
+int32_t DeviceExtent(int32_t logical, double ratio) { return DevicePosition(logical, ratio); }
+
+int32_t LogicalExtent(int32_t device, double ratio)
+{
+    if (device <= 0 || !(ratio > 0))
+        return device;
+    // The quotient rounded up, made sure of against the quotient's own rounding.
+    const long double r = ratio;
+    int32_t logical = Ceil(static_cast<long double>(device) / r);
+    while (logical > 0 && static_cast<long double>(logical - 1) * r >= device)
+        --logical;
+    while (static_cast<long double>(logical) * r < device)
+        ++logical;
+    return logical;
+}
+
+int32_t DevicePosition(double logical, double ratio)
+{
+    return Floor(static_cast<long double>(logical) * ratio + 0.5L);
+}
+
 TPaintSpan PaintSpanZoomIn(int32_t extent, int32_t client, int32_t scroll, float z)
 {
     const long double zl = Wide(z);

@@ -4,8 +4,10 @@
 // between picture pixels and client points, the scroll ranges, and the display bitmap that
 // holds the zoomed-out picture, the JPEG preview or the shaded surroundings of a selection.
 //
-// Client coordinates are device pixels. Real values are formed in extended precision
-// (long double) from the single-precision zoom; Round is to nearest with ties to even.
+// Client coordinates are device pixels: at zoom 1 one picture pixel covers one pixel of the
+// screen, whatever the screen's device pixel ratio (how many device pixels the toolkit's
+// logical pixel covers). Real values are formed in extended precision (long double) from the
+// single-precision zoom; Round is to nearest with ties to even.
 
 #include "platform/Bitmap.h"
 #include "platform/Types.h"
@@ -33,6 +35,17 @@ float ZoomOutValue(float z);
 int32_t ZoomedExtent(int32_t extent, float z);
 // Trunc(extent × z): the range of a scroll bar and the client size the window fits itself to.
 int32_t ScrollRange(int32_t extent, float z);
+
+// Logical pixels and device pixels at a device pixel ratio. An extent of logical pixels
+// covers Round(logical × ratio) device pixels, halves rounded up, as the toolkit sizes a
+// window's surface. LogicalExtent is the smallest logical extent whose exact product with the
+// ratio reaches device: at a fractional ratio the window system rounds a window's edges, so
+// that a surface of Round(logical × ratio) pixels may show one less, but never fewer than the
+// product. DevicePosition is the device pixel of a logical position (the toolkit's logical
+// mouse positions are device pixels divided by the ratio), halves rounded up.
+int32_t DeviceExtent(int32_t logical, double ratio);
+int32_t LogicalExtent(int32_t device, double ratio);
+int32_t DevicePosition(double logical, double ratio);
 
 // What the paint handler needs of the window: the picture's size, the client area, the scroll
 // bar positions and the zoom.

@@ -118,6 +118,48 @@ TEST(Zoom, ExtentsRoundOrTruncate)
     }
 }
 
+// Logical and device pixels: ratio 1 changes nothing; a logical extent covers its product
+// rounded with halves up (as Qt sizes a window's surface), LogicalExtent is the fewest logical
+// pixels whose exact product reaches a device extent, and the logical position of each device
+// pixel (its index divided by the ratio, as the toolkit reports the mouse) maps back to it.
+TEST(DevicePixels, LogicalAndDeviceExtentsAndPositions)
+{
+    struct Case {
+        int32_t logical;
+        double ratio;
+        int32_t device;
+    };
+    const Case extents[] = {
+        {300, 1.0, 300}, {300, 2.0, 600}, {0, 2.0, 0},
+        {67, 1.5, 101},   // 100.5 rounds up
+        {213, 1.5, 320},  // 319.5
+        {7, 1.25, 9},     // 8.75
+    };
+    for (const Case& c : extents)
+        EXPECT_EQ(DeviceExtent(c.logical, c.ratio), c.device) << c.logical << " at " << c.ratio;
+    EXPECT_EQ(LogicalExtent(320, 1.5), 214);  // 213 × 1.5 is 319.5: shown as 319 or 320 pixels
+    EXPECT_EQ(LogicalExtent(101, 2.0), 51);
+    EXPECT_EQ(LogicalExtent(0, 2.0), 0);
+
+    for (const double ratio : {1.0, 1.25, 1.5, 1.75, 2.0, 2.5, 3.0}) {
+        SCOPED_TRACE(ratio);
+        for (int32_t device = 1; device <= 2000; ++device) {
+            const int32_t logical = LogicalExtent(device, ratio);
+            ASSERT_GE(logical * ratio, device) << device;
+            ASSERT_LT((logical - 1) * ratio, device) << device;
+            ASSERT_GE(DeviceExtent(logical, ratio), device) << device;
+        }
+        for (int32_t device = -500; device <= 2000; ++device)
+            ASSERT_EQ(DevicePosition(device / ratio, ratio), device) << device;
+    }
+    for (const int32_t v : {-7, 0, 1, 12345})
+        EXPECT_EQ(LogicalExtent(v, 1.0), v);
+    // At ratio 1 a position rounds as the toolkit's own point conversion does: halves up.
+    const std::pair<double, int32_t> positions[] = {{2.5, 3}, {-2.5, -2}, {2.49, 2}, {-2.51, -3}, {0.5, 1}};
+    for (const auto& [v, device] : positions)
+        EXPECT_EQ(DevicePosition(v, 1.0), device) << v;
+}
+
 TEST(PaintGeometry, ZoomOneAndAbove)
 {
     struct Case {
