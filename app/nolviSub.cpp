@@ -1,5 +1,7 @@
 #include "nolviSub.h"
 
+#include "ZoomView.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -7,8 +9,16 @@ namespace nolvi2 {
 
 namespace {
 
-constexpr int32_t kZone = 12;   // width of a handle's hit zone
-constexpr int32_t kHandle = 6;  // side of a drawn handle square
+// In logical pixels; the tools work in device pixels (Scaled).
+constexpr int32_t kZone = 12;      // width of a handle's hit zone
+constexpr int32_t kHandle = 6;     // side of a drawn handle square
+constexpr int32_t kHandleLine = 2;  // width of a drawn handle's outline
+
+// A length in logical pixels as device pixels of the host's screen, at least one.
+int32_t Scaled(int32_t length, const TToolHost& host)
+{
+    return std::max(1, DeviceExtent(length, host.PixelRatio()));
+}
 
 bool Contains(const TRect& r, TPoint p) { return r.Left <= p.X && p.X < r.Right && r.Top <= p.Y && p.Y < r.Bottom; }
 
@@ -122,37 +132,40 @@ TRect TSelectTool::HandleRect(uint8_t kind, bool drawing) const
     if (kind == hkMove)
         return s;
     const int32_t L = s.Left, T = s.Top, R = s.Right, B = s.Bottom;
+    const int32_t handle = Scaled(kHandle, FHost), zone = Scaled(kZone, FHost);
     if (drawing) {
         int32_t x = R, y = B;
         switch (kind) {
         case hkTop:
-        case hkBottom: x = (L + R - kHandle) / 2; break;
+        case hkBottom: x = (L + R - handle) / 2; break;
         case hkLeft:
         case hkTopLeft:
-        case hkBottomLeft: x = L - kHandle; break;
+        case hkBottomLeft: x = L - handle; break;
         default: break;
         }
         switch (kind) {
         case hkTop:
         case hkTopLeft:
-        case hkTopRight: y = T - kHandle; break;
+        case hkTopRight: y = T - handle; break;
         case hkLeft:
-        case hkRight: y = (T + B - kHandle) / 2; break;
+        case hkRight: y = (T + B - handle) / 2; break;
         default: break;
         }
-        return RectOfSize(x, y, kHandle, kHandle);
+        return RectOfSize(x, y, handle, handle);
     }
     switch (kind) {
-    case hkTop: return RectOfSize(L, T - kZone, R - L, kZone);
-    case hkBottom: return RectOfSize(L, B, R - L, kZone);
-    case hkLeft: return RectOfSize(L - kZone, T, kZone, B - T);
-    case hkRight: return RectOfSize(R, T, kZone, B - T);
-    case hkTopLeft: return RectOfSize(L - kZone, T - kZone, kZone, kZone);
-    case hkTopRight: return RectOfSize(R, T - kZone, kZone, kZone);
-    case hkBottomLeft: return RectOfSize(L - kZone, B, kZone, kZone);
-    default: return RectOfSize(R, B, kZone, kZone);
+    case hkTop: return RectOfSize(L, T - zone, R - L, zone);
+    case hkBottom: return RectOfSize(L, B, R - L, zone);
+    case hkLeft: return RectOfSize(L - zone, T, zone, B - T);
+    case hkRight: return RectOfSize(R, T, zone, B - T);
+    case hkTopLeft: return RectOfSize(L - zone, T - zone, zone, zone);
+    case hkTopRight: return RectOfSize(R, T - zone, zone, zone);
+    case hkBottomLeft: return RectOfSize(L - zone, B, zone, zone);
+    default: return RectOfSize(R, B, zone, zone);
     }
 }
+
+int32_t TSelectTool::HandleLineWidth() const { return Scaled(kHandleLine, FHost); }
 
 uint8_t TSelectTool::HitTest(TPoint p) const
 {

@@ -50,8 +50,11 @@ public:
 
     TRect ScreenRect() const;
     // The client rectangle of a hit kind: the 12-pixel zone that finds it (drawing false) or
-    // the 6 × 6 handle square that is drawn (drawing true; kinds 0 to 7).
+    // the 6 × 6 handle square that is drawn (drawing true; kinds 0 to 7). The sizes are
+    // logical pixels, scaled to device pixels by the host's pixel ratio.
     TRect HandleRect(uint8_t kind, bool drawing) const;
+    // The width of a drawn handle square's outline.
+    int32_t HandleLineWidth() const;
     uint8_t HitTest(TPoint p) const;
     TPoint SnapPoint(TPoint p, bool isStart) const;
 
@@ -75,8 +78,9 @@ private:
     uint8_t FMinimumUnit = 8;
 };
 
-// The hand tool: dragging scrolls the picture, at half the pointer's speed times the zoom,
-// following the pointer, or against it when inverted.
+// The hand tool: dragging scrolls the picture, at half the pointer's speed times the zoom
+// (both in device pixels: at 200 % the picture moves with the pointer), following the
+// pointer, or against it when inverted.
 class TTenohiraTool : public TNolviTool {
 public:
     explicit TTenohiraTool(TToolHost& host) : FHost(host) {}

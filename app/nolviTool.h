@@ -18,10 +18,14 @@ enum class TToolCursor : uint8_t {
     SizeAll,   // four-way move
 };
 
-// The window as the tools see it. Points are client points unless named otherwise.
+// The window as the tools see it. Points are client points unless named otherwise, in device
+// pixels (as are the client's size and the scroll positions).
 class TToolHost {
 public:
     virtual ~TToolHost() = default;
+    // Device pixels per logical pixel of the window's screen: the selection's handles and their
+    // hit zones grow with it, so that they keep their size on the screen.
+    virtual double PixelRatio() const { return 1.0; }
     virtual TPoint ScreenToImage(TPoint p) const = 0;
     virtual TRect ImageToScreen(int32_t x, int32_t y) const = 0;
     virtual float Zoom() const = 0;
@@ -30,7 +34,8 @@ public:
     virtual int32_t PictureHeight() const = 0;
     virtual int32_t ClientWidth() const = 0;
     virtual int32_t ClientHeight() const = 0;
-    // The client rectangle in screen coordinates (right and bottom exclusive).
+    // The client rectangle in screen coordinates (right and bottom exclusive), in the same
+    // device pixels as MousePosition.
     virtual TRect ClientScreenRect() const = 0;
     // For each axis the scroll position, or -1 when that axis cannot scroll.
     virtual TPoint ScrollPositions() const = 0;
