@@ -53,6 +53,9 @@ TMessageBoxHook& Hook()
 
 QString Text(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 
+// The scroll bars' arrow steps, in logical pixels.
+constexpr int kHorzStep = 40, kVertStep = 26;
+
 // File names are byte strings; they become text only to be shown.
 std::string NameOf(const QString& path) { return QFile::encodeName(path).toStdString(); }
 QString ShownName(const std::string& name) { return QFile::decodeName(QByteArray::fromStdString(name)); }
@@ -164,13 +167,16 @@ public:
     float Zoom() const override { return F.FZoom; }
     int32_t PictureWidth() const override { return F.FPicture.Empty() ? -1 : F.FPicture.Width(); }
     int32_t PictureHeight() const override { return F.FPicture.Empty() ? -1 : F.FPicture.Height(); }
-    int32_t ClientWidth() const override { return F.ClientSize().width(); }
-    int32_t ClientHeight() const override { return F.ClientSize().height(); }
+    double PixelRatio() const override { return F.PixelRatio(); }
+    int32_t ClientWidth() const override { return F.DeviceClientSize().width(); }
+    int32_t ClientHeight() const override { return F.DeviceClientSize().height(); }
+    // The screen's logical coordinates times the window's ratio: the auto-scroll only takes
+    // differences between the mouse and the client's edges, which are then device pixels.
     TRect ClientScreenRect() const override
     {
-        const QPoint p = F.mapToGlobal(QPoint(0, 0));
-        const QSize c = F.ClientSize();
-        return {p.x(), p.y(), p.x() + c.width(), p.y() + c.height()};
+        const TPoint p = F.DevicePoint(F.mapToGlobal(QPointF(0, 0)));
+        const QSize c = F.DeviceClientSize();
+        return {p.X, p.Y, p.X + c.width(), p.Y + c.height()};
     }
     TPoint ScrollPositions() const override
     {
@@ -185,8 +191,7 @@ public:
     }
     TPoint MousePosition() const override
     {
-        const QPoint m = QCursor::pos(F.screen());
-        return {m.x(), m.y()};
+        return F.DevicePoint(QPointF(QCursor::pos(F.screen())));
     }
     void SetAutoScrollTimer(bool enabled) override
     {
@@ -245,8 +250,6 @@ TForm1::TForm1()
 
     FHorzBar = new QScrollBar(Qt::Horizontal, this);
     FVertBar = new QScrollBar(Qt::Vertical, this);
-    FHorzBar->setSingleStep(40);
-    FVertBar->setSingleStep(26);
     FHorzBar->setTracking(true);
     FVertBar->setTracking(true);
     FHorzBar->hide();
@@ -645,7 +648,11 @@ void TForm1::LaunchWithPicture(bool isFile, const std::string& title, bool keepS
     state.Title = title;
     state.StopwatchName = FChronograph.Name();
     state.StopwatchElapsed = FChronograph.Elapsed();
-    nolvi2::LaunchWithPicture(state, *FRecentMenu, picture, NewWindowPos(picture.Width(), picture.Height()));
+    // The new window fits itself to the picture's device pixels, on a screen measured in
+    // logical ones.
+    nolvi2::LaunchWithPicture(state, *FRecentMenu, picture,
+                              NewWindowPos(LogicalExtent(picture.Width(), PixelRatio()),
+                                           LogicalExtent(picture.Height(), PixelRatio())));
 }
 
 bool TForm1::ResultInNewWindow() const
@@ -903,7 +910,7 @@ void TForm1::DrawSelection(QPainter& painter)
     };
     outline(FSelectTool->ScreenRect(), 1);
     for (uint8_t kind = hkTop; kind <= hkBottomRight; ++kind)
-        outline(FSelectTool->HandleRect(kind, true), 2);
+        outline(FSelectTool->HandleRect(kind, true), FSelectTool->HandleLineWidth());
     painter.restore();
 }
 
@@ -933,12 +940,25 @@ QSize TForm1::ClientSize() const
             height() - (FHorzBar->isVisible() ? FHorzBar->height() : 0)};
 }
 
+double TForm1::PixelRatio() const { return devicePixelRatio(); }
+
+QSize TForm1::DeviceClientSize() const
+{
+    const QSize c = ClientSize();
+    return {DeviceExtent(c.width(), PixelRatio()), DeviceExtent(c.height(), PixelRatio())};
+}
+
+TPoint TForm1::DevicePoint(QPointF p) const
+{
+    return {DevicePosition(p.x(), PixelRatio()), DevicePosition(p.y(), PixelRatio())};
+}
+
 TView TForm1::View() const
 {
     TView v;
     v.PictureWidth = FPicture.Width();
     v.PictureHeight = FPicture.Height();
-    const QSize c = ClientSize();
+    const QSize c = DeviceClientSize();
     v.ClientWidth = c.width();
     v.ClientHeight = c.height();
     v.ScrollX = FHorzBar->isVisible() ? FHorzBar->value() : 0;
@@ -948,27 +968,32 @@ TView TForm1::View() const
 }
 
 // The bars' ranges are the zoomed picture's extent; a bar shows only when that extent does
-// not fit the client. Showing one bar shrinks the client, which may call for the other.
+// not fit the client. Showing one bar shrinks the client, which may call for the other. The
+// bars count device pixels, as the picture is drawn; their geometry is logical.
 void TForm1::UpdateScrollBars()
 {
+    const double ratio = PixelRatio();
     const int32_t rangeX = FPicture.Empty() ? 0 : ScrollRange(FPicture.Width(), FZoom);
     const int32_t rangeY = FPicture.Empty() ? 0 : ScrollRange(FPicture.Height(), FZoom);
     const int barW = FVertBar->sizeHint().width(), barH = FHorzBar->sizeHint().height();
     bool showX = false, showY = false;
     for (int pass = 0; pass < 2; ++pass) {
         const int cw = width() - (showY ? barW : 0), ch = height() - (showX ? barH : 0);
-        showX = rangeX > cw;
-        showY = rangeY > ch;
+        showX = rangeX > DeviceExtent(cw, ratio);
+        showY = rangeY > DeviceExtent(ch, ratio);
     }
     const int cw = width() - (showY ? barW : 0), ch = height() - (showX ? barH : 0);
     FHorzBar->setVisible(showX);
     FVertBar->setVisible(showY);
     FHorzBar->setGeometry(0, ch, cw, barH);
     FVertBar->setGeometry(cw, 0, barW, ch);
-    FHorzBar->setRange(0, std::max(0, rangeX - cw));
-    FHorzBar->setPageStep(std::max(1, cw));
-    FVertBar->setRange(0, std::max(0, rangeY - ch));
-    FVertBar->setPageStep(std::max(1, ch));
+    const QSize client = DeviceClientSize();
+    FHorzBar->setRange(0, std::max(0, rangeX - client.width()));
+    FHorzBar->setPageStep(std::max(1, client.width()));
+    FHorzBar->setSingleStep(DeviceExtent(kHorzStep, ratio));
+    FVertBar->setRange(0, std::max(0, rangeY - client.height()));
+    FVertBar->setPageStep(std::max(1, client.height()));
+    FVertBar->setSingleStep(DeviceExtent(kVertStep, ratio));
     Label1->setGeometry(8, 8, std::max(0, width() - 16), std::max(0, height() - 16));
 }
 
@@ -978,7 +1003,9 @@ void TForm1::FitWindow(int32_t clientWidth, int32_t clientHeight)
         return;
     FHorzBar->hide();
     FVertBar->hide();
-    int w = std::max(clientWidth, 1), h = std::max(clientHeight, 1);
+    // The client is asked for in device pixels; the window is sized in logical ones.
+    int w = std::max(LogicalExtent(clientWidth, PixelRatio()), 1);
+    int h = std::max(LogicalExtent(clientHeight, PixelRatio()), 1);
     // Before the window manager has framed the window its frame is unknown (taken as none);
     // the fit is made again once it is known (FrameKnown).
     const QMargins frame = FrameMargins();
@@ -1013,7 +1040,8 @@ void TForm1::FrameKnown()
 }
 
 // The painted rectangle as the next paint will have it, so that a press right after a zoom
-// or scroll change, before the repaint, maps to the pixel the user will see there.
+// or scroll change, before the repaint, maps to the pixel the user will see there. Points are
+// device pixels of the client.
 TPoint TForm1::ScreenToImage(int32_t x, int32_t y) const
 {
     const TBitmap& g = FDisplayBitmap ? *FDisplayBitmap : DisplaySource();
@@ -1025,12 +1053,19 @@ TRect TForm1::ImageToScreen(int32_t x, int32_t y) const { return nolvi2::ImageTo
 void TForm1::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    const QSize client = ClientSize();
+    // Everything is drawn in device pixels, so that at 100 % one picture pixel is one pixel of
+    // the screen at any device pixel ratio.
+    const double ratio = PixelRatio();
+    if (ratio != 1)
+        p.setTransform(QTransform::fromScale(1 / ratio, 1 / ratio));
+    const QSize client = DeviceClientSize();
+    const QSize whole(DeviceExtent(width(), ratio), DeviceExtent(height(), ratio));
     p.fillRect(QRect(QPoint(0, 0), client), palette().button());
     // The corner between the two bars belongs to neither: it is background, like the client
     // outside the picture.
-    if (client.width() < width() && client.height() < height())
-        p.fillRect(QRect(client.width(), client.height(), width() - client.width(), height() - client.height()),
+    if (client.width() < whole.width() && client.height() < whole.height())
+        p.fillRect(QRect(client.width(), client.height(), whole.width() - client.width(),
+                         whole.height() - client.height()),
                    palette().button());
     p.setClipRect(QRect(QPoint(0, 0), client));
     if (FPicture.Empty())
@@ -1075,7 +1110,18 @@ void TForm1::resizeEvent(QResizeEvent*)
 
 void TForm1::moveEvent(QMoveEvent*) { FrameKnown(); }
 
-void TForm1::showEvent(QShowEvent*) { FrameKnown(); }
+void TForm1::showEvent(QShowEvent*)
+{
+    // On another screen the client may cover another number of device pixels.
+    if (QWindow* window = windowHandle(); window && !FWatchingScreen) {
+        FWatchingScreen = true;
+        connect(window, &QWindow::screenChanged, this, [this] {
+            UpdateScrollBars();
+            update();
+        });
+    }
+    FrameKnown();
+}
 
 void TForm1::wheelEvent(QWheelEvent* event)
 {
@@ -1128,8 +1174,7 @@ void TForm1::mousePressEvent(QMouseEvent* event)
 {
     if (FPicture.Empty() || event->button() != Qt::LeftButton)
         return;
-    const QPoint p = event->position().toPoint();
-    FCurrentTool->MouseDown({p.x(), p.y()});
+    FCurrentTool->MouseDown(DevicePoint(event->position()));
     if (FCurrentTool == FSelectTool.get()) {
         UpdateCaption();
         update();
@@ -1147,8 +1192,7 @@ void TForm1::mouseMoveEvent(QMouseEvent* event)
             FCurrentTool = FSelectTool.get();
         }
     }
-    const QPoint p = event->position().toPoint();
-    if (FCurrentTool->MouseMove({p.x(), p.y()}, cursor)) {
+    if (FCurrentTool->MouseMove(DevicePoint(event->position()), cursor)) {
         if (FCurrentTool == FSelectTool.get())
             UpdateCaption();
         update();
@@ -1161,8 +1205,7 @@ void TForm1::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    const QPoint p = event->position().toPoint();
-    if (FCurrentTool->MouseUp({p.x(), p.y()}) && FCurrentTool == FSelectTool.get()) {
+    if (FCurrentTool->MouseUp(DevicePoint(event->position())) && FCurrentTool == FSelectTool.get()) {
         RebuildDisplayBitmap();
         UpdateCaption();
     }

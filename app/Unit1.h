@@ -102,7 +102,14 @@ public:
     const std::string& FileName() const { return FFileName; }
     bool IsFile() const { return FIsFile; }
     TWindowOptions& Options() { return FOptions; }
+    // The client area (the window less its visible scroll bars) in logical pixels, and the
+    // device pixels it covers: the picture, the scroll positions and the client points of
+    // ScreenToImage and ImageToScreen count device pixels.
     QSize ClientSize() const;
+    QSize DeviceClientSize() const;
+    // Device pixels per logical pixel (the window's screen's, or the application's before
+    // the window is shown).
+    double PixelRatio() const;
     QScrollBar* HorizontalBar() const { return FHorzBar; }
     QScrollBar* VerticalBar() const { return FVertBar; }
     QMenu* PopupMenu() const { return PopupMenu1; }
@@ -170,6 +177,8 @@ private:
     void EnableActions();
     void SetTitle(const QString& title);
     TView View() const;
+    // The device pixel of a logical client (or screen) position.
+    TPoint DevicePoint(QPointF p) const;
 
     void actOpenExecute();
     void actNextFileExecute(bool next);
@@ -219,9 +228,10 @@ private:
     std::vector<std::function<void()>> FMenuMirrors;  // bring the menu items up to date
     TWindowOptions FOptions;
     TChronograph FChronograph;
-    QSize FLastFit;                 // the client size the last fit asked for
+    QSize FLastFit;                 // the client size the last fit asked for, in device pixels
     bool FFitWithoutFrame = false;  // and whether it was made without knowing the frame
     int FWheelDelta = 0;
+    bool FWatchingScreen = false;  // whether a change of screen updates the scroll bars
     int FLastProgress = -1;
 
     QLabel* Label1 = nullptr;
