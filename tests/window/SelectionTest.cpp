@@ -7,18 +7,10 @@
 #include "app/ProcessingRoad.h"
 #include "image/OZBLibFilter.h"
 
-#include <QMouseEvent>
-
 using namespace nolvi2;
 using namespace nolvi2::test;
 
 namespace {
-
-void Mouse(TForm1& w, QEvent::Type type, QPoint p, Qt::MouseButton button, Qt::MouseButtons buttons)
-{
-    QMouseEvent e(type, QPointF(p), w.mapToGlobal(QPointF(p)), button, buttons, Qt::NoModifier);
-    QApplication::sendEvent(&w, &e);
-}
 
 // The client point at the top-left of picture pixel (x, y).
 QPoint At(const TForm1& w, int32_t x, int32_t y)
@@ -26,11 +18,6 @@ QPoint At(const TForm1& w, int32_t x, int32_t y)
     const TRect r = w.ImageToScreen(x, y);
     return {r.Left, r.Top};
 }
-
-void Press(TForm1& w, QPoint p) { Mouse(w, QEvent::MouseButtonPress, p, Qt::LeftButton, Qt::LeftButton); }
-void DragTo(TForm1& w, QPoint p) { Mouse(w, QEvent::MouseMove, p, Qt::NoButton, Qt::LeftButton); }
-void Hover(TForm1& w, QPoint p) { Mouse(w, QEvent::MouseMove, p, Qt::NoButton, Qt::NoButton); }
-void Release(TForm1& w, QPoint p) { Mouse(w, QEvent::MouseButtonRelease, p, Qt::LeftButton, Qt::NoButton); }
 
 // A selection drawn from picture pixel (x0, y0) to (x1, y1).
 void Select(TForm1& w, int32_t x0, int32_t y0, int32_t x1, int32_t y1)

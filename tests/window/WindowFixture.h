@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -97,6 +98,17 @@ protected:
 };
 
 inline QRgb PixelAt(QWidget& w, int x, int y) { return w.grab().toImage().pixel(x, y); }
+
+// Mouse events at a logical client position, as the toolkit delivers them.
+inline void Mouse(QWidget& w, QEvent::Type type, QPointF p, Qt::MouseButton button, Qt::MouseButtons buttons)
+{
+    QMouseEvent e(type, p, w.mapToGlobal(p), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(&w, &e);
+}
+inline void Press(QWidget& w, QPointF p) { Mouse(w, QEvent::MouseButtonPress, p, Qt::LeftButton, Qt::LeftButton); }
+inline void DragTo(QWidget& w, QPointF p) { Mouse(w, QEvent::MouseMove, p, Qt::NoButton, Qt::LeftButton); }
+inline void Hover(QWidget& w, QPointF p) { Mouse(w, QEvent::MouseMove, p, Qt::NoButton, Qt::NoButton); }
+inline void Release(QWidget& w, QPointF p) { Mouse(w, QEvent::MouseButtonRelease, p, Qt::LeftButton, Qt::NoButton); }
 
 
 }  // namespace nolvi2::test

@@ -8,6 +8,11 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifdef NOLVI2_TEST_SCALE_FACTOR
+    // The high-density tests: every window at this device pixel ratio, unless one is chosen.
+    if (qEnvironmentVariableIsEmpty("QT_SCALE_FACTOR"))
+        qputenv("QT_SCALE_FACTOR", NOLVI2_TEST_SCALE_FACTOR);
+#endif
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     // No test starts a window of its own by accident: the tests that do install their own.
