@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages that the build needs, and nothing that is already there.
 #   scripts/install-deps.sh          what building and running needs
 #   scripts/install-deps.sh test     also what the tests, benchmarks and fuzzing need
-#   scripts/install-deps.sh display  also a virtual display for machines without one
+#   scripts/install-deps.sh display  also a virtual display for machines without one (and what
+#                                    data/screenshot.sh drives it with)
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libjpeg62-turbo-dev zlib1g-dev
@@ -11,7 +12,7 @@ packages=(g++ cmake ninja-build pkg-config libjpeg62-turbo-dev zlib1g-dev
 case "${1:-}" in
   test) packages+=(libgtest-dev libbenchmark-dev libpng-dev clang libclang-rt-14-dev
                   gifsicle libtiff-tools webp libheif-examples libjxl-tools) ;;
-  display) packages+=(xvfb xauth imagemagick) ;;
+  display) packages+=(xvfb xauth imagemagick xdotool) ;;
 esac
 
 missing=()
