@@ -6,12 +6,13 @@
 #                                    data/screenshot.sh drives it with)
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config libjpeg62-turbo-dev zlib1g-dev
+packages=(g++ cmake ninja-build pkg-config python3 libjpeg62-turbo-dev zlib1g-dev
           qt6-base-dev libgl-dev qt6-translations-l10n fonts-noto-cjk
           libgif-dev libtiff-dev libwebp-dev libheif-dev libjxl-dev)
 case "${1:-}" in
   test) packages+=(libgtest-dev libbenchmark-dev libpng-dev clang libclang-rt-14-dev
-                  gifsicle libtiff-tools webp libheif-examples libjxl-tools) ;;
+                  gifsicle libtiff-tools webp libheif-examples libjxl-tools
+                  dpkg-dev file desktop-file-utils appstream groff-base) ;;
   display) packages+=(xvfb xauth imagemagick xdotool) ;;
 esac
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds nolvi2 with warnings as errors, fuzzes the readers for a
-# short, bounded time, and runs every test.
+# short, bounded time, and runs every test (among them the install.* checks of the installed
+# program and its Debian package, scripts/check-install.sh).
 #   NOLVI2_FUZZ_SECONDS   seconds per fuzz target (default 30; 0 skips fuzzing)
 #   NOLVI2_SANITIZE=1     build and test under AddressSanitizer and UndefinedBehaviorSanitizer
 set -euo pipefail
