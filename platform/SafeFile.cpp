@@ -8,6 +8,9 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
+#include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,17 +34,78 @@ std::string ResolveLinks(std::string path)
     throw EFCreateError(Format("ファイルを作成できません。\r%s\r(%s)", path.c_str(), ErrnoText(ELOOP).c_str()));
 }
 
+[[noreturn]] void CreateFailed(const std::string& name, int err)
+{
+    throw EFCreateError(Format("ファイルを作成できません。\r%s\r(%s)", name.c_str(), ErrnoText(err).c_str()));
+}
+
+// The temporary files of the writes under way, in every thread.
+struct TTemporaryFiles {
+    std::mutex Lock;
+    std::set<std::string> Names;
+    bool Abandoned = false;
+};
+
+TTemporaryFiles& TemporaryFiles()
+{
+    static TTemporaryFiles files;
+    return files;
+}
+
 mode_t CurrentUmask()
 {
+    // umask() reads the mask only by setting it, for a moment that another thread writing a
+    // file could see; /proc tells it without changing it.
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("Umask:", 0) == 0)
+            return mode_t(std::strtoul(line.c_str() + 6, nullptr, 8));
+    const std::lock_guard lock(TemporaryFiles().Lock);
     const mode_t m = ::umask(0);
     ::umask(m);
     return m;
 }
 
-[[noreturn]] void CreateFailed(const std::string& name, int err)
-{
-    throw EFCreateError(Format("ファイルを作成できません。\r%s\r(%s)", name.c_str(), ErrnoText(err).c_str()));
-}
+// A temporary file beside the target, made with mode 0600 and known to AbandonSafeWrites from
+// its creation until it is renamed over the target or removed.
+class TTemporaryFile {
+public:
+    TTemporaryFile(const std::string& dir, const std::string& base, const std::string& fileName)
+        : FName(dir + "/." + base + ".XXXXXX")
+    {
+        TTemporaryFiles& files = TemporaryFiles();
+        const std::lock_guard lock(files.Lock);
+        if (files.Abandoned)
+            CreateFailed(fileName, ECANCELED);
+        FFd = ::mkostemp(FName.data(), O_CLOEXEC);
+        if (FFd < 0)
+            CreateFailed(fileName, errno);
+        files.Names.insert(FName);
+    }
+    ~TTemporaryFile()
+    {
+        if (!FRenamed)
+            ::unlink(FName.c_str());
+        TTemporaryFiles& files = TemporaryFiles();
+        const std::lock_guard lock(files.Lock);
+        files.Names.erase(FName);
+    }
+    TTemporaryFile(const TTemporaryFile&) = delete;
+    TTemporaryFile& operator=(const TTemporaryFile&) = delete;
+
+    int Fd() const { return FFd; }  // closed by the stream that writes it
+    void RenameTo(const std::string& target, const std::string& fileName)
+    {
+        if (::rename(FName.c_str(), target.c_str()) != 0)
+            CreateFailed(fileName, errno);
+        FRenamed = true;
+    }
+
+private:
+    std::string FName;
+    int FFd = -1;
+    bool FRenamed = false;
+};
 
 }  // namespace
 
@@ -60,34 +124,17 @@ void WriteFileSafely(const std::string& fileName, const std::function<void(TStre
         mode = st.st_mode & 07777;
     }
 
-    std::string tmp = dir + "/." + base + ".XXXXXX";
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0)
-        CreateFailed(fileName, errno);
-
-    bool committed = false;
-    struct Cleanup {
-        const std::string& name;
-        bool& done;
-        ~Cleanup()
-        {
-            if (!done)
-                ::unlink(name.c_str());
-        }
-    } cleanup{tmp, committed};
-
+    TTemporaryFile tmp(dir, base, fileName);
     {
-        TFileStream stream(fd, fileName);
+        TFileStream stream(tmp.Fd(), fileName);
         write(stream);
-        if (::fchmod(fd, mode) != 0 && errno != EPERM)
+        if (::fchmod(tmp.Fd(), mode) != 0 && errno != EPERM)
             CreateFailed(fileName, errno);
-        if (::fsync(fd) != 0)
+        if (::fsync(tmp.Fd()) != 0)
             throw EWriteError(Format("ファイルに書き込めません。\r%s\r(%s)", fileName.c_str(),
                                      ErrnoText(errno).c_str()));
     }
-    if (::rename(tmp.c_str(), target.c_str()) != 0)
-        CreateFailed(fileName, errno);
-    committed = true;
+    tmp.RenameTo(target, fileName);
 
     // Make the rename itself durable; failure here no longer endangers either file.
     const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -95,6 +142,16 @@ void WriteFileSafely(const std::string& fileName, const std::function<void(TStre
         ::fsync(dfd);
         ::close(dfd);
     }
+}
+
+void AbandonSafeWrites()
+{
+    TTemporaryFiles& files = TemporaryFiles();
+    const std::lock_guard lock(files.Lock);
+    files.Abandoned = true;
+    for (const std::string& name : files.Names)
+        ::unlink(name.c_str());
+    files.Names.clear();
 }
 
 std::string FolderOf(const std::string& path)

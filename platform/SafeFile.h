@@ -16,6 +16,12 @@ class TStream;
 void WriteFileSafely(const std::string& fileName, const std::function<void(TStream&)>& write,
                      unsigned newFileMode = 0666);
 
+// For a program about to end at once (an interrupted batch): removes the temporary files of
+// the writes under way in every thread, and makes every later WriteFileSafely fail. A write
+// that renamed its file before this call has finished; the others fail and leave their
+// targets as they were.
+void AbandonSafeWrites();
+
 // The folder part of a path ("." without one, "/" for a name in the root).
 std::string FolderOf(const std::string& path);
 // The running executable's full path (links resolved), or empty.

@@ -13,8 +13,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace nolvi2;
 namespace fs = std::filesystem;
@@ -116,6 +119,70 @@ TEST(SafeFile, SymbolicLinkTargetIsReplaced)
     WriteFileSafely(dir / "link.bin", [](TStream& s) { WriteText(s, "new"); });
     EXPECT_TRUE(fs::is_symlink(dir.Path() / "link.bin"));
     EXPECT_EQ(ReadAll(target), "new");
+}
+
+// Writers in several threads at once: every new file gets the mode asked for less the umask,
+// which reading the umask must not change under another writer.
+TEST(SafeFile, ConcurrentWritersKeepTheUmask)
+{
+    TempDir dir;
+    const mode_t umask = ::umask(022);
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; ++t)
+        writers.emplace_back([&dir, t] {
+            for (int i = 0; i < 300; ++i)
+                WriteFileSafely(dir / (std::to_string(t) + "-" + std::to_string(i)),
+                                [](TStream& s) { WriteText(s, "x"); }, 0666);
+        });
+    for (std::thread& w : writers)
+        w.join();
+    EXPECT_EQ(::umask(umask), mode_t(022));
+    for (const auto& e : fs::directory_iterator(dir.Path())) {
+        struct stat st {};
+        ASSERT_EQ(::stat(e.path().c_str(), &st), 0);
+        ASSERT_EQ(st.st_mode & 07777, 0644u) << e.path();
+    }
+    EXPECT_EQ(dir.EntryCount(), 1200u);
+}
+
+// An interrupted program gives up the writes under way: their temporary files go at once,
+// a write then fails and leaves its target as it was, and no new write starts.
+TEST(SafeFileDeathTest, AbandonedWritesLeaveNoTemporaryFile)
+{
+    TempDir dir;
+    const std::string name = dir / "keep.bin";
+    WriteFileSafely(name, [](TStream& s) { WriteText(s, "old"); });
+    const auto scenario = [&]() -> int {
+        std::promise<void> started, resume;
+        auto writer = std::async(std::launch::async, [&] {
+            WriteFileSafely(name, [&](TStream& s) {
+                WriteText(s, "half");
+                started.set_value();
+                resume.get_future().wait();
+                WriteText(s, " and the rest");
+            });
+        });
+        started.get_future().wait();
+        if (dir.EntryCount() != 2)
+            return 10;  // no temporary file beside the target
+        AbandonSafeWrites();
+        if (dir.EntryCount() != 1)
+            return 11;
+        resume.set_value();
+        try {
+            writer.get();
+            return 12;
+        } catch (const EFCreateError&) {
+        }
+        try {
+            WriteFileSafely(dir / "new.bin", [](TStream& s) { WriteText(s, "x"); });
+            return 13;
+        } catch (const EFCreateError&) {
+        }
+        return ReadAll(name) == "old" && dir.EntryCount() == 1 ? 0 : 14;
+    };
+    // In a child process: the abandonment lasts for the rest of the process.
+    EXPECT_EXIT(::_exit(scenario()), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(PictureFormats, ExtensionMaskAndFilterByClass)
