@@ -77,7 +77,8 @@ check_cli() {
   for format in GIF TIFF WebP HEIF 'JPEG XL'; do
     grep -q "  [^ ]*  $format .*($root/usr/lib/nolvi2/" "$work/formats" || fail "no bundled plug-in reads $format"
   done
-  if "$cli" --help | grep -q -- '--version'; then
+  "$cli" --help >"$work/help" || fail "nolvi2-cli --help: status $?"
+  if grep -q -- '--version' "$work/help"; then
     "$cli" --version >"$work/version" || fail "nolvi2-cli --version: status $?"
     grep -qF "$NOLVI2_VERSION" "$work/version" || fail "nolvi2-cli --version does not say $NOLVI2_VERSION: $(cat "$work/version")"
   fi
