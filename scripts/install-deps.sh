@@ -12,7 +12,7 @@ packages=(g++ cmake ninja-build pkg-config python3 libjpeg62-turbo-dev zlib1g-de
 case "${1:-}" in
   test) packages+=(libgtest-dev libbenchmark-dev libpng-dev clang libclang-rt-14-dev
                   gifsicle libtiff-tools webp libheif-examples libjxl-tools
-                  dpkg-dev file desktop-file-utils appstream groff-base) ;;
+                  dpkg-dev file desktop-file-utils appstream groff-base parallel) ;;
   display) packages+=(xvfb xauth imagemagick xdotool) ;;
 esac
 
