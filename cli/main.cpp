@@ -1,22 +1,28 @@
 // nolvi2-cli: the window's processing commands without a window.
 //
 //   nolvi2-cli COMMAND INPUT OUTPUT [options]
-//   nolvi2-cli COMMAND INPUT... --out-dir DIR [--format bmp|jpg|png] [options]
+//   nolvi2-cli COMMAND INPUT... --out-dir DIR [--format bmp|jpg|png] [--jobs N] [options]
+//   nolvi2-cli --version | --formats | --help
 //
-// Exit status: 0 on success, 2 for a usage error, 1 for any other failure.
+// Exit status: 0 on success, 2 for a usage error, 1 for any other failure, 128 + the signal's
+// number when SIGINT, SIGTERM or SIGHUP interrupted it.
 
+#include "Batch.h"
 #include "app/CommandTable.h"
 #include "app/OpenPicture.h"
 #include "app/PluginHost.h"
 #include "app/ProcessingRoad.h"
+#include "common/OZCommon.h"
 #include "platform/Exceptions.h"
 #include "platform/Format.h"
+#include "platform/SafeFile.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -30,6 +36,8 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+// Workers of a batch at most.
+constexpr int kMaxJobs = 256;
 
 struct UsageError {
     std::string message;
@@ -57,13 +65,17 @@ struct Options {
     bool time = false;
     bool help = false;
     bool formats = false;
+    bool version = false;
+    // --jobs: workers of a batch (default: the processors available).
+    std::optional<int> jobs;
 };
 
 void PrintUsage(std::FILE* out)
 {
     std::fputs("使い方:\n"
                "  nolvi2-cli COMMAND INPUT OUTPUT [options]\n"
-               "  nolvi2-cli COMMAND INPUT... --out-dir DIR [--format bmp|jpg|png] [options]\n"
+               "  nolvi2-cli COMMAND INPUT... --out-dir DIR [--format bmp|jpg|png] [--jobs N] [options]\n"
+               "  nolvi2-cli --version | --formats | --help\n"
                "\n"
                "COMMAND (大文字と小文字は区別しません):\n"
                "  Convert              読み込んで書き出すだけ\n",
@@ -86,7 +98,9 @@ void PrintUsage(std::FILE* out)
                "  --rainbow-size N     虹色マスクのセルの大きさ 1〜255（既定 8）\n"
                "  --out-dir DIR        複数の入力を DIR に書き出す\n"
                "  --format FMT         --out-dir での出力形式 bmp, jpg, png\n"
+               "  --jobs N             --out-dir の入力を N 個ずつ並行して処理する 1〜256（既定は CPU の数）\n"
                "  --formats            読み書きできる形式と、それを読むプラグインを表示する\n"
+               "  --version            バージョンを表示する\n"
                "  --help               この説明を表示する\n"
                "\n"
                "出力形式は OUTPUT の拡張子（.bmp, .jpg, .jpeg, .png）で決まります。\n"
@@ -187,6 +201,14 @@ Options ParseArguments(int argc, char** argv)
         } else if (arg == "--formats") {
             noValue();
             o.formats = true;
+        } else if (arg == "--version") {
+            noValue();
+            o.version = true;
+        } else if (arg == "--jobs") {
+            const std::string n = value();
+            o.jobs = ParseInt(n, "--jobs");
+            if (*o.jobs < 1 || *o.jobs > kMaxJobs)
+                throw UsageError{Format("--jobs は 1〜%d です: ", kMaxJobs) + n};
         } else if (arg == "--select") {
             o.select = ParseSelect(value());
         } else if (arg == "--quality") {
@@ -239,7 +261,7 @@ Options ParseArguments(int argc, char** argv)
             o.positionals.push_back(arg);
         }
     }
-    if (o.help || o.formats)
+    if (o.help || o.formats || o.version)
         return o;
     if (o.positionals.empty())
         throw UsageError{"COMMAND がありません"};
@@ -251,17 +273,25 @@ Options ParseArguments(int argc, char** argv)
     } else {
         if (o.format)
             throw UsageError{"--format は --out-dir と一緒に使います"};
+        if (o.jobs)
+            throw UsageError{"--jobs は --out-dir と一緒に使います"};
         if (o.positionals.size() != 2)
             throw UsageError{"INPUT と OUTPUT を 1 つずつ指定してください（複数の入力には --out-dir）"};
     }
     return o;
 }
 
-// A one-line progress bar on stderr, drawn only when stderr is a terminal.
+// A one-line progress bar on stderr, drawn only when stderr is a terminal: the steps of one
+// file, or the files of a batch done of all. Messages go through Print, which takes the bar off
+// its line first; a lock keeps a worker's drawing and the main thread's writing apart.
 class ProgressBar {
 public:
     ProgressBar() : FEnabled(::isatty(STDERR_FILENO) == 1) {}
-    ~ProgressBar() { Clear(); }
+    ~ProgressBar()
+    {
+        const std::lock_guard guard(FLock);
+        Clear();
+    }
 
     TProgressEvent Handler(std::string fallbackLabel)
     {
@@ -269,18 +299,36 @@ public:
             return {};
         return [this, label = std::move(fallbackLabel)](TObject*, TProgressStage stage, uint8_t percent, bool,
                                                          const TRect&, const std::string& msg) {
-            if (stage == psEnding) {
+            const std::lock_guard guard(FLock);
+            if (stage == psEnding)
                 Clear();
-                return;
-            }
-            Draw(msg.empty() ? label : msg, percent);
+            else
+                Draw(msg.empty() ? label : msg, percent);
         };
+    }
+
+    void Files(std::size_t done, std::size_t total)
+    {
+        if (!FEnabled)
+            return;
+        const std::lock_guard guard(FLock);
+        Draw(Format("%zu/%zu", done, total), int(done * 100 / std::max<std::size_t>(total, 1)));
+    }
+
+    void Print(std::FILE* out, const std::string& text)
+    {
+        if (text.empty())
+            return;
+        const std::lock_guard guard(FLock);
+        Clear();
+        std::fputs(text.c_str(), out);
+        std::fflush(out);
     }
 
 private:
     void Draw(const std::string& label, int percent)
     {
-        if (percent == FLastPercent && FShown)
+        if (FShown && percent == FLastPercent && label == FLastLabel)
             return;
         constexpr int kWidth = 30;
         const int filled = std::clamp(percent, 0, 100) * kWidth / 100;
@@ -289,6 +337,7 @@ private:
         std::fflush(stderr);
         FShown = true;
         FLastPercent = percent;
+        FLastLabel = label;
     }
     void Clear()
     {
@@ -297,12 +346,13 @@ private:
             std::fflush(stderr);
         }
         FShown = false;
-        FLastPercent = -1;
     }
 
-    bool FEnabled;
+    const bool FEnabled;
+    std::mutex FLock;
     bool FShown = false;
     int FLastPercent = -1;
+    std::string FLastLabel;
 };
 
 struct Job {
@@ -311,12 +361,16 @@ struct Job {
     TSaveFormat format;
 };
 
-// Reads input, runs the command as the window does in place, writes output. Throws on
-// failure; a failed write leaves no file behind.
-void RunJob(const Options& o, const TCommand* command, const Job& job, ProgressBar& bar)
+// Reads input, runs the command as the window does in place, writes output; what it has to
+// say goes into result. Throws on failure; a failed write leaves no file behind. steps, if
+// set, shows the steps of the file.
+void RunJob(const Options& o, const TCommand* command, const Job& job, ProgressBar* steps, TFileResult& result)
 {
+    const auto progress = [steps](std::string label) {
+        return steps ? steps->Handler(std::move(label)) : TProgressEvent{};
+    };
     TBitmap picture;
-    LoadPicture(job.input, picture, bar.Handler("読み込み中"));
+    LoadPicture(job.input, picture, progress("読み込み中"));
     picture.SetPixelFormat(TPixelFormat::pf24bit);
 
     if (command) {
@@ -328,8 +382,7 @@ void RunJob(const Options& o, const TCommand* command, const Job& job, ProgressB
             if (!selection && command->Family == TFamily::F)
                 throw Exception("選択範囲が画像の外にあるため、切り抜けません。\r" + job.input);
             if (!selection)
-                std::fprintf(stderr, "nolvi2-cli: %s: 選択範囲が画像の外にあるため、画像全体を処理します\n",
-                             job.input.c_str());
+                result.Err += "nolvi2-cli: " + job.input + ": 選択範囲が画像の外にあるため、画像全体を処理します\n";
         }
         TCommandOptions options;
         options.GrassWidth = o.grassWidth;
@@ -343,16 +396,52 @@ void RunJob(const Options& o, const TCommand* command, const Job& job, ProgressB
             options.ResizeWidth = o.size->width;
             options.ResizeHeight = o.size->height;
         }
-        picture.OnProgress = bar.Handler(std::string(command->DisplayName));
+        picture.OnProgress = progress(std::string(command->DisplayName));
         TChronograph chronograph;
         ApplyInPlace(*command, picture, selection, options, chronograph, ExtractFileName(job.input));
         picture.OnProgress = nullptr;
         if (o.time)
             if (auto report = chronograph.TakeReport())
-                std::printf("%s\n", report->c_str());
+                result.Out += *report + "\n";
     }
     SavePicture(job.output, picture, job.format, TJpegSettings{o.quality, !o.baseline},
                 o.png);
+}
+
+// A failure of one file of a batch on one line: the file, then the message's lines but the one
+// that only repeats the file's name.
+std::string BatchFailureLine(const std::string& input, const std::string& message)
+{
+    std::string line = "nolvi2-cli: " + input + ":";
+    for (std::size_t start = 0; start <= message.size();) {
+        const std::size_t end = std::min(message.find_first_of("\r\n", start), message.size());
+        const std::string part = message.substr(start, end - start);
+        if (!part.empty() && part != input)
+            line += " " + part;
+        start = end + 1;
+    }
+    return line + "\n";
+}
+
+TFileResult ProcessFile(const Options& o, const TCommand* command, const Job& job, ProgressBar* steps)
+{
+    TFileResult result;
+    std::string failure;
+    try {
+        RunJob(o, command, job, steps, result);
+        return result;
+    } catch (const std::bad_alloc&) {
+        failure = "メモリが足りません。\r" + job.input;
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    result.Failed = true;
+    // A batch reports every file on a line of its own; a single file, as the message has it.
+    if (o.outDir)
+        result.Err += BatchFailureLine(job.input, failure);
+    else
+        result.Err += "nolvi2-cli: " + ForTerminal(failure) + "\n";
+    return result;
 }
 
 std::vector<Job> PlanJobs(const Options& o)
@@ -396,7 +485,11 @@ std::vector<Job> PlanJobs(const Options& o)
             }
         }
         const std::string output = (std::filesystem::path(*o.outDir) / in.stem()).string() + ext;
-        if (!seen.insert(output).second)
+        // Two names for one file (through a symbolic link, which the writer follows) are one
+        // output too: the order the workers finish in would decide what it holds.
+        std::error_code ec;
+        const auto target = std::filesystem::weakly_canonical(WriteTargetOf(output), ec);
+        if (!seen.insert(ec ? output : target.string()).second)
             throw UsageError{"出力ファイル名が重なります: " + output};
         jobs.push_back({input, output, format});
     }
@@ -429,6 +522,12 @@ int main(int argc, char** argv)
         o = ParseArguments(argc, argv);
         if (o.help) {
             PrintUsage(stdout);
+            return kExitOk;
+        }
+        if (o.version) {
+            TOZCVersionResourceRec version;
+            ReadVersionInfo(version);
+            std::printf("nolvi2-cli %s\n", version.ProductVersion.c_str());
             return kExitOk;
         }
         if (o.formats) {
@@ -464,23 +563,46 @@ int main(int argc, char** argv)
         }
     }
 
+    // From here on the interrupting signals come to RunBatch only; the plug-ins' libraries may
+    // start threads of their own as they load.
+    HoldInterrupts();
     // Other formats are read through the plug-ins beside the tool, as the window reads them.
     const TPluginHost plugins;
     if (!plugins.Message().empty())
         std::fprintf(stderr, "nolvi2-cli: %s\n", ForTerminal(plugins.Message()).c_str());
 
+    // A batch counts its files on the progress bar; a single file shows its steps.
+    const bool batch = o.outDir.has_value();
+    const std::size_t total = jobs.size();
+    // --jobs workers, else one for each processor; never more than there are files.
+    const std::size_t asked = o.jobs ? std::size_t(*o.jobs) : std::min<std::size_t>(AvailableProcessors(), kMaxJobs);
+    const auto workers = unsigned(std::min(asked, total));
     int status = kExitOk;
+    std::size_t done = 0;
     ProgressBar bar;
-    for (const Job& job : jobs) {
-        try {
-            RunJob(o, command, job, bar);
-        } catch (const std::bad_alloc&) {
-            std::fprintf(stderr, "nolvi2-cli: %s: メモリが足りません。\n", job.input.c_str());
-            status = kExitFailure;
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "nolvi2-cli: %s\n", ForTerminal(e.what()).c_str());
-            status = kExitFailure;
-        }
+    if (batch)
+        bar.Files(0, total);
+    try {
+        RunBatch(
+            total, workers,
+            [&](std::size_t i) { return ProcessFile(o, command, jobs[i], batch ? nullptr : &bar); },
+            [&](std::size_t, TFileResult&& result) {
+                if (result.Failed)
+                    status = kExitFailure;
+                bar.Print(stderr, result.Err);
+                bar.Print(stdout, result.Out);
+                if (batch)
+                    bar.Files(++done, total);
+            },
+            [&](int) {
+                if (batch)
+                    bar.Print(stderr, Format("nolvi2-cli: 中断しました（%zu/%zu 個のファイルを処理済み）\n", done, total));
+                else
+                    bar.Print(stderr, "nolvi2-cli: 中断しました\n");
+            });
+    } catch (const std::exception& e) {
+        bar.Print(stderr, "nolvi2-cli: " + ForTerminal(e.what()) + "\n");
+        return kExitFailure;
     }
     return status;
 }

@@ -154,6 +154,8 @@ void AbandonSafeWrites()
     files.Names.clear();
 }
 
+std::string WriteTargetOf(const std::string& fileName) { return ResolveLinks(fileName); }
+
 std::string FolderOf(const std::string& path)
 {
     const auto slash = path.rfind('/');

@@ -22,6 +22,10 @@ void WriteFileSafely(const std::string& fileName, const std::function<void(TStre
 // targets as they were.
 void AbandonSafeWrites();
 
+// The file that a write to fileName replaces or makes: the end of the chain of symbolic
+// links that starts at it (fileName itself when it is no link), as WriteFileSafely follows it.
+std::string WriteTargetOf(const std::string& fileName);
+
 // The folder part of a path ("." without one, "/" for a name in the root).
 std::string FolderOf(const std::string& path);
 // The running executable's full path (links resolved), or empty.

@@ -10,12 +10,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <spawn.h>
+#include <sstream>
+#include <thread>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,9 +36,10 @@ namespace fs = std::filesystem;
 namespace {
 
 struct CliRun {
-    int status;
+    int status;  // the exit status, or 128 + the signal that killed the tool
     std::string out;
     std::string err;
+    bool killed = false;  // by a signal, rather than exiting
 };
 
 std::string ReadAll(const fs::path& p)
@@ -45,14 +51,17 @@ std::string ReadAll(const fs::path& p)
 class Cli : public ::testing::Test {
 protected:
 
-    CliRun Exec(std::vector<std::string> args)
+    CliRun Exec(std::vector<std::string> args) { return Finish(Start(std::move(args))); }
+
+    // Starts the tool with stdout and stderr going to files in the test folder.
+    pid_t Start(std::vector<std::string> args)
     {
         args.insert(args.begin(), NOLVI2_CLI_PATH);
         std::vector<char*> argv;
         for (auto& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
-        const std::string outName = (dir / ".stdout").string(), errName = (dir / ".stderr").string();
+        const std::string outName = P(".stdout"), errName = P(".stderr");
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -61,10 +70,16 @@ protected:
         const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         EXPECT_EQ(rc, 0);
+        return pid;
+    }
+
+    CliRun Finish(pid_t pid)
+    {
+        const std::string outName = P(".stdout"), errName = P(".stderr");
         int wstatus = 0;
         waitpid(pid, &wstatus, 0);
         CliRun r{WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus), ReadAll(outName),
-              ReadAll(errName)};
+                 ReadAll(errName), !WIFEXITED(wstatus)};
         fs::remove(outName);
         fs::remove(errName);
         return r;
@@ -156,6 +171,13 @@ TEST_F(Cli, UsageErrorsExitWith2AndWriteNothing)
         {"Invert", in, "--out-dir", P("o"), "--format", "gif"},
         {"Invert", "--out-dir", P("o")},
         {"Invert", in, in, "--out-dir", P("o")},  // two inputs, one output name
+        {"Convert", in, P("x/in.png"), "--out-dir", P("o"), "--format", "jpg", "--jobs", "2"},
+        {"Invert", in, "--out-dir", P("o"), "--jobs", "0"},
+        {"Invert", in, "--out-dir", P("o"), "--jobs", "x"},
+        {"Invert", in, "--out-dir", P("o"), "--jobs=257"},
+        {"Invert", in, "--out-dir", P("o"), "--jobs"},
+        {"Invert", in, P("out.bmp"), "--jobs", "2"},  // a single file has no workers to share
+        {"--version=2"},
         {"Convert", in, P("out.png"), "--png-filter", "best"},
         {"Convert", in, P("out.png"), "--png-filter", "Up"},
         {"Convert", in, P("out.png"), "--png-filter"},
@@ -477,4 +499,139 @@ TEST_F(Cli, EveryFamilyThroughTheRoad)
             ASSERT_EQ(Exec(b).status, 0) << name;
             EXPECT_TRUE(SamePixels(Load(P("b.bmp")), original)) << name << " " << extra.size();
         }
+}
+
+TEST_F(Cli, VersionIsTheProjectVersion)
+{
+    const std::string cmake = ReadAll(fs::path(NOLVI2_SOURCE_DIR) / "CMakeLists.txt");
+    std::smatch version;
+    ASSERT_TRUE(std::regex_search(cmake, version, std::regex(R"(project\(nolvi2 VERSION ([0-9.]+))")));
+    const CliRun r = Exec({"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "nolvi2-cli " + version[1].str() + "\n");
+    EXPECT_EQ(r.err, "");
+}
+
+// A batch on several workers writes byte for byte what one worker writes, whatever the input
+// format, goes on past the files that fail, and names each of them on a line of its own.
+TEST_F(Cli, ParallelBatchWritesWhatOneWorkerWrites)
+{
+    std::vector<std::string> inputs;
+    for (int i = 0; i < 10; ++i)
+        inputs.push_back(MakePicture(std::to_string(i) + ".bmp", 40 + 7 * i, 30 + i));
+    ASSERT_EQ(Exec({"Convert", inputs[3], P("j.jpg")}).status, 0);
+    ASSERT_EQ(Exec({"Convert", inputs[4], P("n.png")}).status, 0);
+    inputs.insert(inputs.begin() + 5, {P("j.jpg"), P("n.png")});
+    std::ofstream(P("corrupt.bmp"), std::ios::binary) << "BM this is not a bitmap";
+    std::ofstream(P("notes.xyz"), std::ios::binary) << "not a picture format";
+    const std::vector<std::string> bad = {P("corrupt.bmp"), P("missing.bmp"), P("notes.xyz")};
+    inputs.insert(inputs.begin() + 1, bad[0]);
+    inputs.insert(inputs.begin() + 6, bad[1]);
+    inputs.push_back(bad[2]);
+
+    const auto run = [&](const std::string& format, const std::string& out, std::vector<std::string> jobs) {
+        std::vector<std::string> args = {"Invert"};
+        args.insert(args.end(), inputs.begin(), inputs.end());
+        args.insert(args.end(), {"--out-dir", P(out), "--format", format});
+        args.insert(args.end(), jobs.begin(), jobs.end());
+        const CliRun r = Exec(args);
+        EXPECT_EQ(r.status, 1) << out << r.err;
+        // Each failure on one whole line that names the file; nothing else.
+        std::istringstream lines(r.err);
+        std::vector<std::string> named;
+        for (std::string line; std::getline(lines, line);)
+            for (const std::string& b : bad)
+                if (line.rfind("nolvi2-cli: " + b + ": ", 0) == 0)
+                    named.push_back(b);
+        std::sort(named.begin(), named.end());
+        EXPECT_EQ(named, bad) << out << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 3) << out << r.err;
+    };
+    const auto contents = [&](const std::string& out) {
+        std::map<std::string, std::string> files;
+        for (const auto& e : fs::directory_iterator(dir / out))
+            files[e.path().filename().string()] = ReadAll(e.path());
+        return files;
+    };
+    // PNG outputs carry the time they were written, so JPEG and BMP are compared.
+    for (const std::string format : {"jpg", "bmp"}) {
+        run(format, format + "-1", {"--jobs", "1"});
+        const auto reference = contents(format + "-1");
+        ASSERT_EQ(reference.size(), inputs.size() - bad.size());
+        for (const auto& input : inputs) {
+            const std::string output = P(format + "-1/" + fs::path(input).stem().string() + "." + format);
+            if (std::find(bad.begin(), bad.end(), input) != bad.end())
+                continue;
+            const TBitmap in = Load(input), out = Load(output);
+            EXPECT_EQ(out.Width(), in.Width()) << output;
+            EXPECT_EQ(out.Height(), in.Height()) << output;
+        }
+        for (const std::vector<std::string>& jobs : {std::vector<std::string>{"--jobs", "2"},
+                                                     std::vector<std::string>{"--jobs=7"},
+                                                     std::vector<std::string>{}}) {
+            const std::string out = format + "-" + (jobs.empty() ? "default" : jobs.back());
+            run(format, out, jobs);
+            EXPECT_TRUE(contents(out) == reference) << out;
+        }
+    }
+
+    // A symbolic link in the output folder that makes two outputs one file is refused up front.
+    fs::create_directory(dir / "linked");
+    fs::create_symlink("1.jpg", dir / "linked" / "2.jpg");
+    const CliRun linked = Exec({"Convert", P("0.bmp"), P("1.bmp"), P("2.bmp"), "--out-dir", P("linked"),
+                                "--format", "jpg", "--jobs", "2"});
+    EXPECT_EQ(linked.status, 2) << linked.err;
+    EXPECT_NE(linked.err.find("linked/2.jpg"), std::string::npos) << linked.err;
+    EXPECT_FALSE(fs::exists(dir / "linked" / "1.jpg"));
+}
+
+// Interrupted, a batch ends at once with 128 + the signal and leaves only finished outputs:
+// every one of them whole, and no temporary file.
+TEST_F(Cli, InterruptedBatchLeavesOnlyFinishedOutputs)
+{
+    constexpr int kFiles = 40;
+    const std::string first = MakePicture("0.bmp", 800, 600);
+    std::vector<std::string> args = {"Convert", first};
+    for (int i = 1; i < kFiles; ++i) {
+        args.push_back(P(std::to_string(i) + ".bmp"));
+        fs::create_hard_link(first, args.back());
+    }
+    args.insert(args.end(), {"--out-dir", P("out"), "--format", "png", "--png-level", "9", "--jobs", "2"});
+    const fs::path out = dir / "out";
+    const auto outputs = [&] {
+        std::vector<std::string> names;
+        if (fs::exists(out))
+            for (const auto& e : fs::directory_iterator(out))
+                names.push_back(e.path().filename().string());
+        return names;
+    };
+    const auto finished = [&] {
+        const std::vector<std::string> names = outputs();
+        return std::count_if(names.begin(), names.end(), [](const std::string& name) { return name[0] != '.'; });
+    };
+    for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        fs::remove_all(out);
+        const pid_t pid = Start(args);
+        // Signalled as soon as the first output is in place, while the other worker writes.
+        bool running = true;
+        while (running && finished() == 0) {
+            siginfo_t info{};
+            running = ::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_TRUE(running) << "the batch ended before its first output appeared";
+        ASSERT_EQ(::kill(pid, signal), 0);
+        const CliRun r = Finish(pid);
+        EXPECT_FALSE(r.killed) << signal;
+        EXPECT_EQ(r.status, status) << r.err;
+        EXPECT_NE(r.err.find("中断しました"), std::string::npos) << r.err;
+        const std::vector<std::string> left = outputs();
+        EXPECT_LT(left.size(), std::size_t(kFiles));
+        for (const std::string& name : left) {
+            ASSERT_NE(name[0], '.') << "temporary file left: " << name;
+            const TBitmap picture = Load((out / name).string());
+            EXPECT_EQ(picture.Width(), 800) << name;
+            EXPECT_EQ(picture.Height(), 600) << name;
+        }
+    }
 }
