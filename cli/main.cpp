@@ -444,6 +444,21 @@ TFileResult ProcessFile(const Options& o, const TCommand* command, const Job& jo
     return result;
 }
 
+// The file a write to output ends in, so that two names for one file (through a symbolic
+// link, which the writer follows) count as one output: the order the workers finish in would
+// decide what it holds. A name whose links cannot be followed (a loop) stands for itself; its
+// write fails and is reported with its file.
+std::string WrittenFile(const std::string& output)
+{
+    try {
+        std::error_code ec;
+        const auto target = std::filesystem::weakly_canonical(WriteTargetOf(output), ec);
+        return ec ? output : target.string();
+    } catch (const Exception&) {
+        return output;
+    }
+}
+
 std::vector<Job> PlanJobs(const Options& o)
 {
     std::vector<Job> jobs;
@@ -485,11 +500,7 @@ std::vector<Job> PlanJobs(const Options& o)
             }
         }
         const std::string output = (std::filesystem::path(*o.outDir) / in.stem()).string() + ext;
-        // Two names for one file (through a symbolic link, which the writer follows) are one
-        // output too: the order the workers finish in would decide what it holds.
-        std::error_code ec;
-        const auto target = std::filesystem::weakly_canonical(WriteTargetOf(output), ec);
-        if (!seen.insert(ec ? output : target.string()).second)
+        if (!seen.insert(WrittenFile(output)).second)
             throw UsageError{"出力ファイル名が重なります: " + output};
         jobs.push_back({input, output, format});
     }

@@ -583,6 +583,15 @@ TEST_F(Cli, ParallelBatchWritesWhatOneWorkerWrites)
     EXPECT_EQ(linked.status, 2) << linked.err;
     EXPECT_NE(linked.err.find("linked/2.jpg"), std::string::npos) << linked.err;
     EXPECT_FALSE(fs::exists(dir / "linked" / "1.jpg"));
+
+    // A link that loops cannot be written through: that file fails, the others are written.
+    fs::create_directory(dir / "loop");
+    fs::create_symlink("1.jpg", dir / "loop" / "1.jpg");
+    const CliRun loop = Exec({"Convert", P("0.bmp"), P("1.bmp"), "--out-dir", P("loop"), "--format", "jpg",
+                              "--jobs", "2"});
+    EXPECT_EQ(loop.status, 1) << loop.err;
+    EXPECT_EQ(loop.err.rfind("nolvi2-cli: " + P("1.bmp") + ": ", 0), 0u) << loop.err;
+    EXPECT_TRUE(fs::is_regular_file(dir / "loop" / "0.jpg"));
 }
 
 // Interrupted, a batch ends at once with 128 + the signal and leaves only finished outputs:
