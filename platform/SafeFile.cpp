@@ -18,6 +18,11 @@ namespace nolvi2 {
 
 namespace {
 
+[[noreturn]] void CreateFailed(const std::string& name, int err)
+{
+    throw EFCreateError(Format("ファイルを作成できません。\r%s\r(%s)", name.c_str(), ErrnoText(err).c_str()));
+}
+
 // The file a chain of symbolic links ends at (the name itself when it is no link).
 std::string ResolveLinks(std::string path)
 {
@@ -31,12 +36,7 @@ std::string ResolveLinks(std::string path)
             target = FolderOf(path) + "/" + target;
         path = std::move(target);
     }
-    throw EFCreateError(Format("ファイルを作成できません。\r%s\r(%s)", path.c_str(), ErrnoText(ELOOP).c_str()));
-}
-
-[[noreturn]] void CreateFailed(const std::string& name, int err)
-{
-    throw EFCreateError(Format("ファイルを作成できません。\r%s\r(%s)", name.c_str(), ErrnoText(err).c_str()));
+    CreateFailed(path, ELOOP);
 }
 
 // The temporary files of the writes under way, in every thread.
