@@ -45,6 +45,8 @@ constexpr std::array kCommands = {
     TCommand{"actCrop", "切り抜き(&C)", F::F, Op::Crop, 0, "切り抜き"},
 };
 
+static_assert(kCommands.size() == kCommandCount);
+
 }  // namespace
 
 std::span<const TCommand> ProcessingCommands() { return kCommands; }

@@ -60,6 +60,9 @@ struct TCommand {
     std::string_view Name() const { return Action.substr(3); }
 };
 
+inline constexpr std::size_t kCommandCount = 31;
+
+// The commands, in the order of the window's action ids.
 std::span<const TCommand> ProcessingCommands();
 
 // The command whose name (with or without "act") equals name, compared without regard to

@@ -1,6 +1,5 @@
 #include "NewWindow.h"
 
-#include "platform/Process.h"
 #include "platform/SafeFile.h"
 #include "platform/SharedMemory.h"
 #include "platform/Tick.h"
@@ -27,13 +26,13 @@ std::vector<TLaunched>& Launched()
 std::string PositionArgument(TPoint p) { return "pos:" + std::to_string(p.X) + "," + std::to_string(p.Y); }
 
 // This program, started again: /proc/self/exe still names it after its file was replaced.
-pid_t StartSelf(const std::vector<std::string>& arguments)
+pid_t StartSelf(const std::vector<std::string>& arguments, const TProgramStarter& start)
 {
     std::vector<std::string> argv{ExecutablePath()};
     if (argv.front().empty())
         argv.front() = "nolvi2";
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return StartProgram("/proc/self/exe", argv);
+    return start("/proc/self/exe", argv);
 }
 
 bool Alive(pid_t pid) { return pid > 0 && ::kill(pid, 0) == 0; }
@@ -57,9 +56,13 @@ std::vector<std::string> PictureStartArguments(TPoint p, uint32_t tick, int64_t 
     return {PositionArgument(p), "common:nolvi", std::to_string(tick), std::to_string(size)};
 }
 
-void LaunchForFile(TPoint p, const std::string& fileName) { StartSelf(FileStartArguments(p, fileName)); }
+void LaunchForFile(TPoint p, const std::string& fileName, const TProgramStarter& start)
+{
+    StartSelf(FileStartArguments(p, fileName), start);
+}
 
-void LaunchWithPicture(const TWindowState& state, const TOZHistoryList& recent, const TBitmap& picture, TPoint p)
+void LaunchWithPicture(const TWindowState& state, const TOZHistoryList& recent, const TBitmap& picture, TPoint p,
+                       const TProgramStarter& start)
 {
     TNewSharedBlock block = CreateSharedBlock(timeGetTime());
     pid_t pid = 0;
@@ -67,7 +70,7 @@ void LaunchWithPicture(const TWindowState& state, const TOZHistoryList& recent, 
         WriteState(*block.Stream, state, recent, picture);
         const int64_t size = block.Stream->Size();
         block.Stream.reset();
-        pid = StartSelf(PictureStartArguments(p, block.Tick, size));
+        pid = StartSelf(PictureStartArguments(p, block.Tick, size), start);
     } catch (...) {
         RemoveSharedBlock(block.Name);
         throw;

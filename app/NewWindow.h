@@ -5,6 +5,7 @@
 // its window ends, once their receivers have had the chance to read them.
 
 #include "StateBlock.h"
+#include "platform/Process.h"
 #include "platform/Types.h"
 
 #include <string>
@@ -21,11 +22,13 @@ TPoint NewWindowPos(const TRect& frame, const TRect& workArea, int32_t w, int32_
 std::vector<std::string> FileStartArguments(TPoint p, const std::string& fileName);
 std::vector<std::string> PictureStartArguments(TPoint p, uint32_t tick, int64_t size);
 
-void LaunchForFile(TPoint p, const std::string& fileName);
+// The starts go through start (StartProgram for real windows).
+void LaunchForFile(TPoint p, const std::string& fileName, const TProgramStarter& start);
 
 // Writes the block and starts the new window. A block that cannot be made or written, or a
 // process that cannot be started, raises the error and leaves no block behind.
-void LaunchWithPicture(const TWindowState& state, const TOZHistoryList& recent, const TBitmap& picture, TPoint p);
+void LaunchWithPicture(const TWindowState& state, const TOZHistoryList& recent, const TBitmap& picture, TPoint p,
+                       const TProgramStarter& start);
 
 // Removes the blocks this process made. A block still unread by a live receiver is given up
 // to maxWaitMs to be read first.

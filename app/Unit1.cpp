@@ -1,21 +1,18 @@
 #include "Unit1.h"
 
+#include "DialogFilters.h"
+#include "JpegPreview.h"
 #include "FolderWalk.h"
 #include "NewWindow.h"
 #include "StartupArgs.h"
 #include "dlgPreferences.h"
-#include "dlgResize.h"
 #include "OpenPicture.h"
 #include "ProcessingRoad.h"
 #include "WindowTitle.h"
 #include "common/OZCommon.h"
 #include "platform/Exceptions.h"
-#include "platform/JPEGImage.h"
 #include "platform/SharedMemory.h"
-#include "png/VelPNG.h"
 #include "platform/Streams.h"
-#include "settings/OZRegIniDlg.h"
-#include "susie/SPIBmp.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -45,17 +42,6 @@ namespace nolvi2 {
 
 namespace {
 
-TMessageBoxHook& Hook()
-{
-    static TMessageBoxHook hook;
-    return hook;
-}
-
-QString Text(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-
-// The scroll bars' arrow steps, in logical pixels.
-constexpr int kHorzStep = 40, kVertStep = 26;
-
 // File names are byte strings; they become text only to be shown.
 std::string NameOf(const QString& path) { return QFile::encodeName(path).toStdString(); }
 QString ShownName(const std::string& name) { return QFile::decodeName(QByteArray::fromStdString(name)); }
@@ -76,87 +62,40 @@ void BitmapFromImage(const QImage& image, TBitmap& out)
     out.TakeOver(b);
 }
 
-// A dialog filter "desc|*.a;*.b|..." in Qt's form "desc (*.a *.b);;...". A description that
-// already ends with its patterns in parentheses keeps them (written with spaces, as Qt reads
-// them); any other gets them appended, so each entry shows its patterns once.
-QString QtFilter(const std::string& filter)
+// The key numbers of the action table are the toolkit's.
+static_assert(keys::Shift == Qt::ShiftModifier && keys::Ctrl == Qt::ControlModifier && keys::Alt == Qt::AltModifier);
+static_assert(keys::Return == Qt::Key_Return && keys::Enter == Qt::Key_Enter && keys::Left == Qt::Key_Left &&
+              keys::Up == Qt::Key_Up && keys::Right == Qt::Key_Right && keys::Down == Qt::Key_Down &&
+              keys::F1 == Qt::Key_F1 && keys::F5 == Qt::Key_F5);
+static_assert('O' == Qt::Key_O && '+' == Qt::Key_Plus && '=' == Qt::Key_Equal && ';' == Qt::Key_Semicolon &&
+              '-' == Qt::Key_Minus && '0' == Qt::Key_0);
+
+TRect RectOf(const QRect& r) { return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
+
+TPixelFormat FormatOfBits(int bits)
 {
-    const QStringList parts = Text(filter).split(QLatin1Char('|'));
-    QStringList out;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QString description = parts[i];
-        QString pattern = parts[i + 1];
-        pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
-        if (description.endsWith(QLatin1Char(')')) && description.contains(QStringLiteral(" (")))
-            description.truncate(description.lastIndexOf(QStringLiteral(" (")));
-        // The PNG codec registers an English name; the dialogs describe formats in Japanese.
-        if (description == QStringLiteral("PNG Format"))
-            description = QStringLiteral("PNG 画像ファイル");
-        out << description + QStringLiteral(" (") + pattern + QLatin1Char(')');
+    switch (bits) {
+    case 1: return TPixelFormat::pf1bit;
+    case 4: return TPixelFormat::pf4bit;
+    case 8: return TPixelFormat::pf8bit;
+    default: return TPixelFormat::pf24bit;
     }
-    return out.join(QStringLiteral(";;"));
+}
+
+QKeySequence SequenceOf(TKeyStroke key)
+{
+    return key.Empty() ? QKeySequence() : QKeySequence(QKeyCombination::fromCombined(int(key.Combined)));
 }
 
 // The key as the menu shows it: Return and the keypad's Enter are one key, shown as "Enter".
-QKeySequence ShownKey(const QKeySequence& key)
+QKeySequence ShownKey(TKeyStroke key)
 {
-    if (!key.isEmpty() && key[0].key() == Qt::Key_Return)
-        return QKeySequence(QKeyCombination(key[0].keyboardModifiers(), Qt::Key_Enter));
-    return key;
+    if ((key.Combined & ~Qt::KeyboardModifierMask) == keys::Return)
+        key.Combined = (key.Combined & Qt::KeyboardModifierMask) | keys::Enter;
+    return SequenceOf(key);
 }
 
 }  // namespace
-
-QString OpenDialogFilter()
-{
-    // The plug-ins' formats, then the decoders' own (BMP files are reached through "all files").
-    const TPictureFormats& t = TPictureFormats::Instance();
-    std::vector<std::string> masks, filters;
-    for (const TGraphicClass* c : {&TSPIBitmap::ClassInfo(), &TJPEGImage::ClassInfo(), &TVelPNG::ClassInfo()}) {
-        if (t.GraphicFileMask(*c).empty())
-            continue;
-        masks.push_back(t.GraphicFileMask(*c));
-        filters.push_back(t.GraphicFilter(*c));
-    }
-    std::string mask, filter;
-    for (std::size_t i = 0; i < masks.size(); ++i) {
-        mask += (i ? ";" : "") + masks[i];
-        filter += "|" + filters[i];
-    }
-    return QtFilter("読み込み可能なファイル (" + mask + ")|" + mask + filter + "|すべてのファイル|*.*");
-}
-
-QString SaveDialogFilter(bool jpeg)
-{
-    const TPictureFormats& t = TPictureFormats::Instance();
-    return QtFilter(t.GraphicFilter(jpeg ? TJPEGImage::ClassInfo() : TBitmap::ClassInfo()));
-}
-
-void SetMessageBoxHook(TMessageBoxHook hook) { Hook() = std::move(hook); }
-
-namespace {
-TResizeDialogHook& ResizeHook()
-{
-    static TResizeDialogHook hook;
-    return hook;
-}
-}  // namespace
-
-void SetResizeDialogHook(TResizeDialogHook hook) { ResizeHook() = std::move(hook); }
-
-bool ResizeDialog(int32_t& width, int32_t& height, uint8_t& algorithm)
-{
-    if (ResizeHook())
-        return ResizeHook()(width, height, algorithm);
-    return TResizeDialog::Execute(width, height, algorithm);
-}
-
-int ShowWindowMessage(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons, bool taskBar)
-{
-    if (Hook())
-        return Hook()(text, kind, buttons);
-    return ShowMessageBox(text, kind, buttons, taskBar);
-}
 
 // The window as its mouse tools see it.
 class TForm1::THost : public TToolHost {
@@ -234,13 +173,16 @@ TToolCursor ToolCursorOf(Qt::CursorShape shape)
 
 }  // namespace
 
-TForm1::TForm1()
+TForm1::TForm1(std::shared_ptr<TWindowServices> services)
+    : FServices(services ? std::move(services) : std::make_shared<TWindowServices>())
 {
     setWindowTitle(QStringLiteral("nolvi2"));
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAcceptDrops(true);
     setFocusPolicy(Qt::StrongFocus);
-    resize(328 - 16, 270 - 39);  // the design's outer size, less a typical frame
+    // An outer size of 328 x 270 pixels less a typical frame (8 pixels each side, a 31-pixel
+    // title bar) until a picture sizes the window.
+    resize(328 - 16, 270 - 39);
 
     Label1 = new QLabel(QStringLiteral("画像が読み込まれていません。ファイルをドロップするか、"
                                        "開くメニューで画像を読み込んで下さい。"),
@@ -272,16 +214,11 @@ TForm1::TForm1()
     CreateMenu();
     FRecentMenu = std::make_unique<TOZHistoryFileMenu>(mnuHistory, true);
     FRecentMenu->OnClick = [this](TOZHistoryMenu*, const std::string& name) { Dispatch([&] { OpenFile(name); }); };
-    FRecentMenu->ConfirmMissing = [](const QString& text) {
-        return ShowWindowMessage(text, mtConfirmation, Buttons({mbYes, mbNo})) == mrYes;
+    FRecentMenu->ConfirmMissing = [this](const QString& text) {
+        return Message(text, mtConfirmation, Buttons({mbYes, mbNo})) == mrYes;
     };
     FRecentMenu->OnUpdate = [this] { UpdateHistoryItem(); };
     UpdateHistoryItem();
-    // The first start asks where the settings go, in the program's confirmation box.
-    TOZIniFile2::SetFirstStartQuestion([] {
-        const QString text = QString::fromUtf8(kFirstStartQuestion.data(), qsizetype(kFirstStartQuestion.size()));
-        return ShowWindowMessage(text, mtConfirmation, Buttons({mbYes, mbNo}), true) == mrYes;
-    });
     UpdateJpegChecks();
     UpdateUnitChecks();
     connect(QApplication::clipboard(), &QClipboard::dataChanged, this, [this] { actPasteUpdate(); });
@@ -300,225 +237,213 @@ TForm1::~TForm1()
     ReleaseLaunchedBlocks(3000);
 }
 
-QAction* TForm1::AddAction(const QString& name, const QString& caption, std::function<void()> handler,
-                           std::initializer_list<QKeySequence> keys)
+int TForm1::Message(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons)
 {
-    auto* a = new QAction(caption, this);
-    a->setObjectName(name);
-    connect(a, &QAction::triggered, this, [this, handler = std::move(handler)] { Dispatch(handler); });
-    ActionList2[name] = a;
-    for (const QKeySequence& k : keys) {
-        if (!k.isEmpty() && !FKeys.contains(k[0].toCombined()))
-            FKeys.insert(k[0].toCombined(), a);
-    }
-    if (keys.size() > 0)
-        a->setShortcut(ShownKey(*keys.begin()));  // shown in the menu; the key table does the work
-    a->setShortcutContext(Qt::WidgetShortcut);
-    return a;
-}
-
-QAction* TForm1::Action(const QString& name) const
-{
-    const auto it = ActionList2.find(name);
-    return it == ActionList2.end() ? nullptr : it->second;
+    return FServices->MessageBox(text, kind, buttons);
 }
 
 void TForm1::CreateActions()
 {
-    using K = QKeySequence;
-    AddAction("actOpen", "開く(&O)...", [this] { actOpenExecute(); }, {K(Qt::Key_O), K(Qt::CTRL | Qt::Key_O)});
-    AddAction("actReopen", "開き直す(&R)", [this] {
-        if (FIsFile)
-            OpenFile(FFileName);
-    }, {K(Qt::Key_F5)});
-    AddAction("actPrevFile", "前のファイル(&P)", [this] { actNextFileExecute(false); }, {K(Qt::Key_Left)});
-    AddAction("actNextFile", "次のファイル(&N)", [this] { actNextFileExecute(true); }, {K(Qt::Key_Right)});
-    AddAction("actPreferences", "設定(&P)...", [this] { actPreferencesExecute(); }, {K(Qt::CTRL | Qt::Key_K)});
-    AddAction("actIniStyle", "設定の保存先(&I)...", [this] {
-        if (ChooseIniStyle(this))
-            SaveSettings();
-    });
-    AddAction("actAbout", "バージョン情報(&A)...", [this] { actAboutExecute(); }, {K(Qt::Key_F1)});
-    AddAction("actWebsite", "&Tamberlo ホームページ",
-              [] { QDesktopServices::openUrl(QUrl(Text(std::string(kWebAddress)))); });
-    AddAction("actNewWindow", "新しいウィンドウで開く(&W)", [this] {
-        if (!FPicture.Empty() && FIsFile)
-            LaunchWithPicture(true, FFileName, true, FPicture);
-    }, {K(Qt::CTRL | Qt::Key_N)});
-    AddAction("actCopy", "コピー(&C)", [this] { actCopyExecute(); }, {K(Qt::CTRL | Qt::Key_C)});
-    AddAction("actPaste", "貼り付け(&P)", [this] { actPasteExecute(); }, {K(Qt::CTRL | Qt::Key_V)});
-
-    for (const TCommand& c : ProcessingCommands()) {
-        std::initializer_list<QKeySequence> keys = {};
-        const QString name = Text(std::string(c.Action));
-        if (name == "actResize")
-            AddAction(name, Text(std::string(c.Caption)), [this, &c] { RunCommand(c); },
-                      {K(Qt::Key_R), K(Qt::SHIFT | Qt::Key_R)});
-        else if (name == "actInvert")
-            AddAction(name, Text(std::string(c.Caption)), [this, &c] { RunCommand(c); },
-                      {K(Qt::CTRL | Qt::Key_I), K(Qt::SHIFT | Qt::CTRL | Qt::Key_I)});
-        else
-            AddAction(name, Text(std::string(c.Caption)), [this, &c] { RunCommand(c); }, keys);
+    for (const TActionInfo& info : Actions()) {
+        auto* a = new QAction(Text(info.Caption), this);
+        a->setObjectName(Text(info.Name));
+        a->setCheckable(info.Checkable());
+        a->setShortcutContext(Qt::WidgetShortcut);
+        connect(a, &QAction::triggered, this, [this, &info] { Dispatch([&] { Perform(info); }); });
+        FActions[std::size_t(info.Id)] = a;
+        for (const TKeyStroke k : info.Keys)
+            if (!k.Empty() && !FKeys.contains(k.Combined))
+                FKeys.insert(k.Combined, info.Id);
+        // Shown in the menu; the key table does the work.
+        if (!info.Keys[0].Empty())
+            a->setShortcut(ShownKey(info.Keys[0]));
     }
-
-    AddAction("actDeselect", "選択解除(&D)", [this] { FSelectTool->Deselect(); }, {K(Qt::CTRL | Qt::Key_D)});
-    for (const int tag : {1, 8, 16, 24, 32}) {
-        const QString caption = tag == 1 ? QStringLiteral("最小 なし(&F)") : QStringLiteral("最小 &%1ピクセル").arg(tag);
-        const QString name = tag == 1 ? QStringLiteral("actSelectUnitFree") : QStringLiteral("actSelectUnit%1").arg(tag);
-        QAction* a = AddAction(name, caption, [this, name] { actSelectUnitFreeExecute(Action(name)); });
-        a->setData(tag);
-        a->setCheckable(true);
-    }
-    Action("actCrop")->setEnabled(false);
-    Action("actDeselect")->setEnabled(false);
-
-    AddAction("actSaveAsBMP", "BMP形式で保存(&S)...", [this] { actSaveAsExecute(false); });
-    AddAction("actJpegPreview", "プレビュー開始(&J)", [this] {
-        SetJpegPreview(!FJpegPreview);
-        PictureChanged(false);
-    }, {K(Qt::Key_J)});
-    AddAction("actSaveAsJPEG", "この圧縮率で保存(&S)...", [this] { actSaveAsExecute(true); });
-    AddAction("actJpegProgressive", "プログレッシブ(&P)", [this] { SetJpegParams(FJpegQuality, !FJpegProgressive); })
-        ->setCheckable(true);
-    for (const int tag : {80, 60, 30, 10}) {
-        const QString caption = tag == 80 ? QStringLiteral("高品質 &80") : QStringLiteral("品質 &%1").arg(tag);
-        AddAction(QStringLiteral("actJpegPreview%1").arg(tag), caption, [this, tag] {
-            SetJpegPreview(true);
-            SetJpegParams(tag, FJpegProgressive);
-        })->setCheckable(true);
-    }
-    AddAction("actJpegPreviewUp", "品質を10上げる(&U)", [this] { SetJpegParams(FJpegQuality + 10, FJpegProgressive); });
-    AddAction("actJpegPreviewDown", "品質を10下げる(&D)",
-              [this] { SetJpegParams(FJpegQuality - 10, FJpegProgressive); });
-
-    // The hidden pixel-format commands: the colours reduced to what the format holds, then
-    // the picture is 24-bit again.
-    const std::pair<const char*, TPixelFormat> formats[] = {{"actPf24bit", TPixelFormat::pf24bit},
-                                                           {"actPf8bit", TPixelFormat::pf8bit},
-                                                           {"actPf4bit", TPixelFormat::pf4bit},
-                                                           {"actPf1bit", TPixelFormat::pf1bit}};
-    for (const auto& [name, pf] : formats) {
-        const QString caption = QStringLiteral("&%1ビット").arg(BitsPerPixel(pf));
-        AddAction(name, caption, [this, pf = pf] {
-            if (FPicture.Empty())
-                return;
-            FPicture.SetPixelFormat(pf);
-            PictureChanged(false);
-        })->setCheckable(true);
-    }
-
-    AddAction("actZoomIn", "拡大(&I)", [this] { SetZoom(ZoomInValue(FZoom)); },
-              {K(Qt::CTRL | Qt::Key_Plus), K(Qt::CTRL | Qt::Key_Equal), K(Qt::CTRL | Qt::Key_Semicolon),
-               K(Qt::CTRL | Qt::SHIFT | Qt::Key_Plus), K(Qt::CTRL | Qt::SHIFT | Qt::Key_Semicolon), K(Qt::Key_Up)});
-    AddAction("actZoomOut", "縮小(&O)", [this] { SetZoom(ZoomOutValue(FZoom)); },
-              {K(Qt::CTRL | Qt::Key_Minus), K(Qt::Key_Down)});
-    AddAction("actZoomActualPixels", "ピクセル等倍(&A)", [this] { SetZoom(1.0f); },
-              {K(Qt::CTRL | Qt::ALT | Qt::Key_0), K(Qt::Key_Return), K(Qt::Key_Enter)});
-    QAction* toNew = AddAction("actOpenResultNewWindow", "処理結果を新しいウィンドウで開く(&R)", [this] {
-        FOptions.OpenResultInNewWindow = !FOptions.OpenResultInNewWindow;
-        Action("actOpenResultNewWindow")->setChecked(FOptions.OpenResultInNewWindow);
-    });
-    toNew->setCheckable(true);
-    toNew->setChecked(FOptions.OpenResultInNewWindow);
-    QAction* showTime = AddAction("actShowProcessingTime", "処理にかかった時間を表示する(&P)", [this] {
-        FOptions.ShowProgressTime = !FOptions.ShowProgressTime;
-        Action("actShowProcessingTime")->setChecked(FOptions.ShowProgressTime);
-    });
-    showTime->setCheckable(true);
-    showTime->setChecked(FOptions.ShowProgressTime);
-    AddAction("actExit", "終了(&X)", [this] { close(); });
+    Action(TActionId::Crop)->setEnabled(false);
+    Action(TActionId::Deselect)->setEnabled(false);
+    Action(TActionId::OpenResultNewWindow)->setChecked(FOptions.OpenResultInNewWindow);
+    Action(TActionId::ShowProcessingTime)->setChecked(FOptions.ShowProgressTime);
 }
 
-QAction* TForm1::MenuProxy(QAction* action, const QString& caption, const QKeySequence& key)
+void TForm1::Perform(const TActionInfo& action)
 {
-    auto* item = new QAction(caption, this);
+    using A = TActionId;
+    switch (action.Kind) {
+    case TActionKind::Command:
+        RunCommand(*action.Command);
+        return;
+    case TActionKind::SelectUnit:
+        SelectUnit(action.Id);
+        return;
+    case TActionKind::JpegQuality:
+        SetJpegPreview(true);
+        SetJpegParams(action.Tag, FJpegProgressive);
+        return;
+    case TActionKind::PixelFormat:
+        if (FPicture.Empty())
+            return;
+        FPicture.SetPixelFormat(FormatOfBits(action.Tag));
+        PictureChanged(false);
+        return;
+    case TActionKind::Plain:
+    case TActionKind::Toggle:
+        break;
+    }
+    switch (action.Id) {
+    case A::Open: actOpenExecute(); break;
+    case A::Reopen:
+        if (FIsFile)
+            OpenFile(FFileName);
+        break;
+    case A::PrevFile: actNextFileExecute(false); break;
+    case A::NextFile: actNextFileExecute(true); break;
+    case A::Preferences: actPreferencesExecute(); break;
+    case A::IniStyle:
+        if (TOZIniFile2::ChooseStyle([this](const std::string& keyPath, TIniStyle& style) {
+                return FServices->IniStyleDialog(this, keyPath, style);
+            }))
+            SaveSettings();
+        break;
+    case A::About: FServices->AboutBox(); break;
+    case A::Website: QDesktopServices::openUrl(QUrl(Text(kWebAddress))); break;
+    case A::NewWindow:
+        if (!FPicture.Empty() && FIsFile)
+            LaunchWithPicture(true, FFileName, true, FPicture);
+        break;
+    case A::Copy: actCopyExecute(); break;
+    case A::Paste: actPasteExecute(); break;
+    case A::Deselect: FSelectTool->Deselect(); break;
+    case A::SaveAsBMP: actSaveAsExecute(false); break;
+    case A::JpegPreview:
+        SetJpegPreview(!FJpegPreview);
+        PictureChanged(false);
+        break;
+    case A::SaveAsJPEG: actSaveAsExecute(true); break;
+    case A::JpegProgressive: SetJpegParams(FJpegQuality, !FJpegProgressive); break;
+    case A::JpegPreviewUp: SetJpegParams(FJpegQuality + 10, FJpegProgressive); break;
+    case A::JpegPreviewDown: SetJpegParams(FJpegQuality - 10, FJpegProgressive); break;
+    case A::ZoomIn: SetZoom(ZoomInValue(FZoom)); break;
+    case A::ZoomOut: SetZoom(ZoomOutValue(FZoom)); break;
+    case A::ZoomActualPixels: SetZoom(1.0f); break;
+    case A::OpenResultNewWindow:
+        FOptions.OpenResultInNewWindow = !FOptions.OpenResultInNewWindow;
+        Action(A::OpenResultNewWindow)->setChecked(FOptions.OpenResultInNewWindow);
+        break;
+    case A::ShowProcessingTime:
+        FOptions.ShowProgressTime = !FOptions.ShowProgressTime;
+        Action(A::ShowProcessingTime)->setChecked(FOptions.ShowProgressTime);
+        break;
+    case A::Exit: close(); break;
+    default:
+        // The commands, selection units, qualities and pixel formats are handled by kind.
+        break;
+    }
+}
+
+QAction* TForm1::MenuProxy(const TActionInfo& info)
+{
+    QAction* action = Action(info.Id);
+    auto* item = new QAction(info.MenuCaption.empty() ? action->text() : Text(info.MenuCaption), this);
     item->setShortcutContext(Qt::WidgetShortcut);
-    const auto mirror = [this, item, action, key] {
+    const auto mirror = [this, item, action, id = info.Id, key = info.MenuKey] {
         item->setEnabled(action->isEnabled());
         item->setCheckable(action->isCheckable());
         item->setChecked(action->isChecked());
         // The item's own key, while the key table gives it to the action; else the action's.
-        const bool ownKey = !key.isEmpty() && FKeys.value(key[0].toCombined(), nullptr) == action;
-        item->setShortcut(ShownKey(ownKey ? key : action->shortcut()));
+        const bool ownKey = !key.Empty() && FKeys.value(key.Combined, TActionId(kActionCount)) == id;
+        item->setShortcut(ownKey ? ShownKey(key) : action->shortcut());
     };
     mirror();
     connect(action, &QAction::changed, item, mirror);
     FMenuMirrors.push_back(mirror);
     connect(item, &QAction::triggered, action, [action] { action->trigger(); });
-    FMenuItems[action->objectName()] = item;
+    FMenuItems[std::size_t(info.Id)] = item;
     return item;
 }
 
-QAction* TForm1::MenuItem(const QString& actionName) const
+QAction* TForm1::MenuItem(TActionId id) const
 {
-    const auto it = FMenuItems.find(actionName);
-    return it != FMenuItems.end() ? it->second : Action(actionName);
+    QAction* item = FMenuItems[std::size_t(id)];
+    return item ? item : Action(id);
+}
+
+namespace {
+
+TActionId KnownAction(const QString& name)
+{
+    const std::optional<TActionId> id = FindAction(name.toStdString());
+    if (!id)
+        throw std::invalid_argument("no action named " + name.toStdString());
+    return *id;
+}
+
+}  // namespace
+
+QAction* TForm1::MenuItem(const QString& actionName) const { return MenuItem(KnownAction(actionName)); }
+
+QAction* TForm1::Action(const QString& name) const
+{
+    const std::optional<TActionId> id = FindAction(name.toStdString());
+    return id ? Action(*id) : nullptr;
 }
 
 void TForm1::CreateMenu()
 {
-    using K = QKeySequence;
-    MenuProxy(Action("actReopen"), Action("actReopen")->text(), K(Qt::Key_F5));
-    MenuProxy(Action("actSaveAsJPEG"), QStringLiteral("この画質で保存(&S)..."));
-    for (const int tag : {80, 60, 30, 10})
-        MenuProxy(Action(QStringLiteral("actJpegPreview%1").arg(tag)), QStringLiteral("画質 &%1").arg(tag));
-    MenuProxy(Action("actJpegPreviewUp"), QStringLiteral("画質を10上げる(&U)"));
-    MenuProxy(Action("actJpegPreviewDown"), QStringLiteral("画質を10下げる(&D)"));
-    MenuProxy(Action("actNewWindow"), QStringLiteral("新しいウィンドウ(&W)"));
-    MenuProxy(Action("actZoomIn"), Action("actZoomIn")->text(), K(Qt::Key_Up));
-    MenuProxy(Action("actZoomOut"), Action("actZoomOut")->text(), K(Qt::Key_Down));
-    MenuProxy(Action("actZoomActualPixels"), Action("actZoomActualPixels")->text(), K(Qt::Key_Return));
-    // The items of a menu in order; "-" is a separator line.
-    const auto add = [this](QMenu* menu, std::initializer_list<const char*> names) {
-        for (const char* name : names) {
-            if (std::strcmp(name, "-") == 0)
+    using A = TActionId;
+    for (const TActionInfo& info : Actions())
+        if (info.HasMenuItem())
+            MenuProxy(info);
+    // The items of a menu in order; nullopt is a separator line.
+    constexpr std::optional<A> sep;
+    const auto add = [this](QMenu* menu, std::initializer_list<std::optional<A>> ids) {
+        for (const std::optional<A>& id : ids) {
+            if (!id)
                 menu->addSeparator();
             else
-                menu->addAction(MenuItem(QString::fromUtf8(name)));
+                menu->addAction(MenuItem(*id));
         }
     };
 
     PopupMenu1 = new QMenu(this);
-    add(PopupMenu1, {"actOpen"});
+    add(PopupMenu1, {A::Open});
     add(PopupMenu1->addMenu(QStringLiteral("ファイル(&F)")),
-        {"actReopen", "actPrevFile", "actNextFile", "-", "actPreferences", "actIniStyle", "-", "actAbout", "actWebsite"});
+        {A::Reopen, A::PrevFile, A::NextFile, sep, A::Preferences, A::IniStyle, sep, A::About, A::Website});
     mnuHistory = PopupMenu1->addMenu(QStringLiteral("最近開いたファイル(&H)"));
-    add(PopupMenu1, {"actSaveAsBMP"});
+    add(PopupMenu1, {A::SaveAsBMP});
     mnuJpegPreview = PopupMenu1->addMenu(QStringLiteral("&JPEGプレビュー"));
     mnuJpegPreview->menuAction()->setCheckable(true);
-    add(mnuJpegPreview, {"actJpegPreview", "-", "actSaveAsJPEG", "actJpegProgressive", "-", "actJpegPreview80",
-                         "actJpegPreview60", "actJpegPreview30", "actJpegPreview10", "-", "actJpegPreviewUp",
-                         "actJpegPreviewDown"});
-    add(PopupMenu1, {"-", "actCopy", "actPaste"});
+    add(mnuJpegPreview, {A::JpegPreview, sep, A::SaveAsJPEG, A::JpegProgressive, sep, A::JpegPreview80,
+                         A::JpegPreview60, A::JpegPreview30, A::JpegPreview10, sep, A::JpegPreviewUp,
+                         A::JpegPreviewDown});
+    add(PopupMenu1, {sep, A::Copy, A::Paste});
     add(PopupMenu1->addMenu(QStringLiteral("選択範囲(&S)")),
-        {"actDeselect", "-", "actCrop", "-", "actSelectUnitFree", "actSelectUnit8", "actSelectUnit16",
-         "actSelectUnit24", "actSelectUnit32"});
-    add(PopupMenu1, {"-"});
+        {A::Deselect, sep, A::Crop, sep, A::SelectUnitFree, A::SelectUnit8, A::SelectUnit16, A::SelectUnit24,
+         A::SelectUnit32});
+    add(PopupMenu1, {sep});
     QMenu* pixelFormat = PopupMenu1->addMenu(QStringLiteral("ピクセルフォーマット(&F)"));
-    add(pixelFormat, {"actPf24bit", "actPf8bit", "actPf4bit", "actPf1bit"});
-    pixelFormat->menuAction()->setVisible(false);  // hidden, as in the design; the actions stay
-    add(PopupMenu1, {"actResize"});
+    add(pixelFormat, {A::Pf24bit, A::Pf8bit, A::Pf4bit, A::Pf1bit});
+    // Hidden: the pixel-format commands are kept as actions but not offered in the menu.
+    pixelFormat->menuAction()->setVisible(false);
+    add(PopupMenu1, {A::Resize});
     add(PopupMenu1->addMenu(QStringLiteral("画像回転(&E)")),
-        {"actRotate180", "actRotate90", "actRotate270", "-", "actFlipHorizontal", "actFlipVertical"});
+        {A::Rotate180, A::Rotate90, A::Rotate270, sep, A::FlipHorizontal, A::FlipVertical});
     add(PopupMenu1->addMenu(QStringLiteral("色調補正(&A)")),
-        {"actInvert", "actGrayScale", "actSolarize", "actDesaturate", "-", "actGammaPlus", "actGammaMinus"});
+        {A::Invert, A::GrayScale, A::Solarize, A::Desaturate, sep, A::GammaPlus, A::GammaMinus});
     QMenu* masks = PopupMenu1->addMenu(QStringLiteral("可逆マスク(&M)"));
-    add(masks, {"actWinMask", "actMaskNijiiro", "-"});
-    add(masks->addMenu(QStringLiteral("&RGB入れ替え")),
-        {"actRGBSwitchRGB", "actRGBSwitchRG", "actRGBSwitchGB", "actRGBSwitchBR"});
-    add(masks, {"actXor", "actGrassHorizontal", "actGrassVertical"});
+    add(masks, {A::WinMask, A::MaskNijiiro, sep});
+    add(masks->addMenu(QStringLiteral("&RGB入れ替え")), {A::RGBSwitchRGB, A::RGBSwitchRG, A::RGBSwitchGB, A::RGBSwitchBR});
+    add(masks, {A::Xor, A::GrassHorizontal, A::GrassVertical});
     QMenu* filters = PopupMenu1->addMenu(QStringLiteral("フィルタ(&L)"));
     add(filters->addMenu(QStringLiteral("ローパスフィルタ（ぼかし）(&L)")),
-        {"actFilterLowpass", "actFilterLowpassLow", "actFilterLowpassWeak"});
+        {A::FilterLowpass, A::FilterLowpassLow, A::FilterLowpassWeak});
     add(filters->addMenu(QStringLiteral("ハイパスフィルタ（シャープ）(&S)")),
-        {"actFilterSharpLow", "actFilterSharpMiddle", "actFilterSharpHigh"});
+        {A::FilterSharpLow, A::FilterSharpMiddle, A::FilterSharpHigh});
     add(filters->addMenu(QStringLiteral("ラプラシアンフィルタ（エッジ検出）(&A)")),
-        {"actFilterLaplacian4", "actFilterLaplacian8", "actFilterLaplacian82"});
-    add(PopupMenu1, {"-"});
+        {A::FilterLaplacian4, A::FilterLaplacian8, A::FilterLaplacian82});
+    add(PopupMenu1, {sep});
     add(PopupMenu1->addMenu(QStringLiteral("表示(&V)")),
-        {"actNewWindow", "-", "actZoomIn", "actZoomOut", "actZoomActualPixels", "-", "actOpenResultNewWindow",
-         "actShowProcessingTime"});
-    add(PopupMenu1, {"-", "actExit"});
+        {A::NewWindow, sep, A::ZoomIn, A::ZoomOut, A::ZoomActualPixels, sep, A::OpenResultNewWindow,
+         A::ShowProcessingTime});
+    add(PopupMenu1, {sep, A::Exit});
 }
 
 void TForm1::Dispatch(const std::function<void()>& f)
@@ -528,21 +453,23 @@ void TForm1::Dispatch(const std::function<void()>& f)
         f();
     } catch (const std::bad_alloc&) {
         UpdateCaption();
-        ShowWindowMessage(QStringLiteral("メモリが足りません。"), mtError, Buttons({mbOK}));
+        Message(QStringLiteral("メモリが足りません。"), mtError);
     } catch (const std::exception& e) {
         UpdateCaption();
-        ShowWindowMessage(QString::fromUtf8(e.what()), mtError, Buttons({mbOK}));
+        Message(QString::fromUtf8(e.what()), mtError);
     }
     UpdateCaption();
     if (cursor().shape() == Qt::WaitCursor)
         unsetCursor();
 }
 
-void TForm1::Execute(const QString& actionName)
+void TForm1::Execute(TActionId id)
 {
-    if (QAction* a = Action(actionName); a && a->isEnabled())
+    if (QAction* a = Action(id); a->isEnabled())
         a->trigger();
 }
+
+void TForm1::Execute(const QString& actionName) { Execute(KnownAction(actionName)); }
 
 void TForm1::FormCreate(const std::vector<std::string>& parameters)
 {
@@ -577,7 +504,7 @@ void TForm1::FormCreate(const std::vector<std::string>& parameters)
         }
     }
     if (!FSPIs->Message().empty())
-        ShowWindowMessage(QString::fromUtf8(FSPIs->Message()), mtError, Buttons({mbOK}));
+        Message(Text(FSPIs->Message()), mtError);
     if (received)
         return;
     // A window that received nothing still works with the user's settings, and saves them
@@ -586,7 +513,7 @@ void TForm1::FormCreate(const std::vector<std::string>& parameters)
     applyPosition();  // the command line's position wins over the stored one
     PictureChanged(false);
     if (!startupError.empty()) {
-        ShowWindowMessage(QString::fromUtf8(startupError), mtError, Buttons({mbOK}));
+        Message(Text(startupError), mtError);
         return;
     }
     if (startup->Receive || startup->Files.empty())
@@ -627,11 +554,15 @@ TPoint TForm1::NewWindowPos(int32_t w, int32_t h) const
     const QRect frame = frameGeometry();
     const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->availableGeometry() : frame;
-    return nolvi2::NewWindowPos({frame.left(), frame.top(), frame.left() + frame.width(), frame.top() + frame.height()},
-                                {area.left(), area.top(), area.left() + area.width(), area.top() + area.height()}, w, h);
+    return nolvi2::NewWindowPos(RectOf(frame), RectOf(area), w, h);
 }
 
-void TForm1::LaunchForFile(const std::string& name) { nolvi2::LaunchForFile(NewWindowPos(0, 0), name); }
+void TForm1::LaunchForFile(const std::string& name)
+{
+    nolvi2::LaunchForFile(NewWindowPos(0, 0), name, [this](const std::string& program, const std::vector<std::string>& args) {
+        return FServices->StartProgram(program, args);
+    });
+}
 
 void TForm1::LaunchWithPicture(bool isFile, const std::string& title, bool keepSelection, const TBitmap& picture)
 {
@@ -652,7 +583,10 @@ void TForm1::LaunchWithPicture(bool isFile, const std::string& title, bool keepS
     // logical ones.
     nolvi2::LaunchWithPicture(state, *FRecentMenu, picture,
                               NewWindowPos(LogicalExtent(picture.Width(), PixelRatio()),
-                                           LogicalExtent(picture.Height(), PixelRatio())));
+                                           LogicalExtent(picture.Height(), PixelRatio())),
+                              [this](const std::string& program, const std::vector<std::string>& args) {
+                                  return FServices->StartProgram(program, args);
+                              });
 }
 
 bool TForm1::ResultInNewWindow() const
@@ -667,7 +601,7 @@ void TForm1::actPreferencesExecute()
     targets.Recent = FRecentMenu.get();
     targets.SelectTool = FSelectTool.get();
     targets.HandTool = FHandTool.get();
-    if (!TPreferencesDialog::Execute(this, FOptions, targets, SPIs()))
+    if (!FServices->PreferencesDialog(this, FOptions, targets, SPIs()))
         return;
     UpdateUnitChecks();
     UpdateHistoryItem();
@@ -703,7 +637,7 @@ void TForm1::SetTitle(const QString& title)
 void TForm1::OpenFile(const std::string& name)
 {
     if (!IsSupportedFile(name)) {
-        ShowWindowMessage(QStringLiteral("未対応のファイルです。\r") + ShownName(name), mtError, Buttons({mbOK}));
+        Message(QStringLiteral("未対応のファイルです。\r") + ShownName(name), mtError);
         return;
     }
     LoadPicture(name, FPicture, FPicture.OnProgress);
@@ -740,9 +674,7 @@ void TForm1::EnableActions()
     state.JpegPreview = FJpegPreview;
     state.PixelFormat = FPicture.PixelFormat();
     for (const TActionEnabling& e : ActionEnabling(state)) {
-        QAction* a = Action(Text(std::string(e.Action)));
-        if (!a)
-            continue;
+        QAction* a = Action(e.Action);
         a->setEnabled(e.Enabled);
         if (e.Checked) {
             a->setCheckable(true);
@@ -783,20 +715,18 @@ const TBitmap& TForm1::DisplaySource() const
 void TForm1::SelectionChanged(TSelectTool*)
 {
     const bool selected = FSelectTool->HasSelection();
-    Action("actCrop")->setEnabled(selected);
-    Action("actDeselect")->setEnabled(selected);
+    Action(TActionId::Crop)->setEnabled(selected);
+    Action(TActionId::Deselect)->setEnabled(selected);
     if (FDeferDisplay)
         return;
     RebuildDisplayBitmap();
     update();
 }
 
-void TForm1::actSelectUnitFreeExecute(QAction* sender)
+void TForm1::SelectUnit(TActionId id)
 {
-    for (const char* name : {"actSelectUnitFree", "actSelectUnit8", "actSelectUnit16", "actSelectUnit24", "actSelectUnit32"})
-        Action(name)->setChecked(false);
-    FSelectTool->SetMinimumUnit(uint8_t(sender->data().toInt()));
-    sender->setChecked(true);
+    FSelectTool->SetMinimumUnit(uint8_t(ActionInfo(id).Tag));
+    UpdateUnitChecks();
 }
 
 void TForm1::UpdateHistoryItem()
@@ -820,19 +750,16 @@ TWindowSettings TForm1::CurrentSettings() const
 
 void TForm1::ApplySettings(const TWindowSettings& s)
 {
-    // A position off every screen (a monitor that is gone) moves onto the primary screen,
-    // as much of the window on it as fits.
-    QPoint p(s.WindowX, s.WindowY);
-    bool onScreen = false;
+    // A position off every screen (a monitor that is gone) moves onto the primary screen.
+    std::vector<TRect> screens;
     for (const QScreen* screen : QGuiApplication::screens())
-        onScreen = onScreen || screen->geometry().contains(p);
-    if (!onScreen && QGuiApplication::primaryScreen()) {
-        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-        const QSize outer = frameGeometry().size();
-        p.setX(std::clamp(p.x(), area.left(), std::max(area.left(), area.right() + 1 - outer.width())));
-        p.setY(std::clamp(p.y(), area.top(), std::max(area.top(), area.bottom() + 1 - outer.height())));
-    }
-    move(p);
+        screens.push_back(RectOf(screen->geometry()));
+    std::optional<TRect> primary;
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        primary = RectOf(screen->availableGeometry());
+    const QSize outer = frameGeometry().size();
+    const TPoint p = RescuedPosition({s.WindowX, s.WindowY}, screens, primary, outer.width(), outer.height());
+    move(p.X, p.Y);
     FSelectTool->SetMinimumUnit(s.MinimumUnit);
     FHandTool->SetInvert(s.InvertTenohiraTool);
     FOptions = s.Options;
@@ -844,7 +771,8 @@ void TForm1::ApplySettings(const TWindowSettings& s)
 void TForm1::LoadSettings()
 {
     TWindowSettings settings;
-    const std::vector<std::string> messages = nolvi2::LoadSettings(settings, *FRecentMenu);
+    const std::vector<std::string> messages =
+        nolvi2::LoadSettings(settings, *FRecentMenu, [this] { return FServices->FirstStartQuestion(); });
     ApplySettings(settings);
     UpdateUnitChecks();
     UpdateJpegChecks();
@@ -853,17 +781,16 @@ void TForm1::LoadSettings()
         QStringList texts;
         for (const std::string& m : messages)
             texts << QString::fromUtf8(m);
-        ShowWindowMessage(texts.join(QStringLiteral("\r\r")), mtError, Buttons({mbOK}));
+        Message(texts.join(QStringLiteral("\r\r")), mtError);
     }
 }
 
 void TForm1::SaveSettings()
 {
     try {
-        nolvi2::SaveSettings(CurrentSettings(), *FRecentMenu);
+        nolvi2::SaveSettings(CurrentSettings(), *FRecentMenu, [this] { return FServices->FirstStartQuestion(); });
     } catch (const std::exception& e) {
-        ShowWindowMessage(QStringLiteral("設定を保存できませんでした。\r") + QString::fromUtf8(e.what()), mtError,
-                          Buttons({mbOK}));
+        Message(QStringLiteral("設定を保存できませんでした。\r") + QString::fromUtf8(e.what()), mtError);
     }
 }
 
@@ -875,16 +802,17 @@ void TForm1::closeEvent(QCloseEvent* event)
 
 void TForm1::UpdateUnitChecks()
 {
+    // A unit without an item of its own shows as none.
+    using A = TActionId;
     const int unit = FSelectTool->MinimumUnit();
     bool found = false;
-    for (const char* name : {"actSelectUnit8", "actSelectUnit16", "actSelectUnit24", "actSelectUnit32"}) {
-        QAction* a = Action(name);
-        a->setChecked(a->data().toInt() == unit);
-        found = found || a->isChecked();
+    for (const A id : {A::SelectUnit8, A::SelectUnit16, A::SelectUnit24, A::SelectUnit32}) {
+        Action(id)->setChecked(ActionInfo(id).Tag == unit);
+        found = found || Action(id)->isChecked();
     }
-    Action("actSelectUnitFree")->setChecked(!found);
-    Action("actOpenResultNewWindow")->setChecked(FOptions.OpenResultInNewWindow);
-    Action("actShowProcessingTime")->setChecked(FOptions.ShowProgressTime);
+    Action(A::SelectUnitFree)->setChecked(!found);
+    Action(A::OpenResultNewWindow)->setChecked(FOptions.OpenResultInNewWindow);
+    Action(A::ShowProcessingTime)->setChecked(FOptions.ShowProgressTime);
 }
 
 // The selection's frame and handles, drawn so that they invert what lies under them: the
@@ -967,33 +895,23 @@ TView TForm1::View() const
     return v;
 }
 
-// The bars' ranges are the zoomed picture's extent; a bar shows only when that extent does
-// not fit the client. Showing one bar shrinks the client, which may call for the other. The
-// bars count device pixels, as the picture is drawn; their geometry is logical.
+// The bars count device pixels, as the picture is drawn; their geometry is logical.
 void TForm1::UpdateScrollBars()
 {
-    const double ratio = PixelRatio();
     const int32_t rangeX = FPicture.Empty() ? 0 : ScrollRange(FPicture.Width(), FZoom);
     const int32_t rangeY = FPicture.Empty() ? 0 : ScrollRange(FPicture.Height(), FZoom);
     const int barW = FVertBar->sizeHint().width(), barH = FHorzBar->sizeHint().height();
-    bool showX = false, showY = false;
-    for (int pass = 0; pass < 2; ++pass) {
-        const int cw = width() - (showY ? barW : 0), ch = height() - (showX ? barH : 0);
-        showX = rangeX > DeviceExtent(cw, ratio);
-        showY = rangeY > DeviceExtent(ch, ratio);
-    }
-    const int cw = width() - (showY ? barW : 0), ch = height() - (showX ? barH : 0);
-    FHorzBar->setVisible(showX);
-    FVertBar->setVisible(showY);
-    FHorzBar->setGeometry(0, ch, cw, barH);
-    FVertBar->setGeometry(cw, 0, barW, ch);
-    const QSize client = DeviceClientSize();
-    FHorzBar->setRange(0, std::max(0, rangeX - client.width()));
-    FHorzBar->setPageStep(std::max(1, client.width()));
-    FHorzBar->setSingleStep(DeviceExtent(kHorzStep, ratio));
-    FVertBar->setRange(0, std::max(0, rangeY - client.height()));
-    FVertBar->setPageStep(std::max(1, client.height()));
-    FVertBar->setSingleStep(DeviceExtent(kVertStep, ratio));
+    const TScrollLayout l = ScrollLayout(rangeX, rangeY, width(), height(), barW, barH, PixelRatio());
+    FHorzBar->setVisible(l.ShowHorz);
+    FVertBar->setVisible(l.ShowVert);
+    FHorzBar->setGeometry(0, l.ClientHeight, l.ClientWidth, barH);
+    FVertBar->setGeometry(l.ClientWidth, 0, barW, l.ClientHeight);
+    FHorzBar->setRange(0, l.HorzMax);
+    FHorzBar->setPageStep(l.HorzPage);
+    FHorzBar->setSingleStep(l.HorzStep);
+    FVertBar->setRange(0, l.VertMax);
+    FVertBar->setPageStep(l.VertPage);
+    FVertBar->setSingleStep(l.VertStep);
     Label1->setGeometry(8, 8, std::max(0, width() - 16), std::max(0, height() - 16));
 }
 
@@ -1003,25 +921,18 @@ void TForm1::FitWindow(int32_t clientWidth, int32_t clientHeight)
         return;
     FHorzBar->hide();
     FVertBar->hide();
-    // The client is asked for in device pixels; the window is sized in logical ones.
-    int w = std::max(LogicalExtent(clientWidth, PixelRatio()), 1);
-    int h = std::max(LogicalExtent(clientHeight, PixelRatio()), 1);
     // Before the window manager has framed the window its frame is unknown (taken as none);
     // the fit is made again once it is known (FrameKnown).
     const QMargins frame = FrameMargins();
     FLastFit = QSize(clientWidth, clientHeight);
     FFitWithoutFrame = frame.isNull();
-    // The window is never moved; it only shrinks to stay inside the work area.
-    if (const QScreen* s = screen()) {
-        const QRect area = s->availableGeometry();
-        const QPoint topLeft = pos();  // the frame's
-        const int frameExtraW = frame.left() + frame.right(), frameExtraH = frame.top() + frame.bottom();
-        if (area.right() + 1 < topLeft.x() + w + frameExtraW)
-            w = std::max(1, area.right() + 1 - topLeft.x() - frameExtraW);
-        if (area.bottom() + 1 < topLeft.y() + h + frameExtraH)
-            h = std::max(1, area.bottom() + 1 - topLeft.y() - frameExtraH);
-    }
-    resize(w, h);
+    std::optional<TRect> area;
+    if (const QScreen* s = screen())
+        area = RectOf(s->availableGeometry());
+    // The client is asked for in device pixels; the window is sized in logical ones.
+    const TPoint size = FitClientSize(clientWidth, clientHeight, PixelRatio(), {pos().x(), pos().y()},
+                                      frame.left() + frame.right(), frame.top() + frame.bottom(), area);
+    resize(size.X, size.Y);
 }
 
 QMargins TForm1::FrameMargins() const
@@ -1074,17 +985,11 @@ void TForm1::paintEvent(QPaintEvent*)
     const TPaintGeometry geo = PaintGeometry(View(), g.Width(), g.Height());
     const QImage image = ImageOf(g);
     if (FZoom >= 1.0f) {
-        // Only the visible part is drawn; a source that reaches one pixel past the bitmap is
-        // cut to the bitmap with its destination.
-        TRect src = geo.Source, dst = geo.Dest;
-        const auto cut = [this](int32_t& srcEnd, int32_t& dstEnd, int32_t srcStart, int32_t dstStart, int32_t extent) {
-            if (srcEnd > extent) {
-                srcEnd = extent;
-                dstEnd = dstStart + int32_t(std::trunc((long double)(srcEnd - srcStart) * FZoom));
-            }
-        };
-        cut(src.Right, dst.Right, src.Left, dst.Left, g.Width());
-        cut(src.Bottom, dst.Bottom, src.Top, dst.Top, g.Height());
+        // Only the visible part is drawn, cut to the bitmap.
+        TPaintGeometry drawn = geo;
+        CutToBitmap(drawn, g.Width(), g.Height(), FZoom);
+        const TRect& src = drawn.Source;
+        const TRect& dst = drawn.Dest;
         p.setRenderHint(QPainter::SmoothPixmapTransform, false);
         const QRect target(dst.Left, dst.Top, dst.Width(), dst.Height());
         if (FShadedSelection && !FDisplayBitmap && src.Width() > 0 && src.Height() > 0) {
@@ -1128,11 +1033,11 @@ void TForm1::wheelEvent(QWheelEvent* event)
     FWheelDelta += event->angleDelta().y();
     while (FWheelDelta >= 120) {
         FWheelDelta -= 120;
-        Execute("actZoomIn");
+        Execute(TActionId::ZoomIn);
     }
     while (FWheelDelta <= -120) {
         FWheelDelta += 120;
-        Execute("actZoomOut");
+        Execute(TActionId::ZoomOut);
     }
     event->accept();
 }
@@ -1146,13 +1051,12 @@ void TForm1::keyPressEvent(QKeyEvent* event)
         key = Qt::Key_Return;
     if (key == Qt::Key_Space && mods == Qt::NoModifier)
         FSpaceDown = true;  // the hand tool, chosen at the next mouse move
-    QAction* a = FKeys.value(QKeyCombination(mods, Qt::Key(key)).toCombined(), nullptr);
-    if (!a) {
+    const auto found = FKeys.constFind(uint32_t(QKeyCombination(mods, Qt::Key(key)).toCombined()));
+    if (found == FKeys.constEnd()) {
         QWidget::keyPressEvent(event);
         return;
     }
-    if (a->isEnabled())
-        a->trigger();
+    Execute(*found);
     event->accept();
 }
 
@@ -1246,7 +1150,7 @@ void TForm1::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow() && FOptions.ShowProgressTime)
         if (auto report = FChronograph.TakeReport())
-            ShowWindowMessage(Text(*report), mtCustom, Buttons({mbOK}));
+            Message(Text(*report), mtCustom);
 }
 
 void TForm1::RunCommand(const TCommand& command)
@@ -1261,7 +1165,7 @@ void TForm1::RunCommand(const TCommand& command)
         options.ResizeWidth = FPicture.Width();
         options.ResizeHeight = FPicture.Height();
         options.ResizeAlgorithm = 3;
-        if (!ResizeDialog(options.ResizeWidth, options.ResizeHeight, options.ResizeAlgorithm))
+        if (!FServices->ResizeDialog(options.ResizeWidth, options.ResizeHeight, options.ResizeAlgorithm))
             return;
     }
     // Filters ignore the Shift key.
@@ -1285,7 +1189,7 @@ void TForm1::RunCommand(const TCommand& command)
     PictureChanged(outcome.ResizeWindow);
     if (command.Timed() && FOptions.ShowProgressTime)
         if (auto report = FChronograph.TakeReport())
-            ShowWindowMessage(Text(*report), mtCustom, Buttons({mbOK}));
+            Message(Text(*report), mtCustom);
 }
 
 void TForm1::actOpenExecute()
@@ -1293,7 +1197,7 @@ void TForm1::actOpenExecute()
     QString dir;
     if (FIsFile)
         dir = QFileInfo(ShownName(FFileName)).absolutePath();
-    const QString name = QFileDialog::getOpenFileName(this, QString(), dir, OpenDialogFilter());
+    const QString name = QFileDialog::getOpenFileName(this, QString(), dir, Text(OpenDialogFilter()));
     if (!name.isEmpty())
         OpenFile(NameOf(name));
 }
@@ -1335,29 +1239,17 @@ void TForm1::actPasteExecute()
 
 void TForm1::actPasteUpdate()
 {
-    if (QAction* a = Action("actPaste")) {
-        const QMimeData* data = QApplication::clipboard()->mimeData();
-        a->setEnabled(data && data->hasImage());
-    }
+    const QMimeData* data = QApplication::clipboard()->mimeData();
+    Action(TActionId::Paste)->setEnabled(data && data->hasImage());
 }
 
-void TForm1::actAboutExecute()
+void TForm1::AssignShortCut(TKeyStroke key, TActionId id)
 {
-    if (Hook()) {
-        Hook()(Text(AboutBoxText()), mtInformation, Buttons({mbOK}));
-        return;
-    }
-    ShowAboutBox();
-}
-
-void TForm1::AssignShortCut(const QKeySequence& key, QAction* action)
-{
-    const int combined = key[0].toCombined();
-    QAction* old = FKeys.value(combined, nullptr);
-    FKeys.insert(combined, action);
-    if (old && old->shortcut() == ShownKey(key))
-        old->setShortcut(QKeySequence());
-    action->setShortcut(ShownKey(key));
+    const auto old = FKeys.constFind(key.Combined);
+    if (old != FKeys.constEnd() && Action(*old)->shortcut() == ShownKey(key))
+        Action(*old)->setShortcut(QKeySequence());
+    FKeys.insert(key.Combined, id);
+    Action(id)->setShortcut(ShownKey(key));
     for (const auto& mirror : FMenuMirrors)
         mirror();
 }
@@ -1373,11 +1265,12 @@ void TForm1::SetJpegPreview(bool on)
         FPreviewBitmap.reset();
     if (mnuJpegPreview)
         mnuJpegPreview->menuAction()->setChecked(on);
-    Action("actJpegPreview")->setText(on ? QStringLiteral("プレビューを解除(&J)") : QStringLiteral("プレビュー開始(&J)"));
+    using A = TActionId;
+    Action(A::JpegPreview)->setText(on ? QStringLiteral("プレビューを解除(&J)") : Text(ActionInfo(A::JpegPreview).Caption));
     // While the preview is on, Enter saves and Left and Right change the quality.
-    AssignShortCut(QKeySequence(Qt::Key_Return), Action(on ? "actSaveAsJPEG" : "actZoomActualPixels"));
-    AssignShortCut(QKeySequence(Qt::Key_Left), Action(on ? "actJpegPreviewDown" : "actPrevFile"));
-    AssignShortCut(QKeySequence(Qt::Key_Right), Action(on ? "actJpegPreviewUp" : "actNextFile"));
+    AssignShortCut({keys::Return}, on ? A::SaveAsJPEG : A::ZoomActualPixels);
+    AssignShortCut({keys::Left}, on ? A::JpegPreviewDown : A::PrevFile);
+    AssignShortCut({keys::Right}, on ? A::JpegPreviewUp : A::NextFile);
 }
 
 void TForm1::SetJpegParams(int quality, bool progressive)
@@ -1390,27 +1283,17 @@ void TForm1::SetJpegParams(int quality, bool progressive)
 
 void TForm1::UpdateJpegChecks()
 {
-    for (const int tag : {80, 60, 30, 10})
-        Action(QStringLiteral("actJpegPreview%1").arg(tag))->setChecked(tag == FJpegQuality);
-    Action("actJpegProgressive")->setChecked(FJpegProgressive);
+    using A = TActionId;
+    for (const A id : {A::JpegPreview80, A::JpegPreview60, A::JpegPreview30, A::JpegPreview10})
+        Action(id)->setChecked(ActionInfo(id).Tag == FJpegQuality);
+    Action(A::JpegProgressive)->setChecked(FJpegProgressive);
 }
 
-// The picture as it would look after JPEG compression, and the size of the compressed data.
 void TForm1::RebuildPreview()
 {
     FJpegSize = 0;
-    if (FPicture.Empty() || !FPreviewBitmap)
-        return;
-    TJPEGImage jpeg;
-    jpeg.Borrow(FPicture);
-    jpeg.SetCompressionQuality(FJpegQuality);
-    jpeg.SetProgressiveEncoding(FJpegProgressive);
-    TMemoryStream stream;
-    jpeg.SaveToStream(stream);
-    TJPEGImage back;
-    back.LoadFromMemory(stream.Memory(), std::size_t(stream.Size()));
-    back.TakePicture(*FPreviewBitmap);
-    FJpegSize = int32_t(std::min<int64_t>(stream.Size(), INT32_MAX));
+    if (FPreviewBitmap)
+        FJpegSize = RenderJpegPreview(FPicture, FJpegQuality, FJpegProgressive, *FPreviewBitmap);
 }
 
 void TForm1::SaveAsBmp(const std::string& name)
@@ -1437,7 +1320,7 @@ void TForm1::actSaveAsExecute(bool jpeg)
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setWindowTitle(jpeg ? QStringLiteral("JPEG形式で保存 画質%1").arg(FJpegQuality) : QStringLiteral("BMP形式で保存"));
     dialog.setDefaultSuffix(jpeg ? QStringLiteral("jpg") : QStringLiteral("bmp"));
-    dialog.setNameFilter(SaveDialogFilter(jpeg));
+    dialog.setNameFilter(Text(SaveDialogFilter(jpeg)));
     if (FIsFile)
         dialog.setDirectory(QFileInfo(ShownName(FFileName)).absolutePath());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

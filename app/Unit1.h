@@ -3,9 +3,11 @@
 // opens pictures (command line, dialog, drop, clipboard, next and previous file) and runs the
 // processing commands through the road, with progress in the title.
 
+#include "ActionTable.h"
 #include "Chronograph.h"
 #include "CommandTable.h"
 #include "PluginHost.h"
+#include "WindowServices.h"
 #include "WindowSettings.h"
 #include "ZoomView.h"
 #include "nolviSub.h"
@@ -24,8 +26,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <array>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,24 +35,11 @@
 
 namespace nolvi2 {
 
-// Where the window's message boxes go; tests replace it to read the messages.
-using TMessageBoxHook = std::function<int(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons)>;
-void SetMessageBoxHook(TMessageBoxHook hook);
-
-// The filters of the open dialog and of the save dialogs (BMP, or JPEG), in Qt's form.
-QString OpenDialogFilter();
-QString SaveDialogFilter(bool jpeg);
-
-// The resize dialog; tests replace it to answer it.
-using TResizeDialogHook = std::function<bool(int32_t& width, int32_t& height, uint8_t& algorithm)>;
-void SetResizeDialogHook(TResizeDialogHook hook);
-bool ResizeDialog(int32_t& width, int32_t& height, uint8_t& algorithm);
-int ShowWindowMessage(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons, bool taskBar = false);
-
 class TForm1 : public TOZVistaForm {
     Q_OBJECT
 public:
-    TForm1();
+    // services: what the window asks of the world (the real ones when none are given).
+    explicit TForm1(std::shared_ptr<TWindowServices> services = nullptr);
     ~TForm1() override;
 
     // Start-up with the command line's parameters (without the program name), as bytes.
@@ -92,7 +81,11 @@ public:
     // A drop of these files: exactly one local file opens.
     void FilesDropped(const QList<QUrl>& urls);
 
-    // Runs an action as the user would (through the error dispatch).
+    // Runs an action as the user would (through the error dispatch), when it is enabled.
+    void Execute(TActionId id);
+    QAction* Action(TActionId id) const { return FActions[std::size_t(id)]; }
+    // The same by object name ("actOpen"), for tests: an unknown name raises
+    // std::invalid_argument.
     void Execute(const QString& actionName);
     QAction* Action(const QString& name) const;
 
@@ -123,9 +116,11 @@ public:
     QMenu* HistoryMenu() const { return mnuHistory; }
     bool HandToolCurrent() const { return FCurrentTool == FHandTool.get(); }
     const TBitmap* DisplayBitmap() const { return FDisplayBitmap.get(); }
-    // The menu item that shows action name in the context menu (its own caption where the
+    // The menu item that shows the action in the context menu (its own caption where the
     // menu differs from the action).
+    QAction* MenuItem(TActionId id) const;
     QAction* MenuItem(const QString& actionName) const;
+    TWindowServices& Services() const { return *FServices; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -150,8 +145,10 @@ protected:
 private:
     void CreateActions();
     void CreateMenu();
-    QAction* AddAction(const QString& name, const QString& caption, std::function<void()> handler,
-                       std::initializer_list<QKeySequence> keys = {});
+    // What an action does when triggered.
+    void Perform(const TActionInfo& action);
+    // Shows a message in the program's message box.
+    int Message(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons = Buttons({mbOK}));
     // Runs f, showing any failure in the program's message box; the window goes on.
     void Dispatch(const std::function<void()>& f);
 
@@ -161,14 +158,14 @@ private:
     const TBitmap& DisplaySource() const;
     void DrawSelection(QPainter& painter);
     void SelectionChanged(TSelectTool* sender);
-    void actSelectUnitFreeExecute(QAction* sender);
+    void SelectUnit(TActionId id);
     void UpdateUnitChecks();
     void UpdateHistoryItem();
     // The settings the window holds now, and applying read ones.
     TWindowSettings CurrentSettings() const;
     void ApplySettings(const TWindowSettings& settings);
-    // A context-menu item with its own caption and key that runs action.
-    QAction* MenuProxy(QAction* action, const QString& caption, const QKeySequence& key = {});
+    // A context-menu item with its own caption and key that runs the action.
+    QAction* MenuProxy(const TActionInfo& info);
     void UpdateScrollBars();
     void FitWindow(int32_t clientWidth, int32_t clientHeight);
     // Fits the window again when the last fit was made without its frame and the frame is
@@ -185,13 +182,12 @@ private:
     void actCopyExecute();
     void actPasteExecute();
     void actPasteUpdate();
-    void actAboutExecute();
     void actPreferencesExecute();
     void actSaveAsExecute(bool jpeg);
     void RebuildPreview();
     void UpdateJpegChecks();
     // Gives key to action; the action that had it loses it.
-    void AssignShortCut(const QKeySequence& key, QAction* action);
+    void AssignShortCut(TKeyStroke key, TActionId id);
 
     std::string FFileName;
     // Where next and previous step from: the current file, or the file of the last step when
@@ -224,7 +220,9 @@ private:
     bool FSpaceDown = false;
     // Set while the picture itself changes: selection changes then leave the display to it.
     bool FDeferDisplay = false;
-    std::map<QString, QAction*> FMenuItems;
+    std::shared_ptr<TWindowServices> FServices;
+    std::array<QAction*, kActionCount> FActions{};
+    std::array<QAction*, kActionCount> FMenuItems{};  // the menu's own items, where it has them
     std::vector<std::function<void()>> FMenuMirrors;  // bring the menu items up to date
     TWindowOptions FOptions;
     TChronograph FChronograph;
@@ -238,9 +236,8 @@ private:
     QScrollBar* FHorzBar = nullptr;
     QScrollBar* FVertBar = nullptr;
     QMenu* PopupMenu1 = nullptr;
-    std::map<QString, QAction*> ActionList2;
     // The window's one key table: a key belongs to at most one action.
-    QHash<int, QAction*> FKeys;  // QKeyCombination::toCombined() -> action
+    QHash<uint32_t, TActionId> FKeys;
     QString FTitle;
 };
 

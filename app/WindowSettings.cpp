@@ -121,19 +121,20 @@ std::vector<std::string> LoadSettings(TOZIniFile2& store, TWindowSettings& setti
     return messages;
 }
 
-std::vector<std::string> LoadSettings(TWindowSettings& settings, TOZHistoryList& recent)
+std::vector<std::string> LoadSettings(TWindowSettings& settings, TOZHistoryList& recent,
+                                      const TFirstStartQuestion& question)
 {
     std::vector<std::string> messages;
     Try(messages, [&] {
-        TOZIniFile2 store;
+        TOZIniFile2 store(question);
         messages = LoadSettings(store, settings, recent);
     });
     return messages;
 }
 
-void SaveSettings(const TWindowSettings& settings, const TOZHistoryList& recent)
+void SaveSettings(const TWindowSettings& settings, const TOZHistoryList& recent, const TFirstStartQuestion& question)
 {
-    TOZIniFile2 store;
+    TOZIniFile2 store(question);
     std::string section;
     for (const TSettingEntry& e : WindowSettingsTable()) {
         if (section != e.Section) {

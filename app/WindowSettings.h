@@ -4,6 +4,7 @@
 // start-up and writing when the window closes.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@ namespace nolvi2 {
 
 class TOZHistoryList;
 class TOZIniFile2;
+using TFirstStartQuestion = std::function<bool()>;
 
 // The window's options record.
 struct TWindowOptions {
@@ -53,13 +55,15 @@ const std::vector<TSettingEntry>& WindowSettingsTable();
 // Reads the store into settings and recent. What cannot be read keeps its value (the
 // defaults, for a fresh record) and its failure is returned as a message to show; the
 // first start's question is asked here.
-std::vector<std::string> LoadSettings(TWindowSettings& settings, TOZHistoryList& recent);
+std::vector<std::string> LoadSettings(TWindowSettings& settings, TOZHistoryList& recent,
+                                      const TFirstStartQuestion& question = {});
 // The same from a store already created.
 std::vector<std::string> LoadSettings(TOZIniFile2& store, TWindowSettings& settings, TOZHistoryList& recent);
 // Reads the older form of the recent list: "VisibleCount", "Count" and the paths "0", "1", …
 void ImportOldRecentFiles(TOZIniFile2& store, TOZHistoryList& recent);
 // Writes settings and recent into the store (the recent list into "RecentFiles2", erasing
 // the older "RecentFiles"); raises the store's error on failure.
-void SaveSettings(const TWindowSettings& settings, const TOZHistoryList& recent);
+void SaveSettings(const TWindowSettings& settings, const TOZHistoryList& recent,
+                  const TFirstStartQuestion& question = {});
 
 }  // namespace nolvi2

@@ -2,6 +2,7 @@
 // The window's title and the enabling of its picture commands, as plain functions of the
 // window's state, so that the window only has to apply them.
 
+#include "ActionTable.h"
 #include "platform/PictureSize.h"
 #include "platform/Types.h"
 
@@ -57,7 +58,7 @@ enum class TEnableRule : uint8_t {
 };
 
 struct TEnableEntry {
-    std::string_view Action;
+    TActionId Action;
     TEnableRule Rule;
     TPixelFormat Format = TPixelFormat::pf24bit;  // PixelFormat rule only
 };
@@ -73,7 +74,7 @@ struct TEnablingState {
 };
 
 struct TActionEnabling {
-    std::string_view Action;
+    TActionId Action;
     bool Enabled = false;
     std::optional<bool> Checked;  // set only for the actions whose check mark the table sets
 };

@@ -168,6 +168,68 @@ TPaintGeometry PaintGeometry(const TView& view, int32_t drawnWidth, int32_t draw
     return g;
 }
 
+void CutToBitmap(TPaintGeometry& geometry, int32_t width, int32_t height, float z)
+{
+    const auto cut = [z](int32_t& srcEnd, int32_t& dstEnd, int32_t srcStart, int32_t dstStart, int32_t extent) {
+        if (srcEnd > extent) {
+            srcEnd = extent;
+            dstEnd = dstStart + Trunc(static_cast<long double>(srcEnd - srcStart) * Wide(z));
+        }
+    };
+    TRect& src = geometry.Source;
+    TRect& dst = geometry.Dest;
+    cut(src.Right, dst.Right, src.Left, dst.Left, width);
+    cut(src.Bottom, dst.Bottom, src.Top, dst.Top, height);
+}
+
+TScrollLayout ScrollLayout(int32_t rangeX, int32_t rangeY, int32_t width, int32_t height, int32_t barWidth,
+                           int32_t barHeight, double ratio)
+{
+    TScrollLayout l;
+    for (int pass = 0; pass < 2; ++pass) {
+        const int32_t cw = width - (l.ShowVert ? barWidth : 0), ch = height - (l.ShowHorz ? barHeight : 0);
+        l.ShowHorz = rangeX > DeviceExtent(cw, ratio);
+        l.ShowVert = rangeY > DeviceExtent(ch, ratio);
+    }
+    l.ClientWidth = width - (l.ShowVert ? barWidth : 0);
+    l.ClientHeight = height - (l.ShowHorz ? barHeight : 0);
+    const int32_t cw = DeviceExtent(l.ClientWidth, ratio), ch = DeviceExtent(l.ClientHeight, ratio);
+    l.HorzMax = std::max(0, rangeX - cw);
+    l.VertMax = std::max(0, rangeY - ch);
+    l.HorzPage = std::max(1, cw);
+    l.VertPage = std::max(1, ch);
+    l.HorzStep = DeviceExtent(kHorzScrollStep, ratio);
+    l.VertStep = DeviceExtent(kVertScrollStep, ratio);
+    return l;
+}
+
+TPoint FitClientSize(int32_t clientWidth, int32_t clientHeight, double ratio, TPoint frameTopLeft, int32_t frameWidth,
+                     int32_t frameHeight, const std::optional<TRect>& workArea)
+{
+    int32_t w = std::max(LogicalExtent(clientWidth, ratio), 1);
+    int32_t h = std::max(LogicalExtent(clientHeight, ratio), 1);
+    if (workArea) {
+        if (workArea->Right < frameTopLeft.X + w + frameWidth)
+            w = std::max(1, workArea->Right - frameTopLeft.X - frameWidth);
+        if (workArea->Bottom < frameTopLeft.Y + h + frameHeight)
+            h = std::max(1, workArea->Bottom - frameTopLeft.Y - frameHeight);
+    }
+    return {w, h};
+}
+
+TPoint RescuedPosition(TPoint position, std::span<const TRect> screens, const std::optional<TRect>& primaryArea,
+                       int32_t outerWidth, int32_t outerHeight)
+{
+    for (const TRect& s : screens)
+        if (position.X >= s.Left && position.X < s.Right && position.Y >= s.Top && position.Y < s.Bottom)
+            return position;
+    if (!primaryArea)
+        return position;
+    const TRect& a = *primaryArea;
+    return {std::clamp(position.X, a.Left, std::max(a.Left, a.Right - outerWidth)),
+            std::clamp(position.Y, a.Top, std::max(a.Top, a.Bottom - outerHeight))};
+}
+
 TRect ImageToScreen(const TView& view, int32_t x, int32_t y)
 {
     const long double z = Wide(view.Zoom);

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 
 namespace nolvi2 {
 
@@ -87,6 +88,47 @@ struct TPaintGeometry {
 // drawnWidth, drawnHeight: the size of the bitmap that is drawn (below zoom 1 the zoomed
 // display bitmap, otherwise the picture's size).
 TPaintGeometry PaintGeometry(const TView& view, int32_t drawnWidth, int32_t drawnHeight);
+
+// At zoom 1 or more the source may reach one pixel past the drawn bitmap (see
+// PaintSpanZoomIn); the drawn part is cut to the bitmap's width × height, and its destination
+// to Trunc of the remaining source extent × z. Painted is left as it is.
+void CutToBitmap(TPaintGeometry& geometry, int32_t width, int32_t height, float z);
+
+// The scroll bars' arrow steps, in logical pixels.
+inline constexpr int32_t kHorzScrollStep = 40, kVertScrollStep = 26;
+
+// The scroll bars of a window of width × height logical pixels whose picture is rangeX ×
+// rangeY device pixels at its zoom. A bar shows only when the range does not fit the client;
+// showing one bar shrinks the client (by the other bar's logical thickness barWidth or
+// barHeight), which may call for the other. Ranges, pages and steps count device pixels.
+struct TScrollLayout {
+    bool ShowHorz = false;
+    bool ShowVert = false;
+    int32_t ClientWidth = 0;  // logical, less the visible bars
+    int32_t ClientHeight = 0;
+    int32_t HorzMax = 0;  // the bars' ranges are 0 to these
+    int32_t VertMax = 0;
+    int32_t HorzPage = 1;
+    int32_t VertPage = 1;
+    int32_t HorzStep = 0;
+    int32_t VertStep = 0;
+    friend bool operator==(const TScrollLayout&, const TScrollLayout&) = default;
+};
+TScrollLayout ScrollLayout(int32_t rangeX, int32_t rangeY, int32_t width, int32_t height, int32_t barWidth,
+                           int32_t barHeight, double ratio);
+
+// The logical client size of a window fitted to client device pixels clientWidth ×
+// clientHeight (at least 1 × 1). The window is never moved: when the framed window, its
+// frame's top-left at frameTopLeft and its frame adding frameWidth and frameHeight, would
+// reach past the work area's right or bottom edge, it shrinks to end there (to no less than
+// 1 pixel).
+TPoint FitClientSize(int32_t clientWidth, int32_t clientHeight, double ratio, TPoint frameTopLeft, int32_t frameWidth,
+                     int32_t frameHeight, const std::optional<TRect>& workArea);
+
+// A stored window position: kept when it lies on one of the screens; else, when there is a
+// primary screen, moved onto its work area with as much of the outer size on it as fits.
+TPoint RescuedPosition(TPoint position, std::span<const TRect> screens, const std::optional<TRect>& primaryArea,
+                       int32_t outerWidth, int32_t outerHeight);
 
 // The client rectangle of picture pixel (x, y): a square of side Round(z).
 TRect ImageToScreen(const TView& view, int32_t x, int32_t y);

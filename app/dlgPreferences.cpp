@@ -22,12 +22,6 @@ namespace nolvi2 {
 
 namespace {
 
-TPreferencesDialogHook& Hook()
-{
-    static TPreferencesDialogHook hook;
-    return hook;
-}
-
 // The selection grids in the order of their buttons; the first stands for no grid.
 constexpr uint8_t kUnits[] = {1, 8, 16, 24, 32};
 
@@ -57,8 +51,6 @@ void Column(QWidget* page, std::initializer_list<QWidget*> widgets)
         layout->addWidget(w);
     layout->addStretch();
 }
-
-QString Text(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 
 QString FirstText(const std::vector<std::string>& list) { return list.empty() ? QString() : Text(list.front()); }
 
@@ -116,7 +108,6 @@ QWidget* AddPage(QTabWidget* pages, const char* name, const QString& caption)
 
 }  // namespace
 
-void SetPreferencesDialogHook(TPreferencesDialogHook hook) { Hook() = std::move(hook); }
 
 TPreferencesDialog::TPreferencesDialog(QWidget* owner)
 {
@@ -298,8 +289,6 @@ uint8_t TPreferencesDialog::MinimumUnit() const
 bool TPreferencesDialog::Execute(QWidget* owner, TWindowOptions& options, const TPreferencesTargets& targets,
                                  const TSPIs* spis)
 {
-    if (Hook())
-        return Hook()(options, targets);
     TPreferencesDialog dialog(owner);
     dialog.SetSettings(options, targets);
     dialog.ListPlugins(spis);

@@ -84,8 +84,4 @@ private:
     TOZHistoryList* FRecent = nullptr;
 };
 
-// Window tests replace the dialog: Execute then returns the hook's answer without showing it.
-using TPreferencesDialogHook = std::function<bool(TWindowOptions& options, const TPreferencesTargets& targets)>;
-void SetPreferencesDialogHook(TPreferencesDialogHook hook);
-
 }  // namespace nolvi2

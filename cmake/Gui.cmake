@@ -16,6 +16,8 @@ add_library(nolvi2_gui STATIC
   ${CMAKE_SOURCE_DIR}/app/dlgResize.cpp
   ${CMAKE_SOURCE_DIR}/app/Unit1.h
   ${CMAKE_SOURCE_DIR}/app/Unit1.cpp
+  ${CMAKE_SOURCE_DIR}/app/WindowServices.h
+  ${CMAKE_SOURCE_DIR}/app/WindowServices.cpp
   ${CMAKE_SOURCE_DIR}/settings/OZHistoryMenu.h
   ${CMAKE_SOURCE_DIR}/settings/OZHistoryMenu.cpp
   ${CMAKE_SOURCE_DIR}/settings/OZRegIniDlg.h

@@ -9,8 +9,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 namespace nolvi2 {
+
+// UTF-8 text (the program's strings and messages) as Qt text.
+inline QString Text(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 
 enum TMsgDlgType : uint8_t { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
 

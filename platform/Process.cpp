@@ -13,19 +13,7 @@ extern char** environ;
 
 namespace nolvi2 {
 
-namespace {
-
-TStartProgramHook& Hook()
-{
-    static TStartProgramHook hook;
-    return hook;
-}
-
-}  // namespace
-
-void SetStartProgramHook(TStartProgramHook hook) { Hook() = std::move(hook); }
-
-pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments)
+pid_t StartProgram(const std::string& program, const std::vector<std::string>& arguments)
 {
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 1);
@@ -56,13 +44,6 @@ pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& a
         }
     }).detach();
     return pid;
-}
-
-pid_t StartProgram(const std::string& program, const std::vector<std::string>& arguments)
-{
-    if (Hook())
-        return Hook()(program, arguments);
-    return SpawnProgram(program, arguments);
 }
 
 }  // namespace nolvi2

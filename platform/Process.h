@@ -16,11 +16,7 @@ namespace nolvi2 {
 // child's process number.
 pid_t StartProgram(const std::string& program, const std::vector<std::string>& arguments);
 
-// Tests replace the start (an empty hook restores it); the hook returns a process number,
-// or 0 for none.
-using TStartProgramHook = std::function<pid_t(const std::string& program, const std::vector<std::string>& arguments)>;
-void SetStartProgramHook(TStartProgramHook hook);
-// The real start, whatever the hook.
-pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments);
+// A way to start a program, as StartProgram does: returns the process number (0 for none).
+using TProgramStarter = std::function<pid_t(const std::string& program, const std::vector<std::string>& arguments)>;
 
 }  // namespace nolvi2

@@ -14,12 +14,6 @@ namespace nolvi2 {
 
 namespace {
 
-std::function<bool()>& Question()
-{
-    static std::function<bool()> question;
-    return question;
-}
-
 std::string& ExecutableOverride()
 {
     static std::string name;
@@ -27,8 +21,6 @@ std::string& ExecutableOverride()
 }
 
 }  // namespace
-
-void TOZIniFile2::SetFirstStartQuestion(std::function<bool()> question) { Question() = std::move(question); }
 
 void TOZIniFile2::SetExecutableName(std::string name) { ExecutableOverride() = std::move(name); }
 
@@ -132,7 +124,7 @@ bool TOZIniFile2::ChooseStyle(const TStyleDialog& dialog)
     return true;
 }
 
-TOZIniFile2::TOZIniFile2() : FAppName(GetAppName())
+TOZIniFile2::TOZIniFile2(const TFirstStartQuestion& question) : FAppName(GetAppName())
 {
     TIniStyle style;
     if (!DetectStyle(style, &FRegistry)) {
@@ -140,7 +132,7 @@ TOZIniFile2::TOZIniFile2() : FAppName(GetAppName())
         // without asking.
         const std::string iniName = GetIniFileName();
         style = isRegistry;
-        if (::access(FolderOf(iniName).c_str(), W_OK) == 0 && Question() && Question()())
+        if (::access(FolderOf(iniName).c_str(), W_OK) == 0 && question && question())
             style = isIniFile;
         if (style == isIniFile) {
             try {

@@ -30,11 +30,14 @@ inline constexpr std::string_view kFirstStartQuestion =
     "INIファイルを使用する場合は「はい」を、\r"
     "レジストリを使用する場合は「いいえ」を選択して下さい。";
 
+// The first start's question: true for the INI file. Without one, the key store is used.
+using TFirstStartQuestion = std::function<bool()>;
+
 class TOZIniFile2 {
 public:
-    // Decides the store and opens it; at the first start the user is asked (see
-    // SetFirstStartQuestion). Raises the file error when the INI file cannot be read.
-    TOZIniFile2();
+    // Decides the store and opens it; at the first start the user is asked question. Raises
+    // the file error when the INI file cannot be read.
+    explicit TOZIniFile2(const TFirstStartQuestion& question = {});
     ~TOZIniFile2();
     TOZIniFile2(const TOZIniFile2&) = delete;
     TOZIniFile2& operator=(const TOZIniFile2&) = delete;
@@ -88,8 +91,6 @@ public:
     using TStyleDialog = std::function<bool(const std::string& keyPathText, TIniStyle& style)>;
     static bool ChooseStyle(const TStyleDialog& dialog);
 
-    // The first start's question: true for the INI file. Without one, the key store is used.
-    static void SetFirstStartQuestion(std::function<bool()> question);
     // The executable that places the store (default: this process's own, from /proc/self/exe).
     static void SetExecutableName(std::string name);
     static std::string ExecutableName();

@@ -11,18 +11,6 @@
 
 namespace nolvi2 {
 
-namespace {
-
-TIniStyleDialogHook& Hook()
-{
-    static TIniStyleDialogHook hook;
-    return hook;
-}
-
-}  // namespace
-
-void SetIniStyleDialogHook(TIniStyleDialogHook hook) { Hook() = std::move(hook); }
-
 TOZIniStyleDialog::TOZIniStyleDialog(QWidget* owner)
 {
     if (owner)
@@ -97,8 +85,6 @@ bool TOZIniStyleDialog::eventFilter(QObject* watched, QEvent* event)
 
 bool TOZIniStyleDialog::Execute(QWidget* owner, const QString& keyPathText, TIniStyle& style)
 {
-    if (Hook())
-        return Hook()(keyPathText, style);
     TOZIniStyleDialog dialog(owner);
     dialog.lblKeyPath->setText(keyPathText);
     (style == isIniFile ? dialog.rdoIni : dialog.rdoRegistry)->setChecked(true);
@@ -109,13 +95,6 @@ bool TOZIniStyleDialog::Execute(QWidget* owner, const QString& keyPathText, TIni
     else if (dialog.rdoRegistry->isChecked())
         style = isRegistry;
     return true;
-}
-
-bool ChooseIniStyle(QWidget* owner)
-{
-    return TOZIniFile2::ChooseStyle([owner](const std::string& keyPath, TIniStyle& style) {
-        return TOZIniStyleDialog::Execute(owner, QString::fromUtf8(keyPath), style);
-    });
 }
 
 }  // namespace nolvi2

@@ -37,12 +37,4 @@ private:
     void Label5Click() { rdoRegistry->setChecked(true); }
 };
 
-// Where the dialog's answer comes from; tests replace it to answer it.
-using TIniStyleDialogHook = std::function<bool(const QString& keyPathText, TIniStyle& style)>;
-void SetIniStyleDialogHook(TIniStyleDialogHook hook);
-
-// The user's command: the dialog, then the store changes to the chosen kind. True when the
-// user confirmed (the caller then saves its settings into the store).
-bool ChooseIniStyle(QWidget* owner);
-
 }  // namespace nolvi2

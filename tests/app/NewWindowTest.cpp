@@ -21,19 +21,16 @@ using nolvi2::test::SamePixels;
 namespace {
 
 struct StartRecorder {
-    StartRecorder()
+    ~StartRecorder() { ReleaseLaunchedBlocks(0); }
+    // Records each start instead of starting anything.
+    TProgramStarter Start()
     {
-        SetStartProgramHook([this](const std::string& program, const std::vector<std::string>& args) {
+        return [this](const std::string& program, const std::vector<std::string>& args) {
             if (fail)
                 throw Exception("新しいウィンドウを開けませんでした。");
             starts.push_back({program, args});
             return pid_t(0);
-        });
-    }
-    ~StartRecorder()
-    {
-        SetStartProgramHook({});
-        ReleaseLaunchedBlocks(0);
+        };
     }
     std::vector<std::pair<std::string, std::vector<std::string>>> starts;
     bool fail = false;
@@ -87,7 +84,7 @@ TEST(NewWindow, LaunchHandsTheStateOverOnce)
     TOZHistoryList recent;
     recent.AddFile("/p/photo.jpg");
     const TBitmap picture = Picture();
-    LaunchWithPicture(state, recent, picture, {10, 20});
+    LaunchWithPicture(state, recent, picture, {10, 20}, recorder.Start());
 
     ASSERT_EQ(recorder.starts.size(), 1u);
     const auto& [program, args] = recorder.starts[0];
@@ -115,7 +112,7 @@ TEST(NewWindow, NothingLeftBehind)
 {
     StartRecorder recorder;
     const TBitmap picture = Picture();
-    LaunchWithPicture({}, TOZHistoryList{}, picture, {0, 0});
+    LaunchWithPicture({}, TOZHistoryList{}, picture, {0, 0}, recorder.Start());
     const std::vector<std::string> names = LaunchedBlocks();
     ASSERT_EQ(names.size(), 1u);
     EXPECT_TRUE(SharedBlockExists(names[0]));
@@ -131,10 +128,10 @@ TEST(NewWindow, NothingLeftBehind)
     };
     const int before = ours();
     recorder.fail = true;
-    EXPECT_THROW(LaunchWithPicture({}, TOZHistoryList{}, picture, {0, 0}), Exception);
+    EXPECT_THROW(LaunchWithPicture({}, TOZHistoryList{}, picture, {0, 0}, recorder.Start()), Exception);
     // An empty picture cannot be written: nothing is started and the block goes as well.
     recorder.fail = false;
-    EXPECT_THROW(LaunchWithPicture({}, TOZHistoryList{}, TBitmap{}, {0, 0}), Exception);
+    EXPECT_THROW(LaunchWithPicture({}, TOZHistoryList{}, TBitmap{}, {0, 0}, recorder.Start()), Exception);
     EXPECT_EQ(recorder.starts.size(), 1u);
     EXPECT_TRUE(LaunchedBlocks().empty());
     EXPECT_EQ(ours(), before);

@@ -204,11 +204,9 @@ TEST(WindowSettings, AFirstStartThatCannotMakeTheIniFileIsReported)
 {
     SettingsSandbox box(false);
     fs::create_directory(box.IniFile());
-    TOZIniFile2::SetFirstStartQuestion([] { return true; });
     TWindowSettings settings;
     TOZHistoryList recent;
-    const Strings messages = LoadSettings(settings, recent);
-    TOZIniFile2::SetFirstStartQuestion({});
+    const Strings messages = LoadSettings(settings, recent, [] { return true; });
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find(box.IniFile()), std::string::npos) << messages[0];
     EXPECT_EQ(Fields(settings), Fields(TWindowSettings{}));

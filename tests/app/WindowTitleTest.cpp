@@ -86,7 +86,7 @@ TEST(Enabling, TableCoversTheWindowsCommands)
 {
     std::set<std::string_view> names;
     for (const TEnableEntry& e : EnablingTable())
-        EXPECT_TRUE(names.insert(e.Action).second) << e.Action;
+        EXPECT_TRUE(names.insert(ActionInfo(e.Action).Name).second) << ActionInfo(e.Action).Name;
     EXPECT_EQ(names.size(), 52u);
     // Every processing command except crop follows the picture.
     for (const TCommand& c : ProcessingCommands()) {
@@ -101,7 +101,7 @@ TEST(Enabling, StatesFollowPictureFileAndPreview)
     auto states = [](bool p, bool file, bool preview, TPixelFormat pf) {
         std::map<std::string_view, TActionEnabling> m;
         for (const TActionEnabling& a : ActionEnabling({p, file, preview, pf}))
-            m[a.Action] = a;
+            m[ActionInfo(a.Action).Name] = a;
         return m;
     };
     const auto pf24 = TPixelFormat::pf24bit;

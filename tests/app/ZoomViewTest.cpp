@@ -394,3 +394,97 @@ TEST(DisplayBitmap, OtherFormatsBecome24BitOnlyWithASelection)
     as24.SetPixelFormat(TPixelFormat::pf24bit);
     EXPECT_TRUE(SamePixels(*shaded, ReferenceShade(as24, sel, 1)));
 }
+
+TEST(WindowGeometry, CutToBitmapEndsTheDrawnPartAtTheBitmap)
+{
+    // A 10 x 4 bitmap at 300 % in a client of 20 x 12 device pixels scrolled to 10, 0: the
+    // spans start at columns 3 and 0 and reach one past the bitmap's right edge.
+    const TView view{10, 4, 20, 12, 10, 0, 3.0f};
+    TPaintGeometry g = PaintGeometry(view, 10, 4);
+    const TRect painted = g.Painted;
+    ASSERT_EQ(g.Source.Right, 11);
+    CutToBitmap(g, 10, 4, 3.0f);
+    EXPECT_EQ(g.Source.Right, 10);
+    EXPECT_EQ(g.Dest.Right, g.Dest.Left + (10 - g.Source.Left) * 3);
+    EXPECT_EQ(g.Source.Bottom, 4);  // within the bitmap: untouched
+    EXPECT_EQ(g.Painted, painted);
+    // A fractional zoom truncates the destination: 7 source columns at 1.5 are 10 pixels.
+    TPaintGeometry h{{3, 0, 12, 2}, {0, 0, 14, 3}, {}};
+    CutToBitmap(h, 10, 2, 1.5f);
+    EXPECT_EQ(h.Source, (TRect{3, 0, 10, 2}));
+    EXPECT_EQ(h.Dest, (TRect{0, 0, 10, 3}));
+}
+
+TEST(WindowGeometry, ScrollBarsShowWhenThePictureDoesNotFit)
+{
+    struct Case {
+        int32_t rangeX, rangeY, width, height;
+        double ratio;
+        bool horz, vert;
+        int32_t clientW, clientH, horzMax, vertMax;
+    };
+    // Bars of 15 x 15 logical pixels.
+    const Case cases[] = {
+        {100, 100, 200, 150, 1.0, false, false, 200, 150, 0, 0},
+        {300, 100, 200, 150, 1.0, true, false, 200, 135, 100, 0},
+        {100, 300, 200, 150, 1.0, false, true, 185, 150, 0, 150},
+        // The horizontal bar takes the room that the height needed: both show.
+        {300, 140, 200, 150, 1.0, true, true, 185, 135, 115, 5},
+        // The vertical bar takes the room that the width needed.
+        {190, 300, 200, 150, 1.0, true, true, 185, 135, 5, 165},
+        // At ratio 2 the ranges count device pixels: 400 device pixels fit a 200-pixel window.
+        {400, 300, 200, 150, 2.0, false, false, 200, 150, 0, 0},
+        {401, 270, 200, 150, 2.0, true, false, 200, 135, 1, 0},
+        {401, 300, 200, 150, 2.0, true, true, 185, 135, 31, 30},
+    };
+    for (const Case& c : cases) {
+        const TScrollLayout l = ScrollLayout(c.rangeX, c.rangeY, c.width, c.height, 15, 15, c.ratio);
+        SCOPED_TRACE(::testing::Message() << c.rangeX << "x" << c.rangeY << " in " << c.width << "x" << c.height
+                                          << " at " << c.ratio);
+        EXPECT_EQ(l.ShowHorz, c.horz);
+        EXPECT_EQ(l.ShowVert, c.vert);
+        EXPECT_EQ(l.ClientWidth, c.clientW);
+        EXPECT_EQ(l.ClientHeight, c.clientH);
+        EXPECT_EQ(l.HorzMax, c.horzMax);
+        EXPECT_EQ(l.VertMax, c.vertMax);
+        EXPECT_EQ(l.HorzPage, DeviceExtent(c.clientW, c.ratio));
+        EXPECT_EQ(l.VertPage, DeviceExtent(c.clientH, c.ratio));
+        EXPECT_EQ(l.HorzStep, DeviceExtent(40, c.ratio));
+        EXPECT_EQ(l.VertStep, DeviceExtent(26, c.ratio));
+    }
+    // An empty window still pages by one pixel.
+    EXPECT_EQ(ScrollLayout(0, 0, 0, 0, 15, 15, 1.0).HorzPage, 1);
+}
+
+TEST(WindowGeometry, FitShrinksToTheWorkAreaWithoutMoving)
+{
+    const TRect area{0, 0, 1000, 800};
+    // Fits: the client asked for, in logical pixels.
+    EXPECT_EQ(FitClientSize(300, 200, 1.0, {10, 10}, 8, 30, area), (TPoint{300, 200}));
+    EXPECT_EQ(FitClientSize(300, 200, 2.0, {10, 10}, 8, 30, area), (TPoint{150, 100}));
+    EXPECT_EQ(FitClientSize(301, 200, 2.0, {10, 10}, 8, 30, area), (TPoint{151, 100}));
+    // Reaches past the right and bottom edges: ends there, frame included.
+    EXPECT_EQ(FitClientSize(2000, 2000, 1.0, {100, 50}, 8, 30, area), (TPoint{1000 - 100 - 8, 800 - 50 - 30}));
+    // A window beyond the work area keeps one pixel; so does an empty picture.
+    EXPECT_EQ(FitClientSize(50, 50, 1.0, {1200, 900}, 8, 30, area), (TPoint{1, 1}));
+    EXPECT_EQ(FitClientSize(0, 0, 1.0, {0, 0}, 0, 0, area), (TPoint{1, 1}));
+    // No screen: no limit.
+    EXPECT_EQ(FitClientSize(5000, 4000, 1.0, {100, 50}, 8, 30, std::nullopt), (TPoint{5000, 4000}));
+}
+
+TEST(WindowGeometry, PositionOffEveryScreenMovesOntoThePrimary)
+{
+    const TRect screens[] = {{0, 0, 1920, 1080}, {1920, 0, 3200, 1024}};
+    const TRect primaryArea{0, 0, 1920, 1050};
+    // On a screen (the second too): kept, even when the window reaches past its edge.
+    EXPECT_EQ(RescuedPosition({100, 100}, screens, primaryArea, 400, 300), (TPoint{100, 100}));
+    EXPECT_EQ(RescuedPosition({3000, 1000}, screens, primaryArea, 400, 300), (TPoint{3000, 1000}));
+    // Off every screen: onto the primary work area, as much of the window as fits.
+    EXPECT_EQ(RescuedPosition({5000, 2000}, screens, primaryArea, 400, 300), (TPoint{1520, 750}));
+    EXPECT_EQ(RescuedPosition({-500, 500}, screens, primaryArea, 400, 300), (TPoint{0, 500}));
+    EXPECT_EQ(RescuedPosition({2500, 1050}, screens, primaryArea, 400, 300), (TPoint{1520, 750}));
+    // A window larger than the work area starts at its top-left.
+    EXPECT_EQ(RescuedPosition({5000, 2000}, screens, primaryArea, 2500, 1200), (TPoint{0, 0}));
+    // No primary screen: nowhere to move it.
+    EXPECT_EQ(RescuedPosition({5000, 2000}, screens, std::nullopt, 400, 300), (TPoint{5000, 2000}));
+}

@@ -12,17 +12,22 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     if (argc < 2)
         return 2;
-    int messages = 0;
-    nolvi2::SetMessageBoxHook([&](const QString&, nolvi2::TMsgDlgType, nolvi2::TMsgDlgButtons) {
-        ++messages;
-        return int(nolvi2::mrOk);
-    });
-    nolvi2::TForm1 window;
+    // Messages are counted, not shown.
+    struct Counting : nolvi2::TWindowServices {
+        int messages = 0;
+        int MessageBox(const QString&, nolvi2::TMsgDlgType, nolvi2::TMsgDlgButtons, bool) override
+        {
+            ++messages;
+            return int(nolvi2::mrOk);
+        }
+    };
+    const auto services = std::make_shared<Counting>();
+    nolvi2::TForm1 window(services);
     window.FormCreate(std::vector<std::string>(argv + 2, argv + argc));
     const nolvi2::TBitmap& p = window.Picture();
     std::ofstream out(argv[1]);
     out << window.windowTitle().toStdString() << '\n'
         << p.Width() << ' ' << p.Height() << (!p.Empty() && p.ScanLine(0)[0] == 255 - 200 ? " inverted" : "") << '\n'
-        << messages << '\n';
+        << services->messages << '\n';
     return 0;
 }

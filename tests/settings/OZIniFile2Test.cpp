@@ -22,21 +22,22 @@ namespace {
 // and counts how often it was asked.
 class Question {
 public:
-    explicit Question(std::optional<bool> answer)
+    explicit Question(std::optional<bool> answer) : FAnswer(answer) {}
+    // The question to hand to the store.
+    TFirstStartQuestion Ask()
     {
-        if (answer)
-            TOZIniFile2::SetFirstStartQuestion([this, a = *answer] {
-                ++Asked;
-                return a;
-            });
-        else
-            TOZIniFile2::SetFirstStartQuestion({});
+        if (!FAnswer)
+            return {};
+        return [this] {
+            ++Asked;
+            return *FAnswer;
+        };
     }
-    ~Question() { TOZIniFile2::SetFirstStartQuestion({}); }
-    Question(const Question&) = delete;
-    Question& operator=(const Question&) = delete;
 
     int Asked = 0;
+
+private:
+    std::optional<bool> FAnswer;
 };
 
 // Restores a folder's permission bits when the scope ends.
@@ -80,7 +81,7 @@ TEST(SettingsStore, FirstStartAsksOnceAndMakesTheChosenStore)
         SettingsSandbox box(false);
         Question question(c.answer);
         {
-            TOZIniFile2 store;
+            TOZIniFile2 store(question.Ask());
             EXPECT_EQ(store.Style(), c.style);
             EXPECT_EQ(store.Notice(), "");
             EXPECT_EQ(question.Asked, c.answer ? 1 : 0);
@@ -106,7 +107,7 @@ TEST(SettingsStore, KeyStoreWinsWhenBothExist)
     TIniStyle style = isIniFile;
     ASSERT_TRUE(TOZIniFile2::DetectStyle(style));
     EXPECT_EQ(style, isRegistry);
-    TOZIniFile2 store;
+    TOZIniFile2 store(question.Ask());
     EXPECT_EQ(store.Style(), isRegistry);
     store.OpenSection("Config", false);
     EXPECT_EQ(store.ReadInteger("Value", -1), -1);
@@ -120,7 +121,7 @@ TEST(SettingsStore, UnwritableProgramFolderUsesTheKeyStoreWithoutAsking)
     SettingsSandbox box(false);
     Question question(true);
     ScopedMode readOnly(box.Bin(), 0555);
-    TOZIniFile2 store;
+    TOZIniFile2 store(question.Ask());
     EXPECT_EQ(store.Style(), isRegistry);
     EXPECT_EQ(question.Asked, 0);
     EXPECT_TRUE(fs::is_directory(box.KeyFolder()));
@@ -133,7 +134,7 @@ TEST(SettingsStore, IniFileThatCannotBeMadeFallsBackToTheKeyStoreWithANotice)
     fs::create_directory(box.IniFile());  // the INI file's name is taken by a folder
     Question question(true);
     {
-        TOZIniFile2 store;
+        TOZIniFile2 store(question.Ask());
         EXPECT_EQ(question.Asked, 1);
         EXPECT_EQ(store.Style(), isRegistry);
         EXPECT_NE(store.Notice().find(box.IniFile()), std::string::npos) << store.Notice();
@@ -412,7 +413,7 @@ TEST(SettingsStore, AnotherNameForTheSameExecutableHasItsOwnStore)
     WriteText(box.Bin() + "/nolvi2.ini", "[Config]\nValue=1\n");
     TOZIniFile2::SetExecutableName(box.Bin() + "/b");
     Question question(true);
-    TOZIniFile2 store;
+    TOZIniFile2 store(question.Ask());
     EXPECT_EQ(question.Asked, 1);  // a first start for b
     EXPECT_EQ(store.Style(), isIniFile);
     EXPECT_EQ(store.AppName(), "b");

@@ -126,7 +126,7 @@ TEST_F(Window, HighDensityScrollBarsCountDevicePixels)
 TEST_F(Window, HighDensityFitCountsDevicePixels)
 {
     const std::string file = MakePicture("fit.bmp", 160, 120);
-    TForm1 w;
+    TForm1 w(services);
     w.FormCreate({file});
     w.show();
     const double r = Ratio(w);

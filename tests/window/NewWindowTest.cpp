@@ -28,14 +28,14 @@ protected:
     void SetUp() override
     {
         Window::SetUp();
-        SetStartProgramHook([this](const std::string&, const TArgs& args) {
+        services->start = ([this](const std::string&, const TArgs& args) {
             starts.push_back(TArgs(args.begin() + 1, args.end()));
             return pid_t(0);
         });
     }
     void TearDown() override
     {
-        SetStartProgramHook([](const std::string&, const TArgs&) { return pid_t(0); });
+        services->start = ([](const std::string&, const TArgs&) { return pid_t(0); });
         ReleaseLaunchedBlocks(0);
         Window::TearDown();
     }
@@ -184,7 +184,7 @@ TEST_F(NewWindows, WhatAResultCarries)
 // A new window that cannot be started is reported, and this window goes on unchanged.
 TEST_F(NewWindows, AStartThatFailsIsReported)
 {
-    SetStartProgramHook([](const std::string&, const TArgs&) -> pid_t {
+    services->start = ([](const std::string&, const TArgs&) -> pid_t {
         throw Exception("新しいウィンドウを開けませんでした。\r/proc/self/exe\r(Resource temporarily unavailable)");
     });
     const std::string file = MakePicture("photo.bmp", 40, 30);
@@ -216,7 +216,7 @@ TEST_F(NewWindows, AWindowStartedWithAPicture)
     s.StopwatchElapsed = 15;
     const TArgs params = Block(s, Gradient(20, 10));
 
-    TForm1 w;
+    TForm1 w(services);
     w.FormCreate(params);
     EXPECT_FALSE(SharedBlockExists(made.back()));
     EXPECT_EQ(w.pos(), QPoint(60, 70));
@@ -245,7 +245,7 @@ TEST_F(NewWindows, AWindowStartedWithAPicture)
     // 0 ms is never reported.
     messages.clear();
     s.StopwatchElapsed = 0;
-    TForm1 w2;
+    TForm1 w2(services);
     w2.FormCreate(Block(s, Gradient(4, 4)));
     w2.show();
     QApplication::setActiveWindow(&w2);
@@ -280,7 +280,7 @@ TEST_F(NewWindows, BrokenStartsLeaveAnEmptyWindow)
     for (const auto& [params, text] : cases) {
         SCOPED_TRACE(testing::PrintToString(params));
         messages.clear();
-        TForm1 w;
+        TForm1 w(services);
         w.FormCreate(params);
         EXPECT_TRUE(w.Picture().Empty());
         EXPECT_EQ(w.windowTitle(), QStringLiteral("nolvi2"));
@@ -306,7 +306,7 @@ TEST_F(NewWindows, SeveralFilesOnTheCommandLine)
     EXPECT_EQ(starts, (std::vector<TArgs>{{"pos:124,104", b}, {"pos:124,104", c}}));
 
     // The window started for b takes that position over the stored one.
-    TForm1 second;
+    TForm1 second(services);
     second.FormCreate(starts[0]);
     EXPECT_EQ(second.pos(), QPoint(124, 104));
     EXPECT_EQ(second.FileName(), b);
@@ -318,10 +318,10 @@ TEST_F(NewWindows, ASecondProcessReceivesThePicture)
 {
     const std::string report = (dir / "report.txt").string();
     pid_t child = 0;
-    SetStartProgramHook([&](const std::string&, const TArgs& args) {
+    services->start = ([&](const std::string&, const TArgs& args) {
         TArgs probe{NOLVI2_RECEIVE_PROBE, report};
         probe.insert(probe.end(), args.begin() + 1, args.end());
-        child = SpawnProgram(NOLVI2_RECEIVE_PROBE, probe);
+        child = StartProgram(NOLVI2_RECEIVE_PROBE, probe);
         return child;
     });
     const std::string file = MakePicture("photo.bmp", 20, 10);

@@ -45,8 +45,8 @@ TEST_F(Window, PluginFormatsOpenStepAndAreOffered)
     EXPECT_EQ(w->windowTitle(), QStringLiteral("a.pic [3x2x24] @ 100%"));
     EXPECT_TRUE(messages.empty());
     EXPECT_TRUE(IsSupportedFile(c));
-    EXPECT_TRUE(OpenDialogFilter().startsWith(QStringLiteral("読み込み可能なファイル (*.pi *.pic *.jpg *.jpeg *.png)")))
-        << OpenDialogFilter().toStdString();
+    EXPECT_TRUE(OpenDialogFilter().starts_with("読み込み可能なファイル (*.pi *.pic *.jpg *.jpeg *.png)"))
+        << OpenDialogFilter();
 
     QObject::connect(w.get(), &QWidget::windowTitleChanged, [&](const QString& t) { titles << t; });
     w->Execute("actNextFile");
@@ -75,11 +75,10 @@ TEST_F(Window, StartUpGoesOnAfterAPluginSearchFails)
     w.reset();
     w = MakeWindow({b});
     QString titleAtMessage;
-    SetMessageBoxHook([&](const QString& text, TMsgDlgType kind, TMsgDlgButtons) {
-        messages.push_back({text, kind});
+    services->answer = [&](const QString&, TMsgDlgType, TMsgDlgButtons) {
         titleAtMessage = w->windowTitle();
         return int(mrOk);
-    });
+    };
     std::ofstream(dir / "broken.pic") << "TPI";
     w->FilesDropped({QUrl::fromLocalFile(QString::fromStdString((dir / "broken.pic").string()))});
     ASSERT_EQ(messages.size(), 1u);

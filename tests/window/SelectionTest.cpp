@@ -186,13 +186,13 @@ TEST_F(Window, GridCommandsAndResizeCutTheSelection)
     Select(*w, 3, 3, 99, 99);
     EXPECT_EQ(w->SelectTool().Rect(), (TRect{0, 0, 96, 96}));
 
-    SetResizeDialogHook([](int32_t& width, int32_t& height, uint8_t&) {
+    services->resize = ([](int32_t& width, int32_t& height, uint8_t&) {
         width = 50;
         height = 40;
         return true;
     });
     w->Execute("actResize");
-    SetResizeDialogHook({});
+    services->resize = {};
     EXPECT_EQ(w->Picture().Width(), 50);
     EXPECT_EQ(w->SelectTool().Rect(), (TRect{0, 0, 50, 40}));
 }

@@ -48,7 +48,7 @@ TEST_F(Window, EverySettingAndTheRecentListComeBackInTheNextWindow)
     }
     EXPECT_TRUE(messages.empty());
 
-    TForm1 w;
+    TForm1 w(services);
     w.FormCreate({});
     EXPECT_EQ(w.pos(), QPoint(140, 90));
     EXPECT_EQ(w.SelectTool().MinimumUnit(), 16);
@@ -81,12 +81,12 @@ TEST_F(Window, TheCommandLinePositionWinsAndLostScreensAreLeft)
         s.WriteInteger("WindowY", 200);
     });
     {
-        TForm1 w;
+        TForm1 w(services);
         w.FormCreate({});
         EXPECT_EQ(w.pos(), QPoint(300, 200));
     }
     {
-        TForm1 w;
+        TForm1 w(services);
         w.FormCreate({"pos:40,30"});
         EXPECT_EQ(w.pos(), QPoint(40, 30));
     }
@@ -96,7 +96,7 @@ TEST_F(Window, TheCommandLinePositionWinsAndLostScreensAreLeft)
         s.WriteInteger("WindowX", 5000);
         s.WriteInteger("WindowY", -3000);
     });
-    TForm1 w;
+    TForm1 w(services);
     w.FormCreate({});
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_TRUE(area.contains(w.pos())) << w.pos().x() << "," << w.pos().y();
@@ -120,11 +120,10 @@ TEST_F(Window, RecentMenuOpensAsksAboutMissingFilesAndClears)
     // A file that is gone: No keeps the entry and opens nothing, Yes forgets it.
     fs::remove(a);
     int answer = mrNo;
-    SetMessageBoxHook([&](const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons) {
-        messages.push_back({text, kind});
+    services->answer = [&](const QString&, TMsgDlgType, TMsgDlgButtons buttons) {
         EXPECT_EQ(buttons, Buttons({mbYes, mbNo}));
         return answer;
-    });
+    };
     const int index = w->RecentMenu().DataItems()[0] == a ? 0 : 1;
     w->RecentMenu().EntryItem(index)->trigger();
     ASSERT_EQ(messages.size(), 1u);
@@ -177,7 +176,7 @@ TEST_F(Window, StoreLocationCommandMovesTheSettings)
     ASSERT_TRUE(fs::is_directory(settings.KeyFolder()));
     QString shownPath;
     TIniStyle answer = isIniFile;
-    SetIniStyleDialogHook([&](const QString& keyPath, TIniStyle& style) {
+    services->iniStyle = ([&](const QString& keyPath, TIniStyle& style) {
         shownPath = keyPath;
         EXPECT_EQ(style, isRegistry);  // the store in use
         style = answer;
@@ -195,13 +194,13 @@ TEST_F(Window, StoreLocationCommandMovesTheSettings)
     }
 
     // Back: the INI file goes, the key holds the settings.
-    SetIniStyleDialogHook([&](const QString&, TIniStyle& style) {
+    services->iniStyle = ([&](const QString&, TIniStyle& style) {
         EXPECT_EQ(style, isIniFile);
         style = isRegistry;
         return true;
     });
     w->Execute("actIniStyle");
-    SetIniStyleDialogHook({});
+    services->iniStyle = {};
     EXPECT_FALSE(fs::exists(settings.IniFile()));
     TOZIniFile2 store;
     EXPECT_EQ(store.Style(), isRegistry);
@@ -217,12 +216,12 @@ TEST_F(Window, StoreThatCannotBeMadeKeepsTheOldOne)
     w->move(55, 44);
     w->SaveSettings();
     fs::create_symlink(dir / "missing" / "nolvi2.ini", settings.IniFile());  // a folder that is not there
-    SetIniStyleDialogHook([](const QString&, TIniStyle& style) {
+    services->iniStyle = ([](const QString&, TIniStyle& style) {
         style = isIniFile;
         return true;
     });
     w->Execute("actIniStyle");
-    SetIniStyleDialogHook({});
+    services->iniStyle = {};
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral("ファイルを作成できません。"))) << messages[0].text.toStdString();
     TOZIniFile2 store;
@@ -234,12 +233,9 @@ TEST_F(Window, StoreThatCannotBeMadeKeepsTheOldOne)
 TEST_F(Window, FirstStartAsksOnceAndYesMakesTheIniFile)
 {
     fs::remove_all(settings.KeyFolder());
-    SetMessageBoxHook([&](const QString& text, TMsgDlgType kind, TMsgDlgButtons) {
-        messages.push_back({text, kind});
-        return int(mrYes);
-    });
+    services->answer = [](const QString&, TMsgDlgType, TMsgDlgButtons) { return int(mrYes); };
     {
-        TForm1 w;
+        TForm1 w(services);
         w.FormCreate({});
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_EQ(messages[0].text.toStdString(), kFirstStartQuestion);
@@ -248,7 +244,7 @@ TEST_F(Window, FirstStartAsksOnceAndYesMakesTheIniFile)
         EXPECT_FALSE(fs::exists(settings.KeyFolder()));
         w.close();
     }
-    TForm1 again;
+    TForm1 again(services);
     again.FormCreate({});
     EXPECT_EQ(messages.size(), 1u);
     EXPECT_EQ(TMemIniFile(settings.IniFile()).ReadInteger("Config", "WindowX", 0), again.pos().x());
@@ -266,7 +262,7 @@ TEST_F(Window, BrokenStoreIsReportedAndTheWindowGoesOn)
         s.WriteInteger("Quality", 300);
     });
     {
-        auto w = std::make_unique<TForm1>();
+        auto w = std::make_unique<TForm1>(services);
         w->FormCreate({});
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_TRUE(messages[0].text.contains("WindowX")) << messages[0].text.toStdString();
@@ -278,7 +274,7 @@ TEST_F(Window, BrokenStoreIsReportedAndTheWindowGoesOn)
     messages.clear();
     fs::remove(settings.KeyFolder() + "/Config/values.reg");
     fs::create_directory(settings.KeyFolder() + "/Config/values.reg");
-    auto w = std::make_unique<TForm1>();
+    auto w = std::make_unique<TForm1>(services);
     w->FormCreate({});
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(w->Options().GrassWidth, 8);
@@ -306,7 +302,7 @@ TEST_F(Window, PreferencesTakeEffectAtOnce)
     EXPECT_EQ(darkened, qRgb(25, 2, 100));
 
     TWindowOptions seen;
-    SetPreferencesDialogHook([&](TWindowOptions& options, const TPreferencesTargets& targets) {
+    services->preferences = ([&](TWindowOptions& options, const TPreferencesTargets& targets) {
         seen = options;
         EXPECT_EQ(targets.Recent, &w->RecentMenu());
         EXPECT_EQ(targets.SelectTool, &w->SelectTool());
@@ -317,7 +313,7 @@ TEST_F(Window, PreferencesTakeEffectAtOnce)
     EXPECT_EQ(seen.OutOfSelection, w->Options().OutOfSelection);
     EXPECT_EQ(shown(50, 5), darkened);
 
-    SetPreferencesDialogHook([](TWindowOptions& options, const TPreferencesTargets& targets) {
+    services->preferences = ([](TWindowOptions& options, const TPreferencesTargets& targets) {
         options.OutOfSelection = 2;
         options.OpenResultInNewWindow = true;
         options.ShowProgressTime = true;
@@ -326,7 +322,7 @@ TEST_F(Window, PreferencesTakeEffectAtOnce)
         return true;
     });
     w->Execute("actPreferences");
-    SetPreferencesDialogHook({});
+    services->preferences = {};
     EXPECT_EQ(shown(50, 5), qRgb(128 + 50, 128 + 5, 255));  // lightened
     EXPECT_TRUE(w->Action("actSelectUnit32")->isChecked());
     EXPECT_TRUE(w->Action("actOpenResultNewWindow")->isChecked());

@@ -5,7 +5,9 @@
 #include "Pictures.h"
 #include "SettingsSandbox.h"
 #include "TempDir.h"
+#include "app/DialogFilters.h"
 #include "app/Unit1.h"
+#include "app/dlgPreferences.h"
 #include "app/dlgResize.h"
 #include "common/OZCommon.h"
 #include "common/OZVista.h"
@@ -42,20 +44,53 @@ struct Message {
     int kind;
 };
 
+// The window's services for tests: messages collected and answered (OK unless answer says
+// otherwise), dialogs answered by the test (cancelled when it gives no answer), and no
+// process started unless start says what to do.
+class FakeServices : public TWindowServices {
+public:
+    std::vector<Message> messages;
+    std::function<int(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons)> answer;
+    std::function<bool(int32_t& width, int32_t& height, uint8_t& algorithm)> resize;
+    std::function<bool(TWindowOptions& options, const TPreferencesTargets& targets)> preferences;
+    std::function<bool(const QString& keyPathText, TIniStyle& style)> iniStyle;
+    std::function<pid_t(const std::string& program, const std::vector<std::string>& arguments)> start;
+    bool realBoxes = false;  // the program's real message and about boxes
+
+    int MessageBox(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons, bool taskBar) override
+    {
+        if (realBoxes)
+            return TWindowServices::MessageBox(text, kind, buttons, taskBar);
+        messages.push_back({text, kind});
+        return answer ? answer(text, kind, buttons) : int(mrOk);
+    }
+    void AboutBox() override
+    {
+        if (realBoxes)
+            TWindowServices::AboutBox();
+        else
+            MessageBox(Text(AboutBoxText()), mtInformation, Buttons({mbOK}), false);
+    }
+    bool ResizeDialog(int32_t& width, int32_t& height, uint8_t& algorithm) override
+    {
+        return resize && resize(width, height, algorithm);
+    }
+    bool PreferencesDialog(QWidget*, TWindowOptions& options, const TPreferencesTargets& targets, const TSPIs*) override
+    {
+        return preferences && preferences(options, targets);
+    }
+    bool IniStyleDialog(QWidget*, const std::string& keyPathText, TIniStyle& style) override
+    {
+        return iniStyle && iniStyle(Text(keyPathText), style);
+    }
+    pid_t StartProgram(const std::string& program, const std::vector<std::string>& arguments) override
+    {
+        return start ? start(program, arguments) : pid_t(0);
+    }
+};
+
 class Window : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        SetMessageBoxHook([this](const QString& text, TMsgDlgType kind, TMsgDlgButtons) {
-            messages.push_back({text, kind});
-            return int(mrOk);
-        });
-    }
-    void TearDown() override
-    {
-        SetMessageBoxHook({});
-    }
-
     // A 24-bit picture whose pixel (x, y) is (x, y, 200) as red, green, blue.
     std::string MakePicture(const std::string& name, int32_t w, int32_t h)
     {
@@ -83,7 +118,7 @@ protected:
             store.WriteBool("OpenResultInNewWindow", false);
             store.UpdateFile();
         }
-        auto w = std::make_unique<TForm1>();
+        auto w = std::make_unique<TForm1>(services);
         w->resize(cw, ch);
         w->FormCreate(params);
         w->show();
@@ -92,9 +127,10 @@ protected:
     }
 
     SettingsSandbox settings;  // before any window: windows read the store when created
+    std::shared_ptr<FakeServices> services = std::make_shared<FakeServices>();
+    std::vector<Message>& messages = services->messages;
     TempDir temp{"nolvi2-window"};
     const fs::path dir = temp.Path();
-    std::vector<Message> messages;
 };
 
 inline QRgb PixelAt(QWidget& w, int x, int y) { return w.grab().toImage().pixel(x, y); }

@@ -28,7 +28,7 @@ TEST_F(Window, StartsEmptyOrWithTheFirstFile)
 
 TEST_F(Window, PositionParameterMovesTheWindow)
 {
-    TForm1 w;
+    TForm1 w(services);
     w.FormCreate({"pos:40,30"});
     EXPECT_EQ(w.pos(), QPoint(40, 30));
 }
@@ -202,7 +202,7 @@ TEST_F(Window, ResizeThroughTheDialog)
     const std::string file = MakePicture("r.bmp", 640, 480);
     auto w = MakeWindow({file});
     std::vector<std::pair<int32_t, int32_t>> asked;
-    SetResizeDialogHook([&](int32_t& width, int32_t& height, uint8_t& algorithm) {
+    services->resize = ([&](int32_t& width, int32_t& height, uint8_t& algorithm) {
         asked.emplace_back(width, height);
         EXPECT_EQ(algorithm, 3);
         if (asked.size() == 2)
@@ -214,7 +214,7 @@ TEST_F(Window, ResizeThroughTheDialog)
     });
     w->Execute("actResize");
     w->Execute("actResize");
-    SetResizeDialogHook({});
+    services->resize = {};
     EXPECT_EQ(asked, (std::vector<std::pair<int32_t, int32_t>>{{640, 480}, {100, 75}}));
     EXPECT_EQ(w->Picture().Width(), 100);
     EXPECT_EQ(w->Picture().Height(), 75);
@@ -311,7 +311,7 @@ TEST_F(Window, CornerBetweenTheBarsIsBackground)
 TEST_F(Window, FitAtStartUpCountsTheFrame)
 {
     const std::string file = MakePicture("huge.bmp", 1000, 900);
-    TForm1 w;
+    TForm1 w(services);
     w.FormCreate({"pos:100,50", file});
     w.show();
     const QRect area = w.screen()->availableGeometry();

@@ -1,6 +1,4 @@
 // The window tests run on Qt's offscreen platform, so that they need no display.
-#include "platform/Process.h"
-
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -15,7 +13,5 @@ int main(int argc, char** argv)
 #endif
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    // No test starts a window of its own by accident: the tests that do install their own.
-    nolvi2::SetStartProgramHook([](const std::string&, const std::vector<std::string>&) { return pid_t(0); });
     return RUN_ALL_TESTS();
 }
