@@ -7,13 +7,24 @@ namespace nolvi2 {
 
 void TChronograph::Start(const std::string& name)
 {
-    FName = name;
+    FRunningName = name;
+    FRunning = true;
     FStartTick = timeGetTime();
 }
 
 void TChronograph::Stop()
 {
+    if (!FRunning)
+        return;
     FElapsed = timeGetTime() - FStartTick;  // unsigned: wraps like the tick
+    FName = std::move(FRunningName);
+    Cancel();
+}
+
+void TChronograph::Cancel()
+{
+    FRunning = false;
+    FRunningName.clear();
     FStartTick = 0;
 }
 

@@ -108,11 +108,13 @@ namespace {
 std::unique_ptr<TBitmap> RunTimed(const TCommand& command, TBitmap& input, const std::optional<TRect>& selection,
                                   const TCommandOptions& options, TChronograph& chronograph)
 {
+    // An operation that throws leaves the chronograph with its last completed measurement.
+    std::optional<TChronographRun> run;
     if (command.Timed())
-        chronograph.Start(std::string(command.DisplayName));
+        run.emplace(chronograph, std::string(command.DisplayName));
     std::unique_ptr<TBitmap> result = RunOperation(command, input, selection, options);
-    if (command.Timed())
-        chronograph.Stop();
+    if (run)
+        run->Stop();
     return result;
 }
 

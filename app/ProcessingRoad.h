@@ -53,6 +53,7 @@ struct TRoadOutcome {
 // picture, C and E on the whole picture, D on the selection rectangle of the whole picture,
 // F (crop) on the selection, which it removes. The selection is then clamped to the new
 // picture. fileNamePart is the file-name part of the picture's name, for the result title.
+// An operation that throws leaves chronograph with the measurement it had before.
 TRoadOutcome ApplyInPlace(const TCommand& command, TBitmap& picture, std::optional<TRect>& selection,
                           const TCommandOptions& options, TChronograph& chronograph,
                           const std::string& fileNamePart);

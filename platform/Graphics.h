@@ -38,7 +38,9 @@ public:
     // Copies the picture into dest (a bitmap of the picture's own pixel format).
     virtual void AssignTo(TBitmap& dest) const = 0;
 
-    void LoadFromFile(const std::string& fileName);
+    // Reads the file through LoadFromStream. Virtual: classes that choose their decoder by the
+    // file's name do so whichever static type they are called through.
+    virtual void LoadFromFile(const std::string& fileName);
     // Writes through the safe file writer: the old file stays intact on any failure.
     void SaveToFile(const std::string& fileName) const;
 

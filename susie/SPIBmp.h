@@ -108,7 +108,8 @@ public:
     int32_t Height() const override;  // as stored: negative for top-down rows
     bool Empty() const override { return !FData || FData->IsEmpty(); }
 
-    void LoadFromFile(const std::string& fileName);
+    // The plug-ins read the file by its name, those listing its extension asked first.
+    void LoadFromFile(const std::string& fileName) override;
     void LoadFromStream(TStream& stream) override { LoadFromStreamWithName(stream, {}); }
     void LoadFromStreamWithName(TStream& stream, const std::string& fileName);
     // The picture as a BMP file: a 14-byte file header, the BITMAPINFO and the rows.
@@ -143,7 +144,7 @@ public:
 
     // ".BMP" files go to the BMP reader first, everything else to the plug-ins first; the
     // other is tried when the first fails. "Susie Plugins could not decode" when both fail.
-    void LoadFromFile(const std::string& fileName);
+    void LoadFromFile(const std::string& fileName) override;
     void LoadFromStream(TStream& stream) override { LoadFromStreamWithName(stream, {}); }
     void LoadFromStreamWithName(TStream& stream, const std::string& fileName);
 

@@ -144,7 +144,7 @@ public:
                        const TGraphicClass*& graphicClass)>
         OnPictureRegister;
 
-    // The folders standing for the system's and the Windows folder of the plug-in search.
+    // The folders searched with spsSystemDir and spsWindowsDir.
     static constexpr const char* kSystemDir = "/usr/lib/susie-plugins";
     static constexpr const char* kWindowsDir = "/usr/local/lib/susie-plugins";
 

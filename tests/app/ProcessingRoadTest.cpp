@@ -4,11 +4,13 @@
 #include "app/ProcessingRoad.h"
 
 #include "Pictures.h"
+#include "platform/Exceptions.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <stdexcept>
+#include <string>
 
 using namespace nolvi2;
 using nolvi2::test::SamePixels;
@@ -40,6 +42,48 @@ TEST(ProcessingRoad, FilterFailurePassesOn)
         EXPECT_EQ(endings, 1);
         EXPECT_TRUE(SamePixels(picture, original));
         EXPECT_EQ(selection, selected);
+    }
+}
+
+// A command that fails (its operation refuses an 8-bit picture) leaves the stopwatch as it was,
+// in place and for a new window: an earlier measurement keeps its own name, so no report pairs
+// the failed command's name with an earlier time, and without one there is nothing to report
+// and no name to hand to a new window.
+TEST(ProcessingRoad, FailedCommandLeavesTheEarlierMeasurement)
+{
+    struct Earlier {
+        const char* name;
+        uint32_t elapsed;
+        std::optional<std::string> report;
+    };
+    const Earlier earlierCases[] = {
+        {"ソラリゼーション", 15, "ソラリゼーション: 15ミリ秒かかりました。"},
+        {"", 0, std::nullopt},
+    };
+    for (const char* name : {"actInvert", "actFilterLowpass"}) {
+        const TCommand* command = FindCommand(name);
+        ASSERT_NE(command, nullptr) << name;
+        ASSERT_TRUE(command->Timed()) << name;
+        for (const bool newWindow : {false, true}) {
+            for (const Earlier& earlier : earlierCases) {
+                SCOPED_TRACE(std::string(name) + (newWindow ? " for a new window" : " in place") + ", after \"" +
+                             earlier.name + "\"");
+                TBitmap picture(4, 3, TPixelFormat::pf8bit);
+                std::optional<TRect> selection;
+                TChronograph chronograph;
+                chronograph.SetMeasurement(earlier.name, earlier.elapsed);
+                if (newWindow)
+                    EXPECT_THROW(ApplyToNewWindow(*command, picture, selection, TCommandOptions{}, chronograph, "a.bmp"),
+                                 Exception);
+                else
+                    EXPECT_THROW(ApplyInPlace(*command, picture, selection, TCommandOptions{}, chronograph, "a.bmp"),
+                                 Exception);
+                EXPECT_FALSE(chronograph.Running());
+                EXPECT_EQ(chronograph.Name(), earlier.name);
+                EXPECT_EQ(chronograph.Elapsed(), earlier.elapsed);
+                EXPECT_EQ(chronograph.TakeReport(), earlier.report);
+            }
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 namespace nolvi2::test {
 namespace {
@@ -233,6 +234,63 @@ TEST(SusieDecoding, PalettePicturesKeepTheirColourTables)
     EXPECT_EQ(b.Palette()[5].rgbBlue, 250);
     EXPECT_EQ(b.ScanLine(0)[0] >> 4, 1);       // top row: v + 0
     EXPECT_EQ(b.ScanLine(1)[0] >> 4, 1 + 3);   // second row: v + 3
+}
+
+// Called through the picture base class, the plug-in classes read a file as they do when
+// called directly: TSPIBitmap gives a ".bmp" name to the BMP reader first although a plug-in
+// decodes the same bytes, and both classes ask the plug-ins listing the extension first.
+TEST(SusieDecoding, LoadingThroughTheBaseClassKeepsTheOrderOfDecoders)
+{
+    PluginFolder folder{"t_pal8", "t_pic"};  // both decode "TPIC"; t_pic lists .pic
+    Registry r;
+    r.Search(folder.Mask());
+    ASSERT_EQ(r.Count(), 2);
+
+    // An 8 x 4 24-bit BMP (14-byte file header, 40-byte info header, 24-byte rows) whose
+    // pixel bytes hold "TPIC" at offset 128, where the plug-ins look after a MacBinary header.
+    std::string bmp(54 + 4 * 24, '\0');
+    const auto put32 = [&](std::size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            bmp[at + std::size_t(i)] = char(v >> (8 * i));
+    };
+    bmp[0] = 'B', bmp[1] = 'M';
+    put32(2, uint32_t(bmp.size()));
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, 8);
+    put32(22, 4);
+    bmp[26] = 1;   // planes
+    bmp[28] = 24;  // bits per pixel
+    bmp.replace(128, 5, "TPIC\x05");
+    for (const char* name : {"both.bmp", "both.pic"})
+        std::ofstream(folder.dir / name, std::ios::binary) << bmp;
+    WritePicture(folder.dir, "a.pic", 5);
+
+    struct Case {
+        bool spiBitmap;  // else TSPIGraphic
+        const char* file;
+        int32_t width;
+        TPixelFormat format;
+    };
+    const Case cases[] = {
+        {true, "both.bmp", 8, TPixelFormat::pf24bit},  // the BMP reader
+        {true, "both.pic", 3, TPixelFormat::pf24bit},  // t_pic, after 128 bytes
+        {true, "a.pic", 3, TPixelFormat::pf24bit},     // t_pic, not t_pal8
+        {false, "a.pic", 3, TPixelFormat::pf24bit},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.spiBitmap ? "TSPIBitmap " : "TSPIGraphic ") + c.file);
+        std::unique_ptr<TGraphic> graphic;
+        if (c.spiBitmap)
+            graphic = std::make_unique<TSPIBitmap>();
+        else
+            graphic = std::make_unique<TSPIGraphic>();
+        graphic->LoadFromFile(folder.dir / c.file);
+        TBitmap b;
+        graphic->AssignTo(b);
+        EXPECT_EQ(b.Width(), c.width);
+        EXPECT_EQ(b.PixelFormat(), c.format);
+    }
 }
 
 TEST(SusieDecoding, WithoutARegistryNothingDecodesAndTheEndIsReported)
