@@ -132,7 +132,51 @@ std::array<TActionInfo, kActionCount> MakeTable()
     return table;
 }
 
+constexpr TMenuEntry I(TActionId id) { return {TMenuEntryKind::Item, id, {}, TSubmenuRole::Plain}; }
+constexpr TMenuEntry kSep{TMenuEntryKind::Separator, {}, {}, TSubmenuRole::Plain};
+constexpr TMenuEntry Sub(std::string_view caption, TSubmenuRole role = TSubmenuRole::Plain)
+{
+    return {TMenuEntryKind::Begin, {}, caption, role};
+}
+constexpr TMenuEntry kEnd{TMenuEntryKind::End, {}, {}, TSubmenuRole::Plain};
+
+constexpr TMenuEntry kContextMenu[] = {
+    I(A::Open),
+    Sub("ファイル(&F)"), I(A::Reopen), I(A::PrevFile), I(A::NextFile), kSep, I(A::Preferences), I(A::IniStyle), kSep,
+        I(A::About), I(A::Website), kEnd,
+    Sub("最近開いたファイル(&H)", TSubmenuRole::Recent), kEnd,
+    I(A::SaveAsBMP),
+    Sub("&JPEGプレビュー", TSubmenuRole::JpegPreview), I(A::JpegPreview), kSep, I(A::SaveAsJPEG), I(A::JpegProgressive),
+        kSep, I(A::JpegPreview80), I(A::JpegPreview60), I(A::JpegPreview30), I(A::JpegPreview10), kSep,
+        I(A::JpegPreviewUp), I(A::JpegPreviewDown), kEnd,
+    kSep, I(A::Copy), I(A::Paste),
+    Sub("選択範囲(&S)"), I(A::Deselect), kSep, I(A::Crop), kSep, I(A::SelectUnitFree), I(A::SelectUnit8),
+        I(A::SelectUnit16), I(A::SelectUnit24), I(A::SelectUnit32), kEnd,
+    kSep,
+    Sub("ピクセルフォーマット(&F)", TSubmenuRole::Hidden), I(A::Pf24bit), I(A::Pf8bit), I(A::Pf4bit), I(A::Pf1bit), kEnd,
+    I(A::Resize),
+    Sub("画像回転(&E)"), I(A::Rotate180), I(A::Rotate90), I(A::Rotate270), kSep, I(A::FlipHorizontal),
+        I(A::FlipVertical), kEnd,
+    Sub("色調補正(&A)"), I(A::Invert), I(A::GrayScale), I(A::Solarize), I(A::Desaturate), kSep, I(A::GammaPlus),
+        I(A::GammaMinus), kEnd,
+    Sub("可逆マスク(&M)"), I(A::WinMask), I(A::MaskNijiiro), kSep,
+        Sub("&RGB入れ替え"), I(A::RGBSwitchRGB), I(A::RGBSwitchRG), I(A::RGBSwitchGB), I(A::RGBSwitchBR), kEnd,
+        I(A::Xor), I(A::GrassHorizontal), I(A::GrassVertical), kEnd,
+    Sub("フィルタ(&L)"),
+        Sub("ローパスフィルタ（ぼかし）(&L)"), I(A::FilterLowpass), I(A::FilterLowpassLow), I(A::FilterLowpassWeak), kEnd,
+        Sub("ハイパスフィルタ（シャープ）(&S)"), I(A::FilterSharpLow), I(A::FilterSharpMiddle), I(A::FilterSharpHigh), kEnd,
+        Sub("ラプラシアンフィルタ（エッジ検出）(&A)"), I(A::FilterLaplacian4), I(A::FilterLaplacian8),
+            I(A::FilterLaplacian82), kEnd,
+        kEnd,
+    kSep,
+    Sub("表示(&V)"), I(A::NewWindow), kSep, I(A::ZoomIn), I(A::ZoomOut), I(A::ZoomActualPixels), kSep,
+        I(A::OpenResultNewWindow), I(A::ShowProcessingTime), kEnd,
+    kSep, I(A::Exit),
+};
+
 }  // namespace
+
+std::span<const TMenuEntry> ContextMenu() { return kContextMenu; }
 
 std::span<const TActionInfo> Actions()
 {

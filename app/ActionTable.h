@@ -134,6 +134,23 @@ struct TActionInfo {
     bool HasMenuItem() const { return !MenuCaption.empty() || !MenuKey.Empty(); }
 };
 
+// The context menu as data: its entries in order, a submenu between its Begin (with the
+// submenu's caption) and its End.
+enum class TMenuEntryKind : uint8_t { Item, Separator, Begin, End };
+enum class TSubmenuRole : uint8_t {
+    Plain,
+    Recent,       // filled with the recent files by their list
+    JpegPreview,  // checked while the preview is on
+    Hidden,       // not offered; its actions stay
+};
+struct TMenuEntry {
+    TMenuEntryKind Kind = TMenuEntryKind::Item;
+    TActionId Id{};              // Item
+    std::string_view Caption;    // Begin
+    TSubmenuRole Role = TSubmenuRole::Plain;  // Begin
+};
+std::span<const TMenuEntry> ContextMenu();
+
 // Every action, in TActionId order (row i is the action of id i).
 std::span<const TActionInfo> Actions();
 const TActionInfo& ActionInfo(TActionId id);

@@ -388,62 +388,29 @@ QAction* TForm1::Action(const QString& name) const
 
 void TForm1::CreateMenu()
 {
-    using A = TActionId;
     for (const TActionInfo& info : Actions())
         if (info.HasMenuItem())
             MenuProxy(info);
-    // The items of a menu in order; nullopt is a separator line.
-    constexpr std::optional<A> sep;
-    const auto add = [this](QMenu* menu, std::initializer_list<std::optional<A>> ids) {
-        for (const std::optional<A>& id : ids) {
-            if (!id)
-                menu->addSeparator();
-            else
-                menu->addAction(MenuItem(*id));
-        }
-    };
-
     PopupMenu1 = new QMenu(this);
-    add(PopupMenu1, {A::Open});
-    add(PopupMenu1->addMenu(QStringLiteral("ファイル(&F)")),
-        {A::Reopen, A::PrevFile, A::NextFile, sep, A::Preferences, A::IniStyle, sep, A::About, A::Website});
-    mnuHistory = PopupMenu1->addMenu(QStringLiteral("最近開いたファイル(&H)"));
-    add(PopupMenu1, {A::SaveAsBMP});
-    mnuJpegPreview = PopupMenu1->addMenu(QStringLiteral("&JPEGプレビュー"));
-    mnuJpegPreview->menuAction()->setCheckable(true);
-    add(mnuJpegPreview, {A::JpegPreview, sep, A::SaveAsJPEG, A::JpegProgressive, sep, A::JpegPreview80,
-                         A::JpegPreview60, A::JpegPreview30, A::JpegPreview10, sep, A::JpegPreviewUp,
-                         A::JpegPreviewDown});
-    add(PopupMenu1, {sep, A::Copy, A::Paste});
-    add(PopupMenu1->addMenu(QStringLiteral("選択範囲(&S)")),
-        {A::Deselect, sep, A::Crop, sep, A::SelectUnitFree, A::SelectUnit8, A::SelectUnit16, A::SelectUnit24,
-         A::SelectUnit32});
-    add(PopupMenu1, {sep});
-    QMenu* pixelFormat = PopupMenu1->addMenu(QStringLiteral("ピクセルフォーマット(&F)"));
-    add(pixelFormat, {A::Pf24bit, A::Pf8bit, A::Pf4bit, A::Pf1bit});
-    // Hidden: the pixel-format commands are kept as actions but not offered in the menu.
-    pixelFormat->menuAction()->setVisible(false);
-    add(PopupMenu1, {A::Resize});
-    add(PopupMenu1->addMenu(QStringLiteral("画像回転(&E)")),
-        {A::Rotate180, A::Rotate90, A::Rotate270, sep, A::FlipHorizontal, A::FlipVertical});
-    add(PopupMenu1->addMenu(QStringLiteral("色調補正(&A)")),
-        {A::Invert, A::GrayScale, A::Solarize, A::Desaturate, sep, A::GammaPlus, A::GammaMinus});
-    QMenu* masks = PopupMenu1->addMenu(QStringLiteral("可逆マスク(&M)"));
-    add(masks, {A::WinMask, A::MaskNijiiro, sep});
-    add(masks->addMenu(QStringLiteral("&RGB入れ替え")), {A::RGBSwitchRGB, A::RGBSwitchRG, A::RGBSwitchGB, A::RGBSwitchBR});
-    add(masks, {A::Xor, A::GrassHorizontal, A::GrassVertical});
-    QMenu* filters = PopupMenu1->addMenu(QStringLiteral("フィルタ(&L)"));
-    add(filters->addMenu(QStringLiteral("ローパスフィルタ（ぼかし）(&L)")),
-        {A::FilterLowpass, A::FilterLowpassLow, A::FilterLowpassWeak});
-    add(filters->addMenu(QStringLiteral("ハイパスフィルタ（シャープ）(&S)")),
-        {A::FilterSharpLow, A::FilterSharpMiddle, A::FilterSharpHigh});
-    add(filters->addMenu(QStringLiteral("ラプラシアンフィルタ（エッジ検出）(&A)")),
-        {A::FilterLaplacian4, A::FilterLaplacian8, A::FilterLaplacian82});
-    add(PopupMenu1, {sep});
-    add(PopupMenu1->addMenu(QStringLiteral("表示(&V)")),
-        {A::NewWindow, sep, A::ZoomIn, A::ZoomOut, A::ZoomActualPixels, sep, A::OpenResultNewWindow,
-         A::ShowProcessingTime});
-    add(PopupMenu1, {sep, A::Exit});
+    std::vector<QMenu*> open{PopupMenu1};
+    for (const TMenuEntry& e : ContextMenu()) {
+        switch (e.Kind) {
+        case TMenuEntryKind::Item: open.back()->addAction(MenuItem(e.Id)); break;
+        case TMenuEntryKind::Separator: open.back()->addSeparator(); break;
+        case TMenuEntryKind::Begin: {
+            QMenu* sub = open.back()->addMenu(Text(e.Caption));
+            if (e.Role == TSubmenuRole::Recent)
+                mnuHistory = sub;
+            else if (e.Role == TSubmenuRole::JpegPreview)
+                mnuJpegPreview = sub;
+            sub->menuAction()->setCheckable(e.Role == TSubmenuRole::JpegPreview);
+            sub->menuAction()->setVisible(e.Role != TSubmenuRole::Hidden);
+            open.push_back(sub);
+            break;
+        }
+        case TMenuEntryKind::End: open.pop_back(); break;
+        }
+    }
 }
 
 void TForm1::Dispatch(const std::function<void()>& f)

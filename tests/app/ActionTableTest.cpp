@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace nolvi2 {
 namespace {
@@ -56,6 +57,37 @@ TEST(ActionTable, KeysBelongToOneActionAndMenuKeysToTheirActions)
     EXPECT_EQ(keyOf(TActionId::Invert), keys::Ctrl | 'I');
     EXPECT_EQ(keyOf(TActionId::JpegPreview), uint32_t('J'));
     EXPECT_EQ(keyOf(TActionId::NextFile), keys::Right);
+}
+
+// The context menu offers every action once, its submenus close, and the recent files and the
+// JPEG preview have their submenus.
+TEST(ActionTable, ContextMenuOffersEveryActionOnce)
+{
+    std::vector<int> seen(kActionCount, 0);
+    int depth = 0, recent = 0, preview = 0, hidden = 0;
+    for (const TMenuEntry& e : ContextMenu()) {
+        switch (e.Kind) {
+        case TMenuEntryKind::Item: ++seen[std::size_t(e.Id)]; break;
+        case TMenuEntryKind::Separator: break;
+        case TMenuEntryKind::Begin:
+            ++depth;
+            EXPECT_FALSE(e.Caption.empty());
+            recent += e.Role == TSubmenuRole::Recent;
+            preview += e.Role == TSubmenuRole::JpegPreview;
+            hidden += e.Role == TSubmenuRole::Hidden;
+            break;
+        case TMenuEntryKind::End:
+            --depth;
+            ASSERT_GE(depth, 0);
+            break;
+        }
+    }
+    EXPECT_EQ(depth, 0);
+    EXPECT_EQ(recent, 1);
+    EXPECT_EQ(preview, 1);
+    EXPECT_EQ(hidden, 1);
+    for (std::size_t i = 0; i < kActionCount; ++i)
+        EXPECT_EQ(seen[i], 1) << Actions()[i].Name;
 }
 
 }  // namespace
