@@ -1336,8 +1336,8 @@ void TForm1::actPasteExecute()
 void TForm1::actPasteUpdate()
 {
     if (QAction* a = Action("actPaste")) {
-        const QMimeData* data = QApplication::clipboard()->mimeData();
-        a->setEnabled(data && data->hasImage());
+        const QMimeData* mime = QApplication::clipboard()->mimeData();
+        a->setEnabled(mime && mime->hasImage());
     }
 }
 
