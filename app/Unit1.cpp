@@ -1206,8 +1206,8 @@ void TForm1::actPasteExecute()
 
 void TForm1::actPasteUpdate()
 {
-    const QMimeData* data = QApplication::clipboard()->mimeData();
-    Action(TActionId::Paste)->setEnabled(data && data->hasImage());
+    const QMimeData* mime = QApplication::clipboard()->mimeData();
+    Action(TActionId::Paste)->setEnabled(mime && mime->hasImage());
 }
 
 void TForm1::AssignShortCut(TKeyStroke key, TActionId id)

@@ -7,7 +7,7 @@ namespace nolvi2::bench {
 
 TBitmap SyntheticPicture(int32_t width, int32_t height, uint32_t seed)
 {
-    TBitmap b(width, height, TPixelFormat::pf24bit);
+    TBitmap picture(width, height, TPixelFormat::pf24bit);
     uint32_t state = seed * 2654435761u + 1;
     auto noise = [&state] {
         state ^= state << 13;
@@ -17,7 +17,7 @@ TBitmap SyntheticPicture(int32_t width, int32_t height, uint32_t seed)
     };
     const double cx = width * 0.6, cy = height * 0.4, r = std::min(width, height) * 0.3;
     for (int32_t y = 0; y < height; ++y) {
-        uint8_t* row = b.ScanLine(y);
+        uint8_t* row = picture.ScanLine(y);
         const double fy = double(y) / std::max(height - 1, 1);
         for (int32_t x = 0; x < width; ++x) {
             const double fx = double(x) / std::max(width - 1, 1);
@@ -41,7 +41,7 @@ TBitmap SyntheticPicture(int32_t width, int32_t height, uint32_t seed)
             row[3 * x + 2] = uint8_t(std::clamp(rd + noise(), 0.0, 255.0));
         }
     }
-    return b;
+    return picture;
 }
 
 TBitmap& LargePicture()

@@ -25,6 +25,17 @@ int32_t SpiPluginInfo(const char *const *texts, int32_t infono, char *buf, int32
     return (int32_t)n;
 }
 
+int32_t SpiPictureInfoTexts(SpiAboutWriter about, const char *const *pairs, int32_t infono, char *buf, int32_t buflen)
+{
+    if (infono >= 2)
+        return SpiPluginInfo(pairs, infono - 2, buf, buflen);
+    char text[SPI_ABOUT_SIZE] = "";
+    if (infono == 1)
+        about(text, sizeof text);
+    const char *const head[] = {"00IN", text, NULL};
+    return SpiPluginInfo(head, infono, buf, buflen);
+}
+
 int32_t SpiInputOpen(SpiInput *in, const char *buf, int32_t len, uint32_t flag)
 {
     in->data = NULL;

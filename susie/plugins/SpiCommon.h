@@ -16,6 +16,16 @@ extern "C" {
  * truncated to buflen - 1 bytes; 0 when there is no such text or no room. */
 int32_t SpiPluginInfo(const char *const *texts, int32_t infono, char *buf, int32_t buflen);
 
+/* Writes a plug-in's About text (GetPluginInfo's text 1) into text, of size bytes
+ * (SPI_ABOUT_SIZE); a plug-in's own, so that it can name the library it loaded. */
+typedef void (*SpiAboutWriter)(char *text, size_t size);
+#define SPI_ABOUT_SIZE 128
+
+/* GetPluginInfo of a picture plug-in: text 0 is "00IN", text 1 the About text, and the
+ * following ones the pairs (NULL-terminated) of an extension pattern list and its format
+ * name. The About text is written only when asked for. */
+int32_t SpiPictureInfoTexts(SpiAboutWriter about, const char *const *pairs, int32_t infono, char *buf, int32_t buflen);
+
 /* The picture data of a call: for flag 0 the file buf read from offset len (into memory the
  * input owns), for flag 1 the memory buf of len bytes (borrowed). */
 typedef struct {
@@ -68,8 +78,35 @@ int32_t SpiPictureInfoCall(const char *buf, int32_t len, uint32_t flag, SpiPictu
 int32_t SpiPictureCall(const char *buf, int32_t len, uint32_t flag, void **pHBInfo, void **pHBm,
                        SpiProgressCallback cb, intptr_t lData, SpiPictureReader read);
 
-/* Defines a plug-in's GetPictureInfo and GetPicture over its two readers, and a GetPreview
- * that has no smaller picture to give. */
+/* Whether the data whose first 2048 bytes head points to (IsSupported's dw) is in the
+ * plug-in's format; never given NULL. */
+typedef int32_t (*SpiSignatureCheck)(const uint8_t *head);
+
+/* SPI_PICTURE_PLUGIN(about, signature, infoReader, pictureReader, pattern, name, ...): every
+ * export of a picture plug-in, over its own functions:
+ *   GetPluginInfo   "00IN", the text of about (an SpiAboutWriter), then the pairs of an
+ *                   extension pattern list and its format name given last
+ *                   ("*.tif;*.tiff", "TIFF 画像ファイル", ...);
+ *   IsSupported     signature (an SpiSignatureCheck) of the data, 0 without data; the file
+ *                   name is not looked at;
+ *   GetPictureInfo  infoReader (an SpiInfoReader) over the data in memory;
+ *   GetPicture      pictureReader (an SpiPictureReader) into the caller's handles;
+ *   GetPreview      SPI_NOT_IMPLEMENTED: no smaller picture to give. */
+#define SPI_PICTURE_PLUGIN(about, signature, infoReader, pictureReader, ...)  \
+    SPI_EXPORT int32_t GetPluginInfo(int32_t infono, char *buf, int32_t buflen) \
+    {                                                                         \
+        static const char *const pairs[] = {__VA_ARGS__, NULL};               \
+        return SpiPictureInfoTexts(about, pairs, infono, buf, buflen);        \
+    }                                                                         \
+    SPI_EXPORT int32_t IsSupported(const char *filename, const void *dw)      \
+    {                                                                         \
+        (void)filename;                                                       \
+        return dw ? signature((const uint8_t *)dw) : 0;                       \
+    }                                                                         \
+    SPI_PICTURE_EXPORTS(infoReader, pictureReader)
+
+/* The part of SPI_PICTURE_PLUGIN that reads pictures: GetPictureInfo and GetPicture over the
+ * two readers, and a GetPreview that has no smaller picture to give. */
 #define SPI_PICTURE_EXPORTS(infoReader, pictureReader)                                                      \
     SPI_EXPORT int32_t GetPictureInfo(const char *buf, int32_t len, uint32_t flag, SpiPictureInfo *lpInfo)  \
     {                                                                                                       \

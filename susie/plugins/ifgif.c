@@ -5,28 +5,18 @@
 
 #include <gif_lib.h>
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-static const char *const Texts[] = {
-    "00IN",
-    "nolvi2 GIF plug-in (giflib " SPI_TEXT(GIFLIB_MAJOR) "." SPI_TEXT(GIFLIB_MINOR) ")",
-    "*.gif",
-    "GIF 画像ファイル",
-    NULL,
-};
-
-SPI_EXPORT int32_t GetPluginInfo(int32_t infono, char *buf, int32_t buflen)
+static void About(char *text, size_t size)
 {
-    return SpiPluginInfo(Texts, infono, buf, buflen);
+    snprintf(text, size, "%s", "nolvi2 GIF plug-in (giflib " SPI_TEXT(GIFLIB_MAJOR) "." SPI_TEXT(GIFLIB_MINOR) ")");
 }
 
-SPI_EXPORT int32_t IsSupported(const char *filename, const void *dw)
+static int32_t IsGif(const uint8_t *head)
 {
-    (void)filename;
-    if (!dw)
-        return 0;
-    return memcmp(dw, GIF87_STAMP, 6) == 0 || memcmp(dw, GIF89_STAMP, 6) == 0;
+    return memcmp(head, GIF87_STAMP, 6) == 0 || memcmp(head, GIF89_STAMP, 6) == 0;
 }
 
 typedef struct {
@@ -54,7 +44,7 @@ static int32_t OpenFirstFrame(const SpiInput *in, Reader *reader, GifFileType **
     reader->data = in->data;
     reader->size = in->size;
     reader->pos = 0;
-    if (in->size < 6 || !IsSupported(NULL, in->data))
+    if (in->size < 6 || !IsGif(in->data))
         return SPI_UNKNOWN_FORMAT;
     int error = 0;
     GifFileType *gif = DGifOpen(reader, Read, &error);
@@ -273,4 +263,4 @@ static int32_t ReadPicture(const SpiInput *in, SpiDib *dib, SpiProgressCallback 
     return rc;
 }
 
-SPI_PICTURE_EXPORTS(ReadInfo, ReadPicture)
+SPI_PICTURE_PLUGIN(About, IsGif, ReadInfo, ReadPicture, "*.gif", "GIF 画像ファイル")

@@ -20,12 +20,9 @@ __attribute__((constructor)) static void HeifLoad(void)
     heif_init(NULL);
 }
 
-SPI_EXPORT int32_t GetPluginInfo(int32_t infono, char *buf, int32_t buflen)
+static void About(char *text, size_t size)
 {
-    char about[128];
-    snprintf(about, sizeof about, "nolvi2 HEIF/AVIF plug-in (libheif %s)", heif_get_version());
-    const char *const texts[] = {"00IN", about, "*.heic;*.heif", "HEIF 画像ファイル", "*.avif", "AVIF 画像ファイル", NULL};
-    return SpiPluginInfo(texts, infono, buf, buflen);
+    snprintf(text, size, "nolvi2 HEIF/AVIF plug-in (libheif %s)", heif_get_version());
 }
 
 /* The brands of an ISO-BMFF file that hold a HEIF or AVIF picture (or sequence). */
@@ -40,11 +37,9 @@ static int HeifBrand(const uint8_t *b)
 
 /* A file that begins with an ftyp box whose major brand or one of whose compatible brands is
  * a HEIF or AVIF brand. */
-SPI_EXPORT int32_t IsSupported(const char *filename, const void *dw)
+static int32_t IsHeif(const uint8_t *d)
 {
-    (void)filename;
-    const uint8_t *d = (const uint8_t *)dw;
-    if (!d || memcmp(d + 4, "ftyp", 4) != 0)
+    if (memcmp(d + 4, "ftyp", 4) != 0)
         return 0;
     const uint32_t size = (uint32_t)d[0] << 24 | (uint32_t)d[1] << 16 | (uint32_t)d[2] << 8 | d[3];
     if (size < 16)
@@ -214,4 +209,5 @@ static int32_t HeifReadPicture(const SpiInput *in, SpiDib *dib, SpiProgressCallb
     return rc;
 }
 
-SPI_PICTURE_EXPORTS(HeifReadInfo, HeifReadPicture)
+SPI_PICTURE_PLUGIN(About, IsHeif, HeifReadInfo, HeifReadPicture, "*.heic;*.heif", "HEIF 画像ファイル", "*.avif",
+                   "AVIF 画像ファイル")

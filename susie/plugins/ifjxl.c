@@ -18,21 +18,15 @@
 #include <stdio.h>
 #include <string.h>
 
-SPI_EXPORT int32_t GetPluginInfo(int32_t infono, char *buf, int32_t buflen)
+static void About(char *text, size_t size)
 {
     const uint32_t v = JxlDecoderVersion();
-    char about[128];
-    snprintf(about, sizeof about, "nolvi2 JPEG XL plug-in (libjxl %u.%u.%u)", v / 1000000, v / 1000 % 1000, v % 1000);
-    const char *const texts[] = {"00IN", about, "*.jxl", "JPEG XL 画像ファイル", NULL};
-    return SpiPluginInfo(texts, infono, buf, buflen);
+    snprintf(text, size, "nolvi2 JPEG XL plug-in (libjxl %u.%u.%u)", v / 1000000, v / 1000 % 1000, v % 1000);
 }
 
-SPI_EXPORT int32_t IsSupported(const char *filename, const void *dw)
+static int32_t IsJxl(const uint8_t *head)
 {
-    (void)filename;
-    if (!dw)
-        return 0;
-    const JxlSignature s = JxlSignatureCheck((const uint8_t *)dw, 2048);
+    const JxlSignature s = JxlSignatureCheck(head, 2048);
     return s == JXL_SIG_CODESTREAM || s == JXL_SIG_CONTAINER;
 }
 
@@ -162,4 +156,4 @@ static int32_t JxlReadPicture(const SpiInput *in, SpiDib *dib, SpiProgressCallba
     return rc;
 }
 
-SPI_PICTURE_EXPORTS(JxlReadInfo, JxlReadPicture)
+SPI_PICTURE_PLUGIN(About, IsJxl, JxlReadInfo, JxlReadPicture, "*.jxl", "JPEG XL 画像ファイル")

@@ -7,28 +7,18 @@
 #include <tiffio.h>
 
 #include <stdarg.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-static const char *const Texts[] = {
-    "00IN",
-    "nolvi2 TIFF plug-in (libtiff " SPI_TEXT(TIFFLIB_MAJOR_VERSION) "." SPI_TEXT(TIFFLIB_MINOR_VERSION) ")",
-    "*.tif;*.tiff",
-    "TIFF 画像ファイル",
-    NULL,
-};
-
-SPI_EXPORT int32_t GetPluginInfo(int32_t infono, char *buf, int32_t buflen)
+static void About(char *text, size_t size)
 {
-    return SpiPluginInfo(Texts, infono, buf, buflen);
+    snprintf(text, size, "%s",
+             "nolvi2 TIFF plug-in (libtiff " SPI_TEXT(TIFFLIB_MAJOR_VERSION) "." SPI_TEXT(TIFFLIB_MINOR_VERSION) ")");
 }
 
-SPI_EXPORT int32_t IsSupported(const char *filename, const void *dw)
+static int32_t IsTiff(const uint8_t *p)
 {
-    (void)filename;
-    if (!dw)
-        return 0;
-    const uint8_t *p = (const uint8_t *)dw;
     /* Classic TIFF has the version 42, BigTIFF 43, in the byte order that the file names. */
     if (p[0] == 'I' && p[1] == 'I')
         return (p[2] == 42 || p[2] == 43) && p[3] == 0;
@@ -112,7 +102,7 @@ static int Quiet(TIFF *tif, void *user, const char *module, const char *fmt, va_
 static int32_t Open(const SpiInput *in, Memory *m, TIFF **out)
 {
     *out = NULL;
-    if (in->size < 8 || !IsSupported(NULL, in->data))
+    if (in->size < 8 || !IsTiff(in->data))
         return SPI_UNKNOWN_FORMAT;
     m->data = in->data;
     m->size = in->size;
@@ -383,4 +373,4 @@ static int32_t ReadPicture(const SpiInput *in, SpiDib *dib, SpiProgressCallback 
     return rc;
 }
 
-SPI_PICTURE_EXPORTS(ReadInfo, ReadPicture)
+SPI_PICTURE_PLUGIN(About, IsTiff, ReadInfo, ReadPicture, "*.tif;*.tiff", "TIFF 画像ファイル")

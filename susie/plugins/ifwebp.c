@@ -8,22 +8,15 @@
 #include <stdio.h>
 #include <string.h>
 
-SPI_EXPORT int32_t GetPluginInfo(int32_t infono, char *buf, int32_t buflen)
+/* The About text names the libwebp that is loaded. */
+static void About(char *text, size_t size)
 {
-    /* The About text names the libwebp that is loaded. */
     const int v = WebPGetDecoderVersion();
-    char about[64];
-    snprintf(about, sizeof about, "nolvi2 WebP plug-in (libwebp %d.%d)", (v >> 16) & 0xFF, (v >> 8) & 0xFF);
-    const char *const texts[] = {"00IN", about, "*.webp", "WebP 画像ファイル", NULL};
-    return SpiPluginInfo(texts, infono, buf, buflen);
+    snprintf(text, size, "nolvi2 WebP plug-in (libwebp %d.%d)", (v >> 16) & 0xFF, (v >> 8) & 0xFF);
 }
 
-SPI_EXPORT int32_t IsSupported(const char *filename, const void *dw)
+static int32_t IsWebP(const uint8_t *p)
 {
-    (void)filename;
-    if (!dw)
-        return 0;
-    const char *p = (const char *)dw;
     return memcmp(p, "RIFF", 4) == 0 && memcmp(p + 8, "WEBP", 4) == 0;
 }
 
@@ -41,7 +34,7 @@ static int32_t Failure(VP8StatusCode status)
 
 static int32_t Features(const SpiInput *in, WebPBitstreamFeatures *f)
 {
-    if (in->size < 12 || !IsSupported(NULL, in->data))
+    if (in->size < 12 || !IsWebP(in->data))
         return SPI_UNKNOWN_FORMAT;
     const VP8StatusCode status = WebPGetFeatures(in->data, in->size, f);
     if (status != VP8_STATUS_OK)
@@ -128,4 +121,4 @@ static int32_t ReadPicture(const SpiInput *in, SpiDib *dib, SpiProgressCallback 
     return rc;
 }
 
-SPI_PICTURE_EXPORTS(ReadInfo, ReadPicture)
+SPI_PICTURE_PLUGIN(About, IsWebP, ReadInfo, ReadPicture, "*.webp", "WebP 画像ファイル")
