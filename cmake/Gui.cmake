@@ -36,4 +36,5 @@ if(NOLVI2_BENCH)
   # program's do.
   add_executable(bench_new_window ${CMAKE_SOURCE_DIR}/bench/window/NewWindowBench.cpp)
   target_link_libraries(bench_new_window PRIVATE nolvi2_gui nolvi2_benchsupport)
+  set_target_properties(bench_window bench_new_window PROPERTIES AUTOMOC OFF)
 endif()

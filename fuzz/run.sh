@@ -59,6 +59,7 @@ build=${NOLVI2_FUZZ_BUILD:-$root/build-fuzz}
 testdata=${NOLVI2_TESTDATA_DIR:-$root/../shared/testdata}
 corpora=${NOLVI2_FUZZ_CORPUS:-${XDG_CACHE_HOME:-$HOME/.cache}/nolvi2-fuzz}
 
+"$root/scripts/install-deps.sh" fuzz
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DNOLVI2_FUZZ=ON -DNOLVI2_TESTS=OFF \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2
