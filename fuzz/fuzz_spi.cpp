@@ -38,14 +38,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::memcpy(&colors, h + 32, 4);
         volatile uint8_t sink = 0;
         for (uint32_t i = 0; i < 4 * colors; ++i)
-            sink ^= h[40 + i];
+            sink = sink ^ h[40 + i];
         const size_t stride = ((size_t(w) * bits + 31) / 32) * 4;
         const size_t rows = size_t(ht < 0 ? -int64_t(ht) : ht);
         const auto* p = static_cast<const uint8_t*>(hBits);
         for (size_t i = 0; i < stride * rows; i += 61)
-            sink ^= p[i];
-        if (stride * rows)
-            sink ^= p[stride * rows - 1];
+            sink = sink ^ p[i];
+        if (stride * rows != 0)
+            sink = sink ^ p[stride * rows - 1];
         std::free(hInfo);
         std::free(hBits);
     }

@@ -95,11 +95,40 @@ make_gif() {
   gifsicle --resize 64x48 "$work/dot.gif" >"$work/red.gif"
 }
 
+# wait_for SECONDS COMMAND...: runs COMMAND every tenth of a second until it succeeds; fails
+# when it has not after SECONDS.
+wait_for() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.1
+  done
+}
+
+# The state letter and the processor time used (ticks) of a process, or nothing when it is gone.
+process_state() {
+  sed 's/^.*) //' "/proc/$1/stat" 2>/dev/null | awk '{ print $1, $12 + $13 }'
+}
+
+# viewer_settled PID ROOT: the viewer has stopped, or it has loaded the bundled GIF plug-in
+# from ROOT and waits for events (asleep, and no processor time used over a fifth of a second:
+# the picture is open and drawn).
+viewer_settled() {
+  local pid=$1 root=$2 before after
+  kill -0 "$pid" 2>/dev/null || return 0
+  grep -qF "$root/usr/lib/nolvi2/ifgif.spi" "/proc/$pid/maps" 2>/dev/null || return 1
+  before=$(process_state "$pid")
+  sleep 0.2
+  after=$(process_state "$pid")
+  [ -z "$after" ] || { [ "$after" = "$before" ] && [ "${after%% *}" = S ]; }
+}
+
 # check_viewer ROOT: the viewer started through its link on the GIF, on Qt's offscreen
-# platform, keeps running without a word on stderr, with the bundled plug-ins loaded from the
-# installed folder, and writes nothing there.
+# platform, loads the bundled plug-ins from the installed folder, opens the picture and keeps
+# running without a word on stderr, and writes nothing there.
 check_viewer() {
-  local root pid
+  local root pid status
   root=$(realpath "$1")
   make_gif
   # Settings of its own, already placed in the key store, so that no first-start question
@@ -109,16 +138,19 @@ check_viewer() {
   XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen \
     "$root/usr/bin/nolvi2" "$work/red.gif" 2>"$work/viewer.err" &
   pid=$!
-  sleep 3
+  if ! wait_for 60 viewer_settled "$pid" "$root"; then
+    local why="has not loaded the bundled GIF plug-in"
+    grep -qF "$root/usr/lib/nolvi2/ifgif.spi" "/proc/$pid/maps" 2>/dev/null && why="keeps working"
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" || true
+    cat "$work/viewer.err" >&2
+    fail "the viewer $why after 60 s"
+  fi
   if ! kill -0 "$pid" 2>/dev/null; then
     wait "$pid" && status=0 || status=$?
     cat "$work/viewer.err" >&2
     fail "the viewer stopped by itself (status $status)"
   fi
-  grep -qF "$root/usr/lib/nolvi2/ifgif.spi" "/proc/$pid/maps" || {
-    kill "$pid"
-    fail "the viewer has not loaded the bundled GIF plug-in"
-  }
   kill "$pid"
   wait "$pid" || true
   [ ! -s "$work/viewer.err" ] || { cat "$work/viewer.err" >&2; fail "the viewer wrote to stderr"; }

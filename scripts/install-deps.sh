@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that the build needs, and nothing that is already there.
 #   scripts/install-deps.sh          what building and running needs
-#   scripts/install-deps.sh test     also what the tests, benchmarks and fuzzing need
+#   scripts/install-deps.sh test     also what the tests and benchmarks need
+#   scripts/install-deps.sh fuzz     also clang and its libFuzzer, for fuzz/run.sh
 #   scripts/install-deps.sh display  also a virtual display for machines without one (and what
 #                                    data/screenshot.sh drives it with)
 set -euo pipefail
@@ -10,9 +11,10 @@ packages=(g++ cmake ninja-build pkg-config python3 libjpeg62-turbo-dev zlib1g-de
           qt6-base-dev libgl-dev qt6-translations-l10n fonts-noto-cjk
           libgif-dev libtiff-dev libwebp-dev libheif-dev libjxl-dev)
 case "${1:-}" in
-  test) packages+=(libgtest-dev libbenchmark-dev libpng-dev clang libclang-rt-14-dev
-                  gifsicle libtiff-tools webp libheif-examples libjxl-tools
+  test) packages+=(libgtest-dev libbenchmark-dev libpng-dev
+                  imagemagick gifsicle libtiff-tools webp libheif-examples libjxl-tools
                   dpkg-dev file desktop-file-utils appstream groff-base parallel) ;;
+  fuzz) packages+=(clang libclang-rt-14-dev) ;;
   display) packages+=(xvfb xauth imagemagick xdotool) ;;
 esac
 

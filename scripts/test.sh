@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds nolvi2 with warnings as errors, fuzzes the readers for a
-# short, bounded time, and runs every test (among them the install.* checks of the installed
-# program and its Debian package, scripts/check-install.sh).
-#   NOLVI2_FUZZ_SECONDS   seconds per fuzz target (default 30; 0 skips fuzzing)
+# Installs what is missing, builds nolvi2 with warnings as errors, and runs every test with
+# ctest: the unit and window tests, the replay of every fuzz target's seed and regression
+# folders (fuzz.*, fuzz/seeds.txt; fuzzing campaigns are fuzz/run.sh), and the install.*
+# checks of the installed program and its Debian package (scripts/check-install.sh).
 #   NOLVI2_SANITIZE=1     build and test under AddressSanitizer and UndefinedBehaviorSanitizer
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,10 +17,5 @@ if [ "${NOLVI2_SANITIZE:-0}" = 1 ]; then
 fi
 cmake -S . -B "$build" -G Ninja -DNOLVI2_WERROR=ON -DNOLVI2_TESTS=ON -DNOLVI2_BENCH=ON "${options[@]}" >/dev/null
 cmake --build "$build"
-
-seconds="${NOLVI2_FUZZ_SECONDS:-30}"
-if [ "$seconds" != 0 ]; then
-  fuzz/run.sh "$seconds"
-fi
 
 ctest --test-dir "$build" --output-on-failure --no-tests=error -j2

@@ -24,7 +24,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <memory>
 #include <random>
 
@@ -59,20 +58,40 @@ inline uint8_t ToByte(long double v)
     return uint8_t(std::clamp<long double>(std::nearbyint(v), 0, 255));
 }
 
-// Pixel x of a 1- or 4-bit row: leftmost pixel in the most significant bits.
-inline unsigned ReadPacked(const uint8_t* row, int32_t x, int bits)
+// Pixel access written from the bitmap model's row layout, not from the production helpers:
+// in a 1-bit row pixel x is bit 7 - x mod 8 of byte x div 8 (bit 7 the most significant); in
+// a 4-bit row it is the high half of byte x div 2 when x is even and its low half when x is
+// odd; an 8-bit pixel is one byte, a 15- or 16-bit pixel the little-endian 16-bit value of two
+// bytes, and 24- and 32-bit pixels are 3 or 4 channel bytes.
+inline unsigned PixelValue(const uint8_t* row, int32_t x, int bits)
 {
-    const int perByte = 8 / bits;
-    const unsigned mask = (1u << bits) - 1;
-    return (row[x / perByte] >> ((perByte - 1 - x % perByte) * bits)) & mask;
+    switch (bits) {
+    case 1: return (row[x / 8] / (1u << (7 - x % 8))) % 2;
+    case 4: return x % 2 == 0 ? row[x / 2] / 16u : row[x / 2] % 16u;
+    case 8: return row[x];
+    default: return row[2 * x] + 256u * row[2 * x + 1];  // 15 and 16 bits
+    }
 }
 
-inline void WritePacked(uint8_t* row, int32_t x, int bits, unsigned v)
+// Sets pixel x of a row (as PixelValue reads it) to v; the other pixels stay.
+inline void SetPixelValue(uint8_t* row, int32_t x, int bits, unsigned v)
 {
-    const int perByte = 8 / bits;
-    const unsigned mask = (1u << bits) - 1;
-    const int shift = (perByte - 1 - x % perByte) * bits;
-    row[x / perByte] = uint8_t((row[x / perByte] & ~(mask << shift)) | (v << shift));
+    switch (bits) {
+    case 1: {
+        const unsigned weight = 1u << (7 - x % 8);
+        const unsigned old = (row[x / 8] / weight) % 2;
+        row[x / 8] = uint8_t(row[x / 8] - old * weight + v * weight);
+        break;
+    }
+    case 4:
+        row[x / 2] = x % 2 == 0 ? uint8_t(v * 16 + row[x / 2] % 16) : uint8_t(row[x / 2] / 16 * 16 + v);
+        break;
+    case 8: row[x] = uint8_t(v); break;
+    default:
+        row[2 * x] = uint8_t(v % 256);
+        row[2 * x + 1] = uint8_t(v / 256);
+        break;
+    }
 }
 
 inline std::unique_ptr<TBitmap> NewResult(const TBitmap& source, int32_t w, int32_t h)
@@ -101,11 +120,12 @@ inline std::unique_ptr<TBitmap> Nearest(const TBitmap& src, int32_t nw, int32_t 
                 sx = W - 1;
             if (sy >= H)
                 sy = H - 1;
-            if (bits < 8) {
-                WritePacked(dst->ScanLine(y), x, bits, ReadPacked(src.ScanLine(sy), sx, bits));
+            if (bits <= 16) {
+                SetPixelValue(dst->ScanLine(y), x, bits, PixelValue(src.ScanLine(sy), sx, bits));
             } else {
-                const int n = bits / 8;
-                std::memcpy(dst->ScanLine(y) + x * n, src.ScanLine(sy) + sx * n, std::size_t(n));
+                const int channels = bits / 8;
+                for (int c = 0; c < channels; ++c)
+                    dst->ScanLine(y)[x * channels + c] = src.ScanLine(sy)[sx * channels + c];
             }
         }
     return dst;

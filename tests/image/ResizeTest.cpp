@@ -442,8 +442,8 @@ TEST(Resize, StretchDraw)
             for (int x = 0; x < 2; ++x) {
                 const int sx = x == 0 ? 1 : 4;
                 if (bits < 8) {
-                    EXPECT_EQ(test::ref::ReadPacked(small->ScanLine(y), x, bits),
-                              test::ref::ReadPacked(src->ScanLine(y), sx, bits));
+                    EXPECT_EQ(test::ref::PixelValue(small->ScanLine(y), x, bits),
+                              test::ref::PixelValue(src->ScanLine(y), sx, bits));
                 } else {
                     EXPECT_EQ(std::memcmp(small->ScanLine(y) + x * bits / 8, src->ScanLine(y) + sx * bits / 8,
                                           std::size_t(bits / 8)),

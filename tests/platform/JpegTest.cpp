@@ -260,9 +260,9 @@ TEST(Jpeg, ConformanceAndCorruptFiles)
     for (const auto& e : fs::directory_iterator(nolvi2::test::TestDataDir() / "crashers-corrupt" / "jpeg"))
         corrupt.push_back(e.path());
     const fs::path regressions = fs::path(NOLVI2_SOURCE_DIR) / "tests" / "platform" / "jpeg-regressions";
-    if (fs::is_directory(regressions))
-        for (const auto& e : fs::directory_iterator(regressions))
-            corrupt.push_back(e.path());
+    ASSERT_TRUE(fs::is_directory(regressions)) << regressions;
+    for (const auto& e : fs::directory_iterator(regressions))
+        corrupt.push_back(e.path());
     for (const fs::path& p : corrupt) {
         const std::string ext = p.extension().string();
         if (ext != ".jpg" && ext != ".jpeg" && ext != ".bin")

@@ -80,7 +80,43 @@ TRgbaPicture Read(std::FILE* file, MemorySource* memory, TSixteenBits sixteen, c
     return picture;
 }
 
+bool ReadSamples(png_structp png, png_infop info, MemorySource* memory, TPngSamples* out)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_set_read_fn(png, memory, ReadFromMemory);
+    png_read_info(png, info);
+    out->Width = int32_t(png_get_image_width(png, info));
+    out->Height = int32_t(png_get_image_height(png, info));
+    out->BitDepth = png_get_bit_depth(png, info);
+    out->ColorType = png_get_color_type(png, info);
+    out->Channels = png_get_channels(png, info);
+    out->Interlace = png_get_interlace_type(png, info);
+    const int passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    out->RowBytes = png_get_rowbytes(png, info);
+    out->Rows.assign(out->RowBytes * std::size_t(out->Height), 0);
+    for (int pass = 0; pass < passes; ++pass)
+        for (int32_t y = 0; y < out->Height; ++y)
+            png_read_row(png, out->Rows.data() + std::size_t(y) * out->RowBytes, nullptr);
+    png_read_end(png, nullptr);
+    return true;
+}
+
 }  // namespace
+
+TPngSamples ReadPngSamples(const uint8_t* data, std::size_t size)
+{
+    MemorySource memory{data, size, 0};
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    TPngSamples samples;
+    const bool ok = info && ReadSamples(png, info, &memory, &samples);
+    png_destroy_read_struct(&png, &info, nullptr);
+    if (!ok)
+        throw std::runtime_error("cannot read PNG from memory");
+    return samples;
+}
 
 TRgbaPicture ReadPngRgba(const std::filesystem::path& path, TSixteenBits sixteen)
 {

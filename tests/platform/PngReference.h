@@ -1,5 +1,6 @@
 #pragma once
-// Reference pictures of the conformance suites, read with libpng as 8-bit RGBA.
+// Reference pictures of the conformance suites, read with libpng as 8-bit RGBA; and the
+// samples of a file as libpng reads them without any transformation.
 
 #include <cstdint>
 #include <filesystem>
@@ -26,5 +27,24 @@ enum class TSixteenBits { Scale, HighByte };
 // handling. Throws std::runtime_error.
 TRgbaPicture ReadPngRgba(const std::filesystem::path& path, TSixteenBits sixteen = TSixteenBits::Scale);
 TRgbaPicture ReadPngRgba(const uint8_t* data, std::size_t size, TSixteenBits sixteen = TSixteenBits::Scale);
+
+// A PNG's samples exactly as the file holds them (no expansion, no stripping), the passes of
+// an interlaced file put together: Height rows of RowBytes bytes, pixels of BitDepth ×
+// Channels bits packed from the most significant bit. Throws std::runtime_error.
+struct TPngSamples {
+    int32_t Width = 0;
+    int32_t Height = 0;
+    int BitDepth = 0;
+    int ColorType = 0;
+    int Channels = 0;
+    int Interlace = 0;
+    std::size_t RowBytes = 0;
+    std::vector<uint8_t> Rows;
+
+    int BitsPerPixel() const { return BitDepth * Channels; }
+    const uint8_t* Row(int32_t y) const { return Rows.data() + std::size_t(y) * RowBytes; }
+};
+
+TPngSamples ReadPngSamples(const uint8_t* data, std::size_t size);
 
 }  // namespace nolvi2::test

@@ -129,14 +129,14 @@ protected:
             std::vector<std::string> args = {"convert", ppm};
             args.insert(args.end(), toolArgs.begin() + (toolArgs.empty() ? 0 : 1), toolArgs.end());
             args.push_back(gif);
-            if (!RunTool(args))
+            if (!RunTool(args, gif))
                 return {};
         } else { // gifsicle works on a GIF that convert made
-            if (!RunTool({"convert", ppm, mid}))
+            if (!RunTool({"convert", ppm, mid}, mid))
                 return {};
             std::vector<std::string> args = toolArgs;
             args.insert(args.end(), {mid, "-o", gif});
-            if (!RunTool(args))
+            if (!RunTool(args, gif))
                 return {};
         }
         return ReadBytes(gif);
@@ -165,6 +165,7 @@ TEST_F(GifPlugin, InfoTextsAndSignature)
 TEST_F(GifPlugin, ToolMadeFilesDecodeExactly)
 {
     NOLVI2_REQUIRE_TOOL("convert");
+    NOLVI2_REQUIRE_TOOL("gifsicle");
     struct Case {
         int colors, bits;
         std::vector<std::string> tool;
@@ -178,10 +179,6 @@ TEST_F(GifPlugin, ToolMadeFilesDecodeExactly)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.colors) + " colours " + (c.tool.empty() ? "" : c.tool[0] + " " + c.tool[1]));
-        if (!c.tool.empty() && FindTool(c.tool[0]).empty()) {
-            std::cout << c.tool[0] << " is not installed\n";
-            continue;
-        }
         const SpiPicture source = PatternPicture(61, 43, c.colors);
         const std::string gif = Make(source, c.tool, "x.gif");
         ASSERT_FALSE(gif.empty());

@@ -21,7 +21,8 @@ protected:
         std::vector<std::string> args = {"heif-enc"};
         args.insert(args.end(), options.begin(), options.end());
         args.insert(args.end(), {"-o", temp / name, png});
-        if (!WritePnm(pnm, source, alpha, wide) || !RunTool({"convert", pnm, "-strip", png}) || !RunTool(args))
+        if (!WritePnm(pnm, source, alpha, wide) || !RunTool({"convert", pnm, "-strip", png}, png) ||
+            !RunTool(args, temp / name))
             return {};
         return ReadBytes(temp / name);
     }
@@ -30,7 +31,8 @@ protected:
     bool Reference(const std::string& name, SpiPicture& out)
     {
         const std::string png = temp / "reference.png", ppm = temp / "reference.ppm";
-        return RunTool({"heif-convert", temp / name, png}) && RunTool({"convert", png, "-alpha", "off", "-depth", "8", ppm}) &&
+        return RunTool({"heif-convert", temp / name, png}, png) &&
+               RunTool({"convert", png, "-alpha", "off", "-depth", "8", ppm}, ppm) &&
                ReadPpm(ppm, out);
     }
 
@@ -220,7 +222,7 @@ TEST_F(HeifFiles, ReportsProgressAndStopsWhenAsked)
         SCOPED_TRACE(format);
         const std::string data = Make(PatternPicture(64, 48), {"-q", "50"}, std::string("p.") + format);
         if (data.empty())
-            continue;
+            GTEST_SKIP() << "heif-enc cannot encode " << format << " here";
         ExpectProgressAndAbort(plugin, data, 2);
     }
 }
@@ -275,9 +277,11 @@ TEST_F(HeifFiles, RefusesBrokenAndOversizedFiles)
 TEST_F(HeifFiles, SurvivesChangedBytes)
 {
     for (const char* format : {"heic", "avif"}) {
+        SCOPED_TRACE(format);
         const std::string data = Make(PatternPicture(40, 24), {"-q", "50"}, std::string("p.") + format, true, false);
-        if (!data.empty())
-            ExpectCorruptionsSurvive(plugin, data);
+        if (data.empty())
+            GTEST_SKIP() << "heif-enc cannot encode " << format << " here";
+        ExpectCorruptionsSurvive(plugin, data);
     }
 }
 

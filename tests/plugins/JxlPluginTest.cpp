@@ -35,14 +35,14 @@ protected:
         const std::string in = temp / (alpha ? "source.pam" : "source.ppm"), out = temp / "x.jxl";
         std::vector<std::string> args = {"cjxl", in, out, "--quiet"};
         args.insert(args.end(), cjxlArgs.begin(), cjxlArgs.end());
-        return WritePnm(in, source, alpha, wide) && RunTool(args) ? ReadBytes(out) : std::string();
+        return WritePnm(in, source, alpha, wide) && RunTool(args, out) ? ReadBytes(out) : std::string();
     }
 
     // What djxl makes of the file just made, in 8 bits.
     bool Reference(SpiPicture& out)
     {
         const std::string ppm = temp / "reference.ppm";
-        return RunTool({"djxl", temp / "x.jxl", ppm, "--bits_per_sample=8", "--quiet"}) && ReadPpm(ppm, out);
+        return RunTool({"djxl", temp / "x.jxl", ppm, "--bits_per_sample=8", "--quiet"}, ppm) && ReadPpm(ppm, out);
     }
 };
 
@@ -127,13 +127,14 @@ TEST_F(JxlFiles, FilesDecodeAsTheSourceAndDjxl)
         if (c.lossless || c.wide) {
             EXPECT_TRUE(SameRgb(got, c.source, c.wide ? 1 : 0));
         }
-        // djxl writes a PAM for pictures with alpha, and 16-bit samples under an 8-bit PPM
-        // header when asked for 8 bits of a 16-bit picture.
-        SpiPicture reference;
-        if (c.alpha || c.wide)
-            continue;
-        ASSERT_TRUE(Reference(reference));
-        EXPECT_TRUE(SameRgb(got, reference));
+        // djxl writes a PAM for pictures with alpha (read without the alpha). Asked for 8 bits
+        // of a 16-bit picture it writes 16-bit samples under an 8-bit PPM header, so the
+        // 16-bit case is compared with its source above instead.
+        if (!c.wide) {
+            SpiPicture reference;
+            ASSERT_TRUE(Reference(reference));
+            EXPECT_TRUE(SameRgb(got, reference));
+        }
     }
 }
 
@@ -144,8 +145,8 @@ TEST_F(JxlFiles, RecompressedJpegDecodesAsDjxl)
     NOLVI2_REQUIRE_TOOL("convert");
     const std::string ppm = temp / "source.ppm", jpg = temp / "source.jpg";
     ASSERT_TRUE(WritePpm(ppm, PatternPicture(45, 31)));
-    ASSERT_TRUE(RunTool({"convert", ppm, "-quality", "85", jpg}));
-    ASSERT_TRUE(RunTool({"cjxl", jpg, temp / "x.jxl", "--quiet"}));
+    ASSERT_TRUE(RunTool({"convert", ppm, "-quality", "85", jpg}, jpg));
+    ASSERT_TRUE(RunTool({"cjxl", jpg, temp / "x.jxl", "--quiet"}, temp / "x.jxl"));
     SpiPicture reference;
     ASSERT_TRUE(Reference(reference));
     EXPECT_TRUE(SameRgb(DecodeBothWays(plugin, ReadBytes(temp / "x.jxl"), temp.Path()), reference));
@@ -156,8 +157,8 @@ TEST_F(JxlFiles, AnimationGivesItsFirstFrame)
 {
     NOLVI2_REQUIRE_TOOL("convert");
     const std::string gif = temp / "anim.gif", jxl = temp / "anim.jxl";
-    ASSERT_TRUE(RunTool({"convert", "-size", "16x12", "-delay", "10", "xc:red", "xc:blue", "xc:lime", "-loop", "0", gif}));
-    ASSERT_TRUE(RunTool({"cjxl", gif, jxl, "--quiet"}));
+    ASSERT_TRUE(RunTool({"convert", "-size", "16x12", "-delay", "10", "xc:red", "xc:blue", "xc:lime", "-loop", "0", gif}, gif));
+    ASSERT_TRUE(RunTool({"cjxl", gif, jxl, "--quiet"}, jxl));
     SpiPicture got;
     ASSERT_EQ(plugin.Decode(ReadBytes(jxl), got), SPI_SUCCESS);
     ASSERT_EQ(got.width, 16);

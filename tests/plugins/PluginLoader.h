@@ -13,6 +13,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -76,9 +77,9 @@ inline std::string FindTool(const std::string& name)
     return {};
 }
 
-// Runs a program found on PATH with its output thrown away (or written to stdoutFile when one
-// is given); true when it ran and exited with 0.
-inline bool RunTool(const std::vector<std::string>& args, const std::string& stdoutFile = {})
+// Runs a program found on PATH with its output thrown away; true when it ran and exited
+// with 0.
+inline bool RunToolNow(const std::vector<std::string>& args)
 {
     if (args.empty())
         return false;
@@ -93,8 +94,7 @@ inline bool RunTool(const std::vector<std::string>& args, const std::string& std
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, stdoutFile.empty() ? "/dev/null" : stdoutFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
     const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
@@ -108,6 +108,85 @@ inline bool RunTool(const std::vector<std::string>& args, const std::string& std
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// A digest of the pieces it is given (two 64-bit hashes side by side, each piece preceded
+// by its length), as hex text: the name of a file in the tool cache.
+class CacheKey {
+public:
+    void Add(const std::string& piece)
+    {
+        Byte(piece.size());
+        for (const char c : piece)
+            Byte(uint8_t(c));
+    }
+    std::string Hex() const
+    {
+        char text[33];
+        std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(FFnv),
+                      static_cast<unsigned long long>(Mixed()));
+        return text;
+    }
+
+private:
+    void Byte(uint64_t v)
+    {
+        FFnv = (FFnv ^ v) * 0x100000001b3ull;                  // FNV-1a
+        FMul = (FMul + v + 1) * 0x9e3779b97f4a7c15ull;         // multiplicative, mixed at the end
+        FMul ^= FMul >> 29;
+    }
+    uint64_t Mixed() const
+    {
+        uint64_t z = FMul;
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+        return z ^ (z >> 31);
+    }
+    uint64_t FFnv = 0xcbf29ce484222325ull;
+    uint64_t FMul = 0;
+};
+
+// Runs a program found on PATH that makes the file output (one of its arguments) from the
+// others; true when output is there afterwards. What it makes is kept in the build folder
+// (NOLVI2_TOOL_CACHE, tests/tool-cache), so that a picture is made by its tool once per build
+// and every later run copies it from there: the cache key is the command (with output's
+// folder, the test's temporary one, left out), the contents of every argument that names an
+// existing file, and the program's path, size and time, so that another picture, other
+// options or another version of the tool make it anew. A tool that is missing or fails makes
+// nothing and leaves nothing in the cache.
+inline bool RunTool(const std::vector<std::string>& args, const std::string& output)
+{
+    namespace fs = std::filesystem;
+    if (args.empty())
+        return false;
+    const std::string program = FindTool(args[0]);
+    if (program.empty())
+        return false;
+    std::error_code e;
+    CacheKey key;
+    key.Add(program);
+    key.Add(std::to_string(fs::file_size(program, e)));
+    key.Add(std::to_string(fs::last_write_time(program, e).time_since_epoch().count()));
+    const std::string folder = fs::path(output).parent_path().string() + "/";
+    for (const std::string& a : args) {
+        key.Add(a.rfind(folder, 0) == 0 ? "<folder>/" + a.substr(folder.size()) : a);
+        if (a != output && fs::is_regular_file(a, e))
+            key.Add(ReadBytes(a));
+    }
+    const fs::path cache = fs::path(NOLVI2_TOOL_CACHE) / (key.Hex() + fs::path(output).extension().string());
+    if (fs::is_regular_file(cache, e)) {
+        fs::remove(output, e);
+        return fs::copy_file(cache, output, e);
+    }
+    if (!RunToolNow(args) || !fs::is_regular_file(output, e))
+        return false;
+    // Written under a name of its own and renamed, so that a test running beside this one
+    // never reads half a file.
+    fs::create_directories(cache.parent_path(), e);
+    const fs::path part = cache.string() + "." + std::to_string(::getpid()) + ".part";
+    if (fs::copy_file(output, part, fs::copy_options::overwrite_existing, e))
+        fs::rename(part, cache, e);
+    return true;
+}
+
 // Skips the test when a program it needs is not installed.
 #define NOLVI2_REQUIRE_TOOL(name)                                                                  \
     do {                                                                                           \
@@ -115,7 +194,8 @@ inline bool RunTool(const std::vector<std::string>& args, const std::string& std
             GTEST_SKIP() << (name) << " is not installed";                                         \
     } while (0)
 
-// A binary PPM (P6, maxval 255) as a 24-bit picture; false when the file is not one.
+// A binary PPM (P6, maxval 255), or a PAM (P7) of RGB or RGB_ALPHA tuples of maxval 255 with
+// its alpha left out, as a 24-bit picture; false when the file is neither.
 inline bool ReadPpm(const std::string& name, SpiPicture& out)
 {
     const std::string bytes = ReadBytes(name);
@@ -136,20 +216,48 @@ inline bool ReadPpm(const std::string& name, SpiPicture& out)
             ++at;
         return bytes.substr(start, at - start);
     };
-    if (token() != "P6")
+    const std::string magic = token();
+    long w = 0, h = 0, maxval = 0, depth = 3;
+    if (magic == "P6") {
+        w = std::atol(token().c_str());
+        h = std::atol(token().c_str());
+        maxval = std::atol(token().c_str());
+    } else if (magic == "P7") {
+        std::string tuple;
+        for (std::string field = token(); field != "ENDHDR"; field = token()) {
+            if (field.empty())
+                return false;
+            const std::string value = token();
+            if (field == "WIDTH")
+                w = std::atol(value.c_str());
+            else if (field == "HEIGHT")
+                h = std::atol(value.c_str());
+            else if (field == "DEPTH")
+                depth = std::atol(value.c_str());
+            else if (field == "MAXVAL")
+                maxval = std::atol(value.c_str());
+            else if (field == "TUPLTYPE")
+                tuple = value;
+        }
+        if (!((tuple == "RGB" && depth == 3) || (tuple == "RGB_ALPHA" && depth == 4)))
+            return false;
+    } else {
         return false;
-    const long w = std::atol(token().c_str()), h = std::atol(token().c_str()), maxval = std::atol(token().c_str());
+    }
     if (w <= 0 || h <= 0 || maxval != 255 || at >= bytes.size())
         return false;
-    ++at; // the single white space after maxval
-    const std::size_t size = std::size_t(w) * std::size_t(h) * 3;
-    if (bytes.size() - at < size)
+    ++at; // the single white space after the header
+    const std::size_t pixels = std::size_t(w) * std::size_t(h);
+    if (bytes.size() - at < pixels * std::size_t(depth))
         return false;
     out = SpiPicture{};
     out.width = int32_t(w);
     out.height = int32_t(h);
     out.bits = 24;
-    out.rgb.assign(bytes.begin() + std::ptrdiff_t(at), bytes.begin() + std::ptrdiff_t(at + size));
+    out.rgb.resize(pixels * 3);
+    for (std::size_t i = 0; i < pixels; ++i)
+        for (std::size_t c = 0; c < 3; ++c)
+            out.rgb[3 * i + c] = uint8_t(bytes[at + i * std::size_t(depth) + c]);
     return true;
 }
 

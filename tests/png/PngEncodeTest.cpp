@@ -85,6 +85,47 @@ Bytes Save(const TVelPNG& png)
     return Bytes(s.Memory(), s.Memory() + s.Size());
 }
 
+// libpng reads the file to the source's colours (as grey when written as grey), and with alpha
+// 255 − mask where the file can carry it (8 bits and more, not as a palette).
+void ExpectLibpngReadsTheSource(const Bytes& file, const TBitmap& source, const TBitmap* mask, bool grey, uint8_t interlace)
+{
+    const int32_t w = source.Width(), h = source.Height();
+    const int bits = BitsPerPixel(source.PixelFormat());
+    const TRgbaPicture ref = ReadPngRgba(file.data(), file.size());
+    ASSERT_EQ(ref.Width, w);
+    ASSERT_EQ(ref.Height, h);
+    EXPECT_EQ(ref.Interlace, interlace == 1);  // 2 is no row order: none
+    const bool indexed = bits <= 8;
+    const bool alpha = mask && (bits >= 8) && (grey || !indexed);
+    int bad = 0;
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w && bad < 3; ++x) {
+            int index;
+            const TRGBQuad c = SourceColor(source, x, y, &index);
+            uint8_t r = c.rgbRed, g = c.rgbGreen, b = c.rgbBlue;
+            if (grey) {
+                uint8_t v = Grey(r, g, b);
+                if (bits == 4) {
+                    v = uint8_t((v >> 4) * 17);
+                } else if (bits == 1) {
+                    const TPalette& p = source.Palette();
+                    const bool invert = Grey(p[1].rgbRed, p[1].rgbGreen, p[1].rgbBlue) <
+                                        Grey(p[0].rgbRed, p[0].rgbGreen, p[0].rgbBlue);
+                    v = (index ^ int(invert)) ? 255 : 0;
+                }
+                r = g = b = v;
+            }
+            const uint8_t a = alpha ? uint8_t(255 - mask->ScanLine(y)[x]) : 255;
+            const uint8_t* got = ref.At(x, y);
+            if (got[0] != r || got[1] != g || got[2] != b || got[3] != a) {
+                ADD_FAILURE() << x << "," << y << " want " << int(r) << " " << int(g) << " " << int(b) << " "
+                              << int(a) << " got " << int(got[0]) << " " << int(got[1]) << " " << int(got[2]) << " "
+                              << int(got[3]);
+                ++bad;
+            }
+        }
+}
+
 TEST(PngEncode, EveryFormatAndSettingReadsBackInLibpng)
 {
     const TPixelFormat formats[] = {TPixelFormat::pf1bit,  TPixelFormat::pf4bit,  TPixelFormat::pf8bit,
@@ -109,39 +150,7 @@ TEST(PngEncode, EveryFormatAndSettingReadsBackInLibpng)
                             SetRows(png, grey, filter, interlace, withMask ? &mask : nullptr);
                             png.IDATSize = idat;
                             const Bytes file = Save(png);
-                            const TRgbaPicture ref = ReadPngRgba(file.data(), file.size());
-                            ASSERT_EQ(ref.Width, w);
-                            ASSERT_EQ(ref.Height, h);
-                            EXPECT_EQ(ref.Interlace, interlace == 1);  // 2 is no row order: none
-                            const bool indexed = bits <= 8;
-                            const bool alpha = withMask && (bits >= 8) && (grey || !indexed);
-                            int bad = 0;
-                            for (int32_t y = 0; y < h; ++y)
-                                for (int32_t x = 0; x < w && bad < 3; ++x) {
-                                    int index;
-                                    const TRGBQuad c = SourceColor(source, x, y, &index);
-                                    uint8_t r = c.rgbRed, g = c.rgbGreen, b = c.rgbBlue;
-                                    if (grey) {
-                                        uint8_t v = Grey(r, g, b);
-                                        if (bits == 4) {
-                                            v = uint8_t((v >> 4) * 17);
-                                        } else if (bits == 1) {
-                                            const TPalette& p = source.Palette();
-                                            const bool invert = Grey(p[1].rgbRed, p[1].rgbGreen, p[1].rgbBlue) <
-                                                                Grey(p[0].rgbRed, p[0].rgbGreen, p[0].rgbBlue);
-                                            v = (index ^ int(invert)) ? 255 : 0;
-                                        }
-                                        r = g = b = v;
-                                    }
-                                    const uint8_t a = alpha ? uint8_t(255 - mask.ScanLine(y)[x]) : 255;
-                                    const uint8_t* got = ref.At(x, y);
-                                    if (got[0] != r || got[1] != g || got[2] != b || got[3] != a) {
-                                        ADD_FAILURE() << x << "," << y << " want " << int(r) << " " << int(g) << " "
-                                                      << int(b) << " " << int(a) << " got " << int(got[0]) << " "
-                                                      << int(got[1]) << " " << int(got[2]) << " " << int(got[3]);
-                                        ++bad;
-                                    }
-                                }
+                            ExpectLibpngReadsTheSource(file, source, withMask ? &mask : nullptr, grey, interlace);
                             // Our own decoder reads the same file back to the same picture.
                             if (!grey && !withMask && (bits <= 8 || bits >= 24)) {
                                 TVelPNG back;
@@ -265,11 +274,165 @@ TEST(PngEncode, AdaptiveFilterDoublesUnfilteredScoresOfOneAndEightBitSources)
     }
 }
 
-// A photo-like picture (gradients, a hard edge, noise) in each format, written with each filter
-// setting: the files must stay byte for byte what this encoder has always written, so the
-// adaptive choice and the filters may get faster but never different. One digest per filter
-// setting covers every format, grey output, mask and row order.
-TEST(PngEncode, OutputStaysTheSameByteForByte)
+// The rows that a file stores, in its order: for each pass (Adam7's seven when interlaced,
+// PNG specification 8.2, else one) the rows of the pixels that fall in it, gathered from
+// the full rows of the samples; a pass without pixels has no rows.
+struct StoredRow {
+    Bytes bytes;
+    bool firstOfPass;
+};
+
+std::vector<StoredRow> StoredRows(const TPngSamples& s)
+{
+    struct Pass {
+        int32_t x0, dx, y0, dy;
+    };
+    static const Pass adam7[] = {{0, 8, 0, 8}, {4, 8, 0, 8}, {0, 4, 4, 8}, {2, 4, 0, 4},
+                                 {0, 2, 2, 4}, {1, 2, 0, 2}, {0, 1, 1, 2}};
+    static const Pass whole[] = {{0, 1, 0, 1}};
+    const int bits = s.BitsPerPixel();
+    std::vector<StoredRow> rows;
+    for (const Pass& p : s.Interlace ? std::vector<Pass>(std::begin(adam7), std::end(adam7))
+                                     : std::vector<Pass>(std::begin(whole), std::end(whole))) {
+        const int32_t count = s.Width > p.x0 ? (s.Width - p.x0 + p.dx - 1) / p.dx : 0;
+        bool first = true;
+        for (int32_t y = p.y0; count > 0 && y < s.Height; y += p.dy) {
+            Bytes row((std::size_t(count) * std::size_t(bits) + 7) / 8, 0);
+            for (int32_t i = 0; i < count; ++i) {
+                const std::size_t from = std::size_t(p.x0 + i * p.dx) * std::size_t(bits), to = std::size_t(i) * std::size_t(bits);
+                if (bits >= 8) {
+                    std::memcpy(row.data() + to / 8, s.Row(y) + from / 8, std::size_t(bits / 8));
+                } else {
+                    // Bits from the most significant: the pixel's bits start at bit (from % 8) of its byte.
+                    const unsigned value = (s.Row(y)[from / 8] >> (8 - bits - int(from % 8))) & ((1u << bits) - 1);
+                    row[to / 8] = uint8_t(row[to / 8] | value << (8 - bits - int(to % 8)));
+                }
+            }
+            rows.push_back({std::move(row), first});
+            first = false;
+        }
+    }
+    return rows;
+}
+
+// A row filtered by one of the five filter types, by the formulas of the PNG specification
+// (9.2-9.4): a is the byte one pixel to the left (bpp bytes), b the byte above, c the byte
+// above a; all three 0 outside the pass.
+Bytes FilterRow(int type, const Bytes& row, const Bytes& prior, std::size_t bpp)
+{
+    Bytes out(row.size());
+    for (std::size_t i = 0; i < row.size(); ++i) {
+        const int x = row[i], a = i >= bpp ? row[i - bpp] : 0, b = prior[i], c = i >= bpp ? prior[i - bpp] : 0;
+        int predictor = 0;
+        switch (type) {
+        case 1: predictor = a; break;
+        case 2: predictor = b; break;
+        case 3: predictor = (a + b) / 2; break;
+        case 4: {
+            const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+            predictor = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+            break;
+        }
+        default: break;
+        }
+        out[i] = uint8_t((x - predictor) & 0xFF);
+    }
+    return out;
+}
+
+// The adaptive filter's choice for a row, by the rule of the encoder's specification: try none,
+// sub, up, average and Paeth in turn; score each filtered row with its filter byte (L bytes,
+// D distinct values, c1 >= c2 >= c3 the largest counts): ideal when D <= 8 or c1 is 90 % of L
+// or more (taken at once), else trunc((L / 1.5) / D * 1500 + (c1 + c2) / L * 1000) for rows
+// of fewer than 8 bits per pixel and trunc((L / 1.5) / D * 1000 + (c1 + c2 + c3) / L * 1000)
+// for the others; a later filter wins only with a strictly higher score. As decided for this
+// encoder (AdaptiveFilterDoublesUnfilteredScoresOfOneAndEightBitSources), the source's depth
+// decides the rest: 4-bit sources are never filtered, and the unfiltered score is doubled for
+// 1- and 8-bit sources.
+int AdaptiveChoice(const Bytes& row, const Bytes& prior, std::size_t bpp, int pngBits, int sourceBits)
+{
+    if (sourceBits == 4)
+        return 0;
+    int best = -1;
+    long double bestScore = 0;
+    for (int type = 0; type <= 4; ++type) {
+        Bytes filtered = {uint8_t(type)};
+        const Bytes body = FilterRow(type, row, prior, bpp);
+        filtered.insert(filtered.end(), body.begin(), body.end());
+        std::map<uint8_t, uint64_t> counts;
+        for (const uint8_t v : filtered)
+            ++counts[v];
+        std::vector<uint64_t> sorted;
+        for (const auto& [value, n] : counts)
+            sorted.push_back(n);
+        std::sort(sorted.rbegin(), sorted.rend());
+        sorted.resize(std::max<std::size_t>(sorted.size(), 3), 0);
+        const uint64_t length = filtered.size(), distinct = counts.size();
+        if (distinct <= 8 || sorted[0] * 10 >= length * 9)
+            return type;
+        const long double L = length, D = distinct;
+        long double score = pngBits < 8 ? std::trunc((L / 1.5L) / D * 1500 + (sorted[0] + sorted[1]) / L * 1000)
+                                         : std::trunc((L / 1.5L) / D * 1000 + (sorted[0] + sorted[1] + sorted[2]) / L * 1000);
+        if (type == 0 && (sourceBits == 1 || sourceBits == 8))
+            score *= 2;
+        if (best < 0 || score > bestScore) {
+            best = type;
+            bestScore = score;
+        }
+    }
+    return best;
+}
+
+// The image data of a file: the IDAT chunks joined.
+Bytes ZlibStream(const Bytes& file)
+{
+    Bytes stream;
+    for (const auto& c : Chunks(file))
+        if (c.type == "IDAT")
+            stream.insert(stream.end(), c.data.begin(), c.data.end());
+    return stream;
+}
+
+// The payload of a zlib stream made of stored blocks only (what level 0 writes), every byte of
+// the stream checked: the header of a stream without compression, the blocks' headers (the
+// final bit on the last only), lengths and their complements, and the Adler-32 of the payload.
+::testing::AssertionResult StoredPayload(const Bytes& stream, Bytes& payload)
+{
+    payload.clear();
+    if (stream.size() < 6 || stream[0] != 0x78 || stream[1] != 0x01)
+        return ::testing::AssertionFailure() << "not the header of a stream at level 0";
+    std::size_t at = 2;
+    for (bool last = false; !last;) {
+        if (at + 5 > stream.size())
+            return ::testing::AssertionFailure() << "the stream ends inside a block header at " << at;
+        if (stream[at] > 1)
+            return ::testing::AssertionFailure() << "not a stored block at " << at << ": " << int(stream[at]);
+        last = stream[at] == 1;
+        const unsigned length = stream[at + 1] | stream[at + 2] << 8, complement = stream[at + 3] | stream[at + 4] << 8;
+        if ((length ^ complement) != 0xFFFF)
+            return ::testing::AssertionFailure() << "LEN and NLEN disagree at " << at;
+        at += 5;
+        if (at + length > stream.size())
+            return ::testing::AssertionFailure() << "a stored block runs past the stream at " << at;
+        payload.insert(payload.end(), stream.begin() + long(at), stream.begin() + long(at + length));
+        at += length;
+    }
+    if (at + 4 != stream.size())
+        return ::testing::AssertionFailure() << stream.size() - at << " bytes after the last block, not 4";
+    const uint32_t adler = uint32_t(adler32(adler32(0, nullptr, 0), payload.data(), uInt(payload.size())));
+    const uint32_t written = uint32_t(stream[at]) << 24 | uint32_t(stream[at + 1]) << 16 | uint32_t(stream[at + 2]) << 8 | stream[at + 3];
+    if (adler != written)
+        return ::testing::AssertionFailure() << "Adler-32 " << std::hex << written << ", payload's " << adler;
+    return ::testing::AssertionSuccess();
+}
+
+// A photo-like picture (gradients, a hard edge, noise) in each format, grey or not, with a mask
+// or not, plain or interlaced, written with each filter setting. Whatever zlib makes of them,
+// the rows must be filtered by the PNG formulas over the samples that libpng decodes, and with
+// the filter the setting names: the fixed filter, or the adaptive rule's choice for each row.
+// At level 0, where zlib only stores, the image data must be exactly those filtered rows in
+// stored blocks, and the rest of the file the same as at the default level.
+TEST(PngEncode, RowsAreFilteredByTheFormulasAndTheSetting)
 {
     const int32_t w = 157, h = 45;
     TBitmap photo(w, h, TPixelFormat::pf24bit);
@@ -290,28 +453,80 @@ TEST(PngEncode, OutputStaysTheSameByteForByte)
     const TPixelFormat formats[] = {TPixelFormat::pf1bit,  TPixelFormat::pf4bit,  TPixelFormat::pf8bit,
                                     TPixelFormat::pf15bit, TPixelFormat::pf16bit, TPixelFormat::pf24bit,
                                     TPixelFormat::pf32bit};
-    const uint32_t expected[6] = {0xbcbe2402, 0x599537ed, 0x0283329c, 0x540f7982, 0xaab3ca3f, 0x6c035c34};
-    for (uint8_t filter = 0; filter <= 5; ++filter) {
-        uLong digest = crc32(0, nullptr, 0);
-        for (TPixelFormat pf : formats) {
-            TBitmap source;
-            source.Assign(photo);
-            source.SetPixelFormat(pf);
-            for (bool grey : {false, true})
-                for (bool withMask : {false, true})
-                    for (uint8_t interlace : {0, 1}) {
+    std::map<int, int> chosen;  // how often the adaptive setting chose each filter
+    for (TPixelFormat pf : formats) {
+        TBitmap source;
+        source.Assign(photo);
+        source.SetPixelFormat(pf);
+        for (bool grey : {false, true})
+            for (bool withMask : {false, true})
+                for (uint8_t interlace : {0, 1})
+                    for (uint8_t filter = 0; filter <= 5; ++filter) {
+                        SCOPED_TRACE(testing::Message() << "bits " << BitsPerPixel(pf) << " grey " << grey << " mask "
+                                                        << withMask << " interlace " << int(interlace) << " filter setting "
+                                                        << int(filter));
                         TVelPNG png;
                         png.Borrow(source);
                         png.WriteTime = false;
                         png.LastModified = {};  // no tIME
                         SetRows(png, grey, filter, interlace, withMask ? &mask : nullptr);
                         const Bytes file = Save(png);
-                        digest = crc32(digest, file.data(), uInt(file.size()));
+                        ExpectLibpngReadsTheSource(file, source, withMask ? &mask : nullptr, grey, interlace);
+                        const TPngSamples samples = ReadPngSamples(file.data(), file.size());
+                        const std::vector<StoredRow> rows = StoredRows(samples);
+                        const std::size_t bpp = std::max(1, samples.BitsPerPixel() / 8);
+
+                        // The filtered rows the file must hold, by the formulas.
+                        Bytes expected;
+                        Bytes prior;
+                        for (const StoredRow& row : rows) {
+                            if (row.firstOfPass)
+                                prior.assign(row.bytes.size(), 0);
+                            const int type = filter == 0 ? AdaptiveChoice(row.bytes, prior, bpp, samples.BitsPerPixel(),
+                                                                          BitsPerPixel(pf))
+                                                         : filter - 1;
+                            if (filter == 0)
+                                ++chosen[type];
+                            expected.push_back(uint8_t(type));
+                            const Bytes filtered = FilterRow(type, row.bytes, prior, bpp);
+                            expected.insert(expected.end(), filtered.begin(), filtered.end());
+                            prior = row.bytes;
+                        }
+
+                        // What zlib made of them, inflated by zlib here.
+                        const Bytes stream = ZlibStream(file);
+                        Bytes inflated(expected.size() + 1);
+                        uLongf n = uLongf(inflated.size());
+                        ASSERT_EQ(uncompress(inflated.data(), &n, stream.data(), uLong(stream.size())), Z_OK);
+                        inflated.resize(n);
+                        ASSERT_EQ(inflated.size(), expected.size());
+                        for (std::size_t r = 0, at = 0; r < rows.size(); at += 1 + rows[r].bytes.size(), ++r) {
+                            ASSERT_EQ(int(inflated[at]), int(expected[at])) << "filter byte of stored row " << r;
+                            ASSERT_TRUE(std::equal(expected.begin() + long(at), expected.begin() + long(at + 1 + rows[r].bytes.size()),
+                                                   inflated.begin() + long(at)))
+                                << "stored row " << r << " (filter " << int(expected[at]) << ")";
+                        }
+
+                        // At level 0 the image data are those rows byte for byte, in stored
+                        // blocks; every other chunk is as at the default level.
+                        png.CompressionLevel = 0;
+                        const Bytes stored = Save(png);
+                        Bytes payload;
+                        ASSERT_TRUE(StoredPayload(ZlibStream(stored), payload));
+                        EXPECT_TRUE(payload == expected);
+                        std::vector<ChunkInfo> a = Chunks(file), b = Chunks(stored);
+                        const auto isIdat = [](const ChunkInfo& c) { return c.type == "IDAT"; };
+                        a.erase(std::remove_if(a.begin(), a.end(), isIdat), a.end());
+                        b.erase(std::remove_if(b.begin(), b.end(), isIdat), b.end());
+                        ASSERT_EQ(a.size(), b.size());
+                        for (std::size_t i = 0; i < a.size(); ++i) {
+                            EXPECT_EQ(a[i].type, b[i].type);
+                            EXPECT_TRUE(a[i].data == b[i].data) << a[i].type;
+                        }
                     }
-        }
-        EXPECT_EQ(uint32_t(digest), expected[filter]) << "filter setting " << int(filter) << std::hex << " got 0x"
-                                                      << digest;
     }
+    // The photo makes the adaptive rule choose among several filters.
+    EXPECT_GE(chosen.size(), 3u);
 }
 
 TEST(PngEncode, MetadataChunksAndTheirRules)

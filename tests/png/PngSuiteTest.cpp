@@ -158,11 +158,12 @@ TEST(PngSuite, CrashersGiveAnErrorOrWhatTheyHold)
         {"x_unexpected_eof.png", ""},  // the walk ends at the end of the data
     };
     std::vector<fs::path> files;
-    for (const auto& dir : {TestDataDir() / "crashers-corrupt" / "png", fs::path(NOLVI2_SOURCE_DIR) / "tests/png/png-regressions"})
-        if (fs::is_directory(dir))
-            for (const auto& e : fs::directory_iterator(dir))
-                if (e.path().extension() == ".png")
-                    files.push_back(e.path());
+    for (const auto& dir : {TestDataDir() / "crashers-corrupt" / "png", fs::path(NOLVI2_SOURCE_DIR) / "tests/png/png-regressions"}) {
+        ASSERT_TRUE(fs::is_directory(dir)) << dir;
+        for (const auto& e : fs::directory_iterator(dir))
+            if (e.path().extension() == ".png")
+                files.push_back(e.path());
+    }
     for (const fs::path& file : files) {
         const std::string name = file.filename().string();
         std::string error;
