@@ -6,8 +6,10 @@
 #                                            installed, through their validators
 #   scripts/check-install.sh man BUILD       the manual pages: roff without warnings, every
 #                                            command and option of nolvi2-cli --help in them
-#   scripts/check-install.sh deb BUILD       the Debian package: its fields, and its files
-#                                            checked as an install's
+#   scripts/check-install.sh package BUILD   the Debian package made by cpack into
+#                                            BUILD/install-check/ (for the deb step)
+#   scripts/check-install.sh deb BUILD       that package: its fields, and its files checked
+#                                            as an install's
 # The environment gives NOLVI2_VERSION, NOLVI2_APP_ID and NOLVI2_PLUGINS (names, blank-separated).
 set -euo pipefail
 
@@ -192,13 +194,20 @@ case "$step" in
       done
     done
     ;;
-  deb)
-    (cd "$build" && cpack -G DEB -B "$work/package" >"$work/cpack.log" 2>&1) || {
+  package)
+    # Made apart from its checks (ctest runs this step first, as the deb step's fixture): the
+    # compression takes most of the time.
+    rm -rf "$build/install-check"
+    (cd "$build" && cpack -G DEB -B "$build/install-check" >"$work/cpack.log" 2>&1) || {
       cat "$work/cpack.log" >&2
       fail "cpack -G DEB"
     }
-    deb=$(echo "$work/package"/nolvi2_"$NOLVI2_VERSION"_*.deb)
+    deb=$(echo "$build/install-check"/nolvi2_"$NOLVI2_VERSION"_*.deb)
     [ -f "$deb" ] || fail "no package nolvi2_${NOLVI2_VERSION}_*.deb"
+    ;;
+  deb)
+    deb=$(echo "$build/install-check"/nolvi2_"$NOLVI2_VERSION"_*.deb)
+    [ -f "$deb" ] || fail "no package nolvi2_${NOLVI2_VERSION}_*.deb in $build/install-check (the step package makes it)"
     field() { dpkg-deb -f "$deb" "$1"; }
     [ "$(field Package)" = nolvi2 ] || fail "Package: $(field Package)"
     [ "$(field Version)" = "$NOLVI2_VERSION" ] || fail "Version: $(field Version)"

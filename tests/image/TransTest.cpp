@@ -206,9 +206,14 @@ std::vector<int32_t> Order(const Op& op, TPixelFormat pf, int32_t n, bool column
 // every size up to 70 × 70 (partial tiles, odd packed widths, empty pictures), plus widths
 // that cross the 256-row bands of the rotations. Source rows carry random unused bits: the
 // pixel-moving operations must leave them 0 in the result, the row copies must keep them.
-TEST(Trans, EveryModeMatchesItsDefinitionAtEverySize)
+// One test per pixel format, so that each stays well inside the time limit under the
+// sanitizers; the parameter is the index of the format in kFormats.
+class TransEveryMode : public testing::TestWithParam<std::size_t> {};
+
+TEST_P(TransEveryMode, MatchesItsDefinitionAtEverySize)
 {
-    std::mt19937 rng(7);
+    const TPixelFormat pf = kFormats[GetParam()];
+    std::mt19937 rng(7 + unsigned(GetParam()));
     std::vector<std::pair<int32_t, int32_t>> sizes;
     for (int32_t w = 0; w <= 70; ++w)
         for (int32_t h = 0; h <= 70; ++h)
@@ -217,15 +222,19 @@ TEST(Trans, EveryModeMatchesItsDefinitionAtEverySize)
         for (const int32_t h : {1, 2, 63, 64, 65, 130})
             sizes.emplace_back(w, h);
     const Op modes[] = {{Kind::Mode0}, {Kind::Mode1}, {Kind::Mode2}, {Kind::Mode3}};
-    for (const TPixelFormat pf : kFormats)
-        for (const auto& [w, h] : sizes) {
-            auto src = RandomPicture(pf, w, h, rng);
-            for (const Op& op : modes)
-                ExpectSameResult(*Apply(op, *src), *Reference(op, *src),
-                                 Name(op) + " format " + std::to_string(int(pf)) + " size " + std::to_string(w) +
-                                     "x" + std::to_string(h));
-        }
+    for (const auto& [w, h] : sizes) {
+        auto src = RandomPicture(pf, w, h, rng);
+        for (const Op& op : modes)
+            ExpectSameResult(*Apply(op, *src), *Reference(op, *src),
+                             Name(op) + " format " + std::to_string(int(pf)) + " size " + std::to_string(w) + "x" +
+                                 std::to_string(h));
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Formats, TransEveryMode, testing::Range(std::size_t(0), std::size(kFormats)),
+                         [](const testing::TestParamInfo<std::size_t>& i) {
+                             return "Bits" + std::to_string(Bits(kFormats[i.param]));
+                         });
 
 TEST(Trans, StripsAndMasksMatchTheirDefinitions)
 {
