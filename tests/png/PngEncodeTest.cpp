@@ -340,7 +340,7 @@ Bytes FilterRow(int type, const Bytes& row, const Bytes& prior, std::size_t bpp)
     return out;
 }
 
-// The adaptive filter's choice for a row, by the rule of the encoder's specification: try none,
+// The adaptive filter's choice for a row, by the encoder's documented rule: try none,
 // sub, up, average and Paeth in turn; score each filtered row with its filter byte (L bytes,
 // D distinct values, c1 >= c2 >= c3 the largest counts): ideal when D <= 8 or c1 is 90 % of L
 // or more (taken at once), else trunc((L / 1.5) / D * 1500 + (c1 + c2) / L * 1000) for rows
