@@ -19,7 +19,6 @@
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QDesktopServices>
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -34,8 +33,6 @@
 #include <QWindow>
 
 #include <array>
-#include <climits>
-#include <cmath>
 #include <cstring>
 
 namespace nolvi2 {
@@ -237,6 +234,18 @@ TForm1::~TForm1()
     ReleaseLaunchedBlocks(3000);
 }
 
+TProgramStarter TForm1::Starter() const
+{
+    return [this](const std::string& program, const std::vector<std::string>& args) {
+        return FServices->StartProgram(program, args);
+    };
+}
+
+TFirstStartQuestion TForm1::Question() const
+{
+    return [this] { return FServices->FirstStartQuestion(); };
+}
+
 int TForm1::Message(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons)
 {
     return FServices->MessageBox(text, kind, buttons);
@@ -260,8 +269,6 @@ void TForm1::CreateActions()
     }
     Action(TActionId::Crop)->setEnabled(false);
     Action(TActionId::Deselect)->setEnabled(false);
-    Action(TActionId::OpenResultNewWindow)->setChecked(FOptions.OpenResultInNewWindow);
-    Action(TActionId::ShowProcessingTime)->setChecked(FOptions.ShowProgressTime);
 }
 
 void TForm1::Perform(const TActionInfo& action)
@@ -526,9 +533,7 @@ TPoint TForm1::NewWindowPos(int32_t w, int32_t h) const
 
 void TForm1::LaunchForFile(const std::string& name)
 {
-    nolvi2::LaunchForFile(NewWindowPos(0, 0), name, [this](const std::string& program, const std::vector<std::string>& args) {
-        return FServices->StartProgram(program, args);
-    });
+    nolvi2::LaunchForFile(NewWindowPos(0, 0), name, Starter());
 }
 
 void TForm1::LaunchWithPicture(bool isFile, const std::string& title, bool keepSelection, const TBitmap& picture)
@@ -551,9 +556,7 @@ void TForm1::LaunchWithPicture(bool isFile, const std::string& title, bool keepS
     nolvi2::LaunchWithPicture(state, *FRecentMenu, picture,
                               NewWindowPos(LogicalExtent(picture.Width(), PixelRatio()),
                                            LogicalExtent(picture.Height(), PixelRatio())),
-                              [this](const std::string& program, const std::vector<std::string>& args) {
-                                  return FServices->StartProgram(program, args);
-                              });
+                              Starter());
 }
 
 bool TForm1::ResultInNewWindow() const
@@ -739,7 +742,7 @@ void TForm1::LoadSettings()
 {
     TWindowSettings settings;
     const std::vector<std::string> messages =
-        nolvi2::LoadSettings(settings, *FRecentMenu, [this] { return FServices->FirstStartQuestion(); });
+        nolvi2::LoadSettings(settings, *FRecentMenu, Question());
     ApplySettings(settings);
     UpdateUnitChecks();
     UpdateJpegChecks();
@@ -755,7 +758,7 @@ void TForm1::LoadSettings()
 void TForm1::SaveSettings()
 {
     try {
-        nolvi2::SaveSettings(CurrentSettings(), *FRecentMenu, [this] { return FServices->FirstStartQuestion(); });
+        nolvi2::SaveSettings(CurrentSettings(), *FRecentMenu, Question());
     } catch (const std::exception& e) {
         Message(QStringLiteral("設定を保存できませんでした。\r") + QString::fromUtf8(e.what()), mtError);
     }

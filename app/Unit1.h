@@ -13,6 +13,7 @@
 #include "nolviSub.h"
 #include "common/OZVista.h"
 #include "platform/Bitmap.h"
+#include "platform/Process.h"
 #include "settings/OZHistoryMenu.h"
 
 #include <QAction>
@@ -147,6 +148,10 @@ private:
     void CreateMenu();
     // What an action does when triggered.
     void Perform(const TActionInfo& action);
+    // The services' start of new windows and first-start question, as the launch and the
+    // settings store take them.
+    TProgramStarter Starter() const;
+    TFirstStartQuestion Question() const;
     // Shows a message in the program's message box.
     int Message(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons = Buttons({mbOK}));
     // Runs f, showing any failure in the program's message box; the window goes on.
