@@ -40,11 +40,13 @@ bool IsSupportedFile(const std::string& fileName)
     return list.find(ext) != std::string::npos;
 }
 
-void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressEvent& progress)
+void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressEvent& progress,
+                 const TReadOptions& options)
 {
     if (!IsSupportedFile(fileName))
         throw Exception("未対応のファイルです。\r" + fileName);
     const std::string ext = LowerAscii(ExtractFileExt(fileName));
+    (void)options;
     TBitmap loaded;
     // Decoder messages tell what is wrong; the file they concern is added here.
     try {

@@ -17,9 +17,16 @@ std::string ExtractFileName(const std::string& fileName);
 // extensions and masks ("bmp,*.jpeg;*.jpg", ...).
 bool IsSupportedFile(const std::string& fileName);
 
+// What reading makes of a file besides decoding its pixels; both on by default.
+struct TReadOptions {
+    bool ColorProfile = true;  // an embedded colour profile is converted to sRGB
+    bool AutoRotate = true;    // a JPEG's EXIF orientation is applied
+};
+
 // Reads the file into picture (replacing it only on success). progress, if set, receives
 // the decoder's reports. Unsupported names raise "未対応のファイルです。" + CR + name.
-void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressEvent& progress = {});
+void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressEvent& progress = {},
+                 const TReadOptions& options = {});
 
 enum class TSaveFormat { Bmp, Jpeg, Png };
 struct TJpegSettings {
