@@ -9,10 +9,10 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config python3 libjpeg62-turbo-dev zlib1g-dev
           qt6-base-dev libgl-dev qt6-translations-l10n fonts-noto-cjk
-          libgif-dev libtiff-dev libwebp-dev libheif-dev libjxl-dev)
+          libgif-dev libtiff-dev libwebp-dev libheif-dev libjxl-dev liblcms2-dev)
 case "${1:-}" in
   test) packages+=(libgtest-dev libbenchmark-dev libpng-dev
-                  imagemagick gifsicle libtiff-tools webp libheif-examples libjxl-tools
+                  imagemagick gifsicle libtiff-tools python3-pil libimage-exiftool-perl liblcms2-utils libjpeg-turbo-progs webp libheif-examples libjxl-tools
                   dpkg-dev file desktop-file-utils appstream groff-base parallel) ;;
   fuzz) packages+=(clang libclang-rt-14-dev) ;;
   display) packages+=(xvfb xauth imagemagick xdotool) ;;
