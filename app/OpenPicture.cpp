@@ -1,5 +1,6 @@
 #include "OpenPicture.h"
 
+#include "image/OZBLibTrans.h"
 #include "platform/Exceptions.h"
 #include "platform/Format.h"
 #include "platform/JPEGImage.h"
@@ -40,26 +41,62 @@ bool IsSupportedFile(const std::string& fileName)
     return list.find(ext) != std::string::npos;
 }
 
+void ApplyOrientation(TBitmap& picture, int orientation)
+{
+    std::unique_ptr<TBitmap> turned;
+    switch (orientation) {
+    case 2:
+        turned = FlipHorizontal(picture, false, 0);
+        break;
+    case 3:
+        turned = Rotate180(picture, false, 0);
+        break;
+    case 4:
+        turned = FlipVertical(picture);
+        break;
+    case 5:  // transposed: a quarter turn clockwise, then mirrored
+        turned = FlipHorizontal(*Rotate90(picture, false, 0), false, 0);
+        break;
+    case 6:
+        turned = Rotate90(picture, false, 0);
+        break;
+    case 7:  // transversed: a quarter turn counter-clockwise, then mirrored
+        turned = FlipHorizontal(*Rotate270(picture, false, 0), false, 0);
+        break;
+    case 8:
+        turned = Rotate270(picture, false, 0);
+        break;
+    default:
+        return;
+    }
+    picture.TakeOver(*turned);
+}
+
 void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressEvent& progress,
                  const TReadOptions& options)
 {
     if (!IsSupportedFile(fileName))
         throw Exception("未対応のファイルです。\r" + fileName);
     const std::string ext = LowerAscii(ExtractFileExt(fileName));
-    (void)options;
     TBitmap loaded;
+    int orientation = 1;
     // Decoder messages tell what is wrong; the file they concern is added here.
     try {
         if (ext == ".bmp") {
+            loaded.ApplyColorProfile = options.ColorProfile;
             loaded.LoadFromFile(fileName);
         } else if (ext == ".jpg" || ext == ".jpeg") {
             TJPEGImage jpeg;
             jpeg.OnProgress = progress;
+            jpeg.ApplyColorProfile = options.ColorProfile;
             jpeg.LoadFromFile(fileName);
             jpeg.TakePicture(loaded);
+            if (options.AutoRotate)
+                orientation = jpeg.Orientation();
         } else if (ext == ".png") {
             TVelPNG png;
             png.OnProgress = progress;
+            png.ApplyColorProfile = options.ColorProfile;
             png.LoadFromFile(fileName);
             png.TakePicture(loaded);
         } else {
@@ -68,6 +105,7 @@ void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressE
             { TFileStream probe(fileName, TFileMode::fmOpenRead); }
             TSPIBitmap spi;
             spi.OnProgress = progress;
+            spi.ApplyColorProfile = options.ColorProfile;
             spi.LoadFromFile(fileName);
             loaded.TakeOver(spi);
         }
@@ -80,6 +118,7 @@ void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressE
     // an empty picture to show or write.
     if (loaded.Empty())
         throw EInvalidGraphic("画像が含まれていません。\r" + fileName);
+    ApplyOrientation(loaded, orientation);
     picture.TakeOver(loaded);
 }
 

@@ -23,6 +23,9 @@ struct TReadOptions {
     bool AutoRotate = true;    // a JPEG's EXIF orientation is applied
 };
 
+// Turns the picture as an EXIF orientation (1 to 8) says; other values leave it as it is.
+void ApplyOrientation(TBitmap& picture, int orientation);
+
 // Reads the file into picture (replacing it only on success). progress, if set, receives
 // the decoder's reports. Unsupported names raise "未対応のファイルです。" + CR + name.
 void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressEvent& progress = {},

@@ -70,7 +70,8 @@ public:
     // Takes over source's storage; source becomes empty.
     void TakeOver(TBitmap& source);
 
-    // Reads a BMP file (every header version, depth and compression that files use).
+    // Reads a BMP file (every header version, depth and compression that files use). A V5
+    // header's embedded colour profile is converted to sRGB when ApplyColorProfile is set.
     void LoadFromStream(TStream& stream) override;
     // Writes a 24-bit BMP with a BITMAPINFOHEADER (other formats are converted row by row).
     void SaveToStream(TStream& stream) const override;

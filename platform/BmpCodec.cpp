@@ -1,5 +1,7 @@
 #include "BmpCodec.h"
 
+#include "ColorProfile.h"
+
 #include "Exceptions.h"
 #include "Format.h"
 #include "PixelConvert.h"
@@ -96,7 +98,12 @@ struct TDibHeader {
     bool os2 = false;   // OS/2 2.x header: compression 3 and 4 mean Huffman 1D and RLE24
     TLayout layout = TLayout::Plain;
     uint32_t masks[3] = {};  // red, green, blue
+    // A V5 header's embedded colour profile: its offset from the header's start and size.
+    uint32_t profileData = 0, profileSize = 0;
 };
+
+constexpr uint32_t kProfileEmbedded = 0x4D424544;  // 'MBED'
+
 
 bool IsMasks(const TDibHeader& h, uint32_t r, uint32_t g, uint32_t b)
 {
@@ -136,6 +143,10 @@ TDibHeader ReadInfoHeader(TStream& stream)
         if (!h.os2 && h.size >= 52)
             for (int i = 0; i < 3; ++i)
                 h.masks[i] = Get32(buf + 40 + 4 * i);
+        if (h.size == 124 && Get32(buf + 56) == kProfileEmbedded) {
+            h.profileData = Get32(buf + 112);
+            h.profileSize = Get32(buf + 116);
+        }
     }
 
     CheckPictureSize(h.width, h.height);
@@ -512,9 +523,10 @@ void DecodeRle(TStream& stream, int64_t available, const TDibHeader& h, TBitmap&
 
 // Reads the info header, palette and bits at the stream's position. bitsOffset is the file
 // header's offset of the bits from origin, or -1 when the bits follow the colour table.
-void ReadDibAt(TStream& stream, int64_t origin, int64_t bitsOffset, TBitmap& bitmap)
+void ReadDibAt(TStream& stream, int64_t origin, int64_t bitsOffset, TBitmap& bitmap, std::vector<uint8_t>* profile)
 {
     const int64_t end = stream.Size();
+    const int64_t headerStart = stream.Position();
     const TDibHeader h = ReadInfoHeader(stream);
 
     // The colour table: colorsUsed entries (0: all that the depth allows), of which a
@@ -563,6 +575,17 @@ void ReadDibAt(TStream& stream, int64_t origin, int64_t bitsOffset, TBitmap& bit
         Fail(kDataEnds);
     }
 
+    // The embedded profile, wherever it lies in the file (usually after the bits); one that
+    // does not lie inside the file is ignored, as is one of absurd size.
+    std::vector<uint8_t> embedded;
+    constexpr uint32_t kMaxProfile = uint32_t(64) << 20;
+    if (profile && h.profileSize > 0 && h.profileSize <= kMaxProfile &&
+        headerStart + int64_t(h.profileData) + int64_t(h.profileSize) <= end) {
+        embedded.resize(h.profileSize);
+        stream.SetPosition(headerStart + int64_t(h.profileData));
+        ReadExactly(stream, embedded.data(), int64_t(embedded.size()));
+    }
+
     stream.SetPosition(bitsPos);
     TBitmap pic(int32_t(h.width), int32_t(h.height), TargetFormat(h));
     pic.SetPalette(std::move(palette));
@@ -571,11 +594,13 @@ void ReadDibAt(TStream& stream, int64_t origin, int64_t bitsOffset, TBitmap& bit
     else
         ReadRows(stream, h, fileStride, pic);
     bitmap.TakeOver(pic);
+    if (profile)
+        *profile = std::move(embedded);
 }
 
 }  // namespace
 
-void ReadBmp(TStream& stream, TBitmap& bitmap)
+void ReadBmp(TStream& stream, TBitmap& bitmap, std::vector<uint8_t>* profile)
 {
     const int64_t origin = stream.Position();
     uint8_t fh[14];
@@ -593,13 +618,13 @@ void ReadBmp(TStream& stream, TBitmap& bitmap)
         if (fh[0] != 'B' || fh[1] != 'M')
             Unsupported("BMP 以外を収めた OS/2 ビットマップ配列");
     }
-    ReadDibAt(stream, origin, Get32(fh + 10), bitmap);
+    ReadDibAt(stream, origin, Get32(fh + 10), bitmap, profile);
 }
 
-void ReadDIB(TStream& stream, TBitmap& bitmap)
+void ReadDIB(TStream& stream, TBitmap& bitmap, std::vector<uint8_t>* profile)
 {
     const int64_t origin = stream.Position();
-    ReadDibAt(stream, origin, -1, bitmap);
+    ReadDibAt(stream, origin, -1, bitmap, profile);
 }
 
 void WriteBmp(TStream& stream, const TBitmap& bitmap)
@@ -645,7 +670,12 @@ void WriteBmp(TStream& stream, const TBitmap& bitmap)
     }
 }
 
-void TBitmap::LoadFromStream(TStream& stream) { ReadBmp(stream, *this); }
+void TBitmap::LoadFromStream(TStream& stream)
+{
+    std::vector<uint8_t> profile;
+    ReadBmp(stream, *this, ApplyColorProfile ? &profile : nullptr);
+    ConvertToSrgb(*this, profile);
+}
 
 void TBitmap::SaveToStream(TStream& stream) const { WriteBmp(stream, *this); }
 

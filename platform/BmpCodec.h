@@ -15,14 +15,19 @@
 #include "Bitmap.h"
 #include "Streams.h"
 
+#include <cstdint>
+#include <vector>
+
 namespace nolvi2 {
 
-// Reads a BMP file from the stream's position.
-void ReadBmp(TStream& stream, TBitmap& bitmap);
+// Reads a BMP file from the stream's position. With profile, a V5 header's embedded colour
+// profile goes there (empty when the file has none); the pixels stay as stored.
+void ReadBmp(TStream& stream, TBitmap& bitmap, std::vector<uint8_t>* profile = nullptr);
 
 // Reads a packed DIB from the stream's position: the info header, its bit-field masks and
-// colour table, then the bits right after them (what the clipboard carries as CF_DIB).
-void ReadDIB(TStream& stream, TBitmap& bitmap);
+// colour table, then the bits right after them (what the clipboard carries as CF_DIB). The
+// profile as for ReadBmp, counted from the info header's start.
+void ReadDIB(TStream& stream, TBitmap& bitmap, std::vector<uint8_t>* profile = nullptr);
 
 // Writes a 24-bit bottom-up BMP with a BITMAPINFOHEADER; other pixel formats are converted
 // a row at a time. An empty bitmap raises EInvalidGraphic.

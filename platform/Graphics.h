@@ -45,6 +45,8 @@ public:
     void SaveToFile(const std::string& fileName) const;
 
     TProgressEvent OnProgress;
+    // Whether reading converts a colour profile that the file embeds into sRGB.
+    bool ApplyColorProfile = true;
 
 protected:
     // Sends one report to OnProgress, if assigned, with Sender = this.

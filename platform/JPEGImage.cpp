@@ -3,12 +3,19 @@
 #include "Exceptions.h"
 #include "Streams.h"
 
+#include "ColorProfile.h"
+
 #include <algorithm>
+#include <condition_variable>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <thread>
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
@@ -72,7 +79,20 @@ bool GuardedReadHeader(j_decompress_ptr cinfo, const uint8_t* data, std::size_t 
     if (setjmp(ErrorOf(reinterpret_cast<j_common_ptr>(cinfo)).jump))
         return false;
     jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
+    // EXIF (APP1) and the ICC profile's segments (APP2) are kept for reading after the header.
+    jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(cinfo, TRUE);
+    return true;
+}
+
+// The ICC profile gathered from the APP2 segments (malloc's block, or null).
+bool GuardedReadIccProfile(j_decompress_ptr cinfo, JOCTET** profile, unsigned int* size)
+{
+    if (setjmp(ErrorOf(reinterpret_cast<j_common_ptr>(cinfo)).jump))
+        return false;
+    if (!jpeg_read_icc_profile(cinfo, profile, size))
+        *profile = nullptr;
     return true;
 }
 
@@ -181,8 +201,8 @@ struct Compressor {
 constexpr const char* kDecodeError = "JPEG 画像を読み込めません";
 constexpr const char* kEncodeError = "JPEG 画像を作成できません";
 
-// CMYK and YCCK pictures come out of libjpeg as CMYK; Adobe's files store them inverted,
-// which is what almost every such file is.
+// CMYK and YCCK pictures come out of libjpeg as CMYK; without a profile, the inks by the
+// simple formula.
 void CmykRowToBgr(const uint8_t* cmyk, uint8_t* bgr, int32_t width, bool inverted)
 {
     for (int32_t x = 0; x < width; ++x) {
@@ -199,7 +219,122 @@ void CmykRowToBgr(const uint8_t* cmyk, uint8_t* bgr, int32_t width, bool inverte
     }
 }
 
+// Converts the rows of a picture into sRGB on a second thread while the decoder is still
+// producing later rows, so that the conversion costs little more than the decoding. The
+// destructor stops the thread (after an error the rows that are left do not matter).
+class TRowConversion {
+public:
+    TRowConversion(const TSrgbConversion& conversion, TBitmap& picture)
+        : FConversion(conversion), FPicture(picture), FWorker([this] { Run(); })
+    {
+    }
+    ~TRowConversion() { Stop(false); }
+    TRowConversion(const TRowConversion&) = delete;
+    TRowConversion& operator=(const TRowConversion&) = delete;
+
+    // Rows above row are decoded.
+    void Ready(int32_t row)
+    {
+        {
+            const std::lock_guard lock(FMutex);
+            FReady = row;
+        }
+        FWake.notify_one();
+    }
+    // Converts what is left and waits for it.
+    void Finish() { Stop(true); }
+
+private:
+    void Stop(bool finish)
+    {
+        {
+            const std::lock_guard lock(FMutex);
+            FDone = true;
+            FAbandoned = !finish;
+        }
+        FWake.notify_one();
+        if (FWorker.joinable())
+            FWorker.join();
+    }
+
+    void Run()
+    {
+        int32_t converted = 0;
+        for (;;) {
+            int32_t ready;
+            {
+                std::unique_lock lock(FMutex);
+                FWake.wait(lock, [&] { return FReady > converted || FDone; });
+                if (FAbandoned || (FDone && FReady <= converted))
+                    return;
+                ready = FReady;
+            }
+            const auto width = std::size_t(FPicture.Width());
+            for (; converted < ready; ++converted)
+                FConversion.Convert(FPicture.ScanLine(converted), FPicture.ScanLine(converted), width);
+        }
+    }
+
+    const TSrgbConversion& FConversion;
+    TBitmap& FPicture;
+    std::mutex FMutex;
+    std::condition_variable FWake;
+    int32_t FReady = 0;
+    bool FDone = false;
+    bool FAbandoned = false;
+    std::thread FWorker;  // last: started once everything it reads is set
+};
+
+uint32_t ReadTiff32(const uint8_t* p, bool little)
+{
+    return little ? uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24
+                  : uint32_t(p[3]) | uint32_t(p[2]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[0]) << 24;
+}
+
+uint16_t ReadTiff16(const uint8_t* p, bool little)
+{
+    return little ? uint16_t(p[0] | p[1] << 8) : uint16_t(p[1] | p[0] << 8);
+}
+
 }  // namespace
+
+int ExifOrientation(const uint8_t* data, std::size_t size)
+{
+    // "Exif\0\0", then a TIFF header: byte order, 42, the offset of IFD0 (from the TIFF
+    // header's start).
+    constexpr std::size_t kTiff = 6;
+    if (!data || size < kTiff + 8 || std::memcmp(data, "Exif\0\0", 6) != 0)
+        return 1;
+    const uint8_t* tiff = data + kTiff;
+    const std::size_t tiffSize = size - kTiff;
+    bool little;
+    if (tiff[0] == 'I' && tiff[1] == 'I')
+        little = true;
+    else if (tiff[0] == 'M' && tiff[1] == 'M')
+        little = false;
+    else
+        return 1;
+    if (ReadTiff16(tiff + 2, little) != 42)
+        return 1;
+    const uint32_t ifd = ReadTiff32(tiff + 4, little);
+    if (ifd < 8 || ifd > tiffSize - 2)
+        return 1;
+    const uint16_t count = ReadTiff16(tiff + ifd, little);
+    for (uint32_t i = 0; i < count; ++i) {
+        const std::size_t entry = std::size_t(ifd) + 2 + 12 * std::size_t(i);
+        if (entry + 12 > tiffSize)
+            return 1;
+        const uint8_t* e = tiff + entry;
+        // The tag, type SHORT (3), one value, held in the entry itself.
+        if (ReadTiff16(e, little) != 0x0112)
+            continue;
+        if (ReadTiff16(e + 2, little) != 3 || ReadTiff32(e + 4, little) != 1)
+            return 1;
+        const int v = ReadTiff16(e + 8, little);
+        return v >= 1 && v <= 8 ? v : 1;
+    }
+    return 1;
+}
 
 const TGraphicClass& TJPEGImage::ClassInfo()
 {
@@ -251,20 +386,45 @@ void TJPEGImage::LoadFromMemory(const uint8_t* data, std::size_t size)
     // Refuse absurd sizes before libjpeg allocates anything for the picture.
     CheckPictureSize(d.cinfo.image_width, d.cinfo.image_height);
 
+    FOrientation = 1;
+    for (jpeg_saved_marker_ptr m = d.cinfo.marker_list; m; m = m->next)
+        if (m->marker == JPEG_APP0 + 1 && std::memcmp(m->data, "Exif\0\0", std::min<unsigned>(m->data_length, 6)) == 0) {
+            FOrientation = ExifOrientation(m->data, m->data_length);
+            break;
+        }
+
     const bool cmyk = d.cinfo.jpeg_color_space == JCS_CMYK || d.cinfo.jpeg_color_space == JCS_YCCK;
     d.cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
     if (!GuardedStartDecompress(&d.cinfo))
         Fail(kDecodeError, d.err);
+    // Adobe's CMYK files store the inks inverted, which is what almost every such file is.
+    const bool inverted = cmyk && d.cinfo.saw_Adobe_marker;
+
+    std::shared_ptr<const TSrgbConversion> conversion;
+    if (ApplyColorProfile) {
+        JOCTET* icc = nullptr;
+        unsigned int iccSize = 0;
+        if (!GuardedReadIccProfile(&d.cinfo, &icc, &iccSize))
+            Fail(kDecodeError, d.err);
+        const std::unique_ptr<JOCTET, decltype(&std::free)> owned(icc, &std::free);
+        if (icc) {
+            const TProfileInput input = !cmyk ? TProfileInput::Bgr : inverted ? TProfileInput::CmykInverted : TProfileInput::Cmyk;
+            conversion = TSrgbConversion::For(std::span<const uint8_t>(icc, iccSize), input);
+        }
+    }
 
     const int32_t width = int32_t(d.cinfo.output_width);
     const int32_t height = int32_t(d.cinfo.output_height);
     TBitmap picture;
     picture.SetPixelFormat(TPixelFormat::pf24bit);
     picture.SetSize(width, height);
+    // RGB and grey rows are converted behind the decoder; CMYK rows as they come.
+    std::optional<TRowConversion> behind;
+    if (conversion && !cmyk)
+        behind.emplace(*conversion, picture);
 
     Progress(psStarting, 0, {});
     std::vector<uint8_t> cmykRow(cmyk ? std::size_t(width) * 4 : 0);
-    const bool inverted = cmyk && d.cinfo.saw_Adobe_marker;
     uint8_t lastPercent = 0;
     constexpr int kBatch = 16;
     JSAMPROW rows[kBatch];
@@ -283,8 +443,12 @@ void TJPEGImage::LoadFromMemory(const uint8_t* data, std::size_t size)
             Fail(kDecodeError, d.err);
         if (got == 0)
             break;  // suspended source: cannot happen with a memory source, but never spin
-        if (cmyk)
+        if (cmyk && conversion)
+            conversion->Convert(cmykRow.data(), picture.ScanLine(y), std::size_t(width));
+        else if (cmyk)
             CmykRowToBgr(cmykRow.data(), picture.ScanLine(y), width, inverted);
+        if (behind)
+            behind->Ready(y + int32_t(got));
         const auto percent = uint8_t(int64_t(d.cinfo.output_scanline) * 100 / height);
         if (percent != lastPercent && percent < 100) {
             lastPercent = percent;
@@ -293,6 +457,8 @@ void TJPEGImage::LoadFromMemory(const uint8_t* data, std::size_t size)
     }
     if (!GuardedFinishDecompress(&d.cinfo))
         Fail(kDecodeError, d.err);
+    if (behind)
+        behind->Finish();  // rows that a truncated file left grey are converted too
 
     FBorrowed = nullptr;
     FPicture.TakeOver(picture);

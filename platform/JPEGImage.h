@@ -3,6 +3,8 @@
 // compress it (quality 0 to 100, progressive or baseline); read it from a stream to
 // decompress it into a 24-bit bitmap. libjpeg's errors become EInvalidGraphic; its
 // warnings are ignored (a truncated file decodes to what it holds, the rest grey).
+// Reading converts the ICC profile of the APP2 segments into sRGB (ApplyColorProfile) and
+// finds the EXIF orientation of the APP1 segment (Orientation), which it does not apply.
 
 #include "Bitmap.h"
 
@@ -45,11 +47,19 @@ public:
 
     const TBitmap& Picture() const { return FBorrowed ? *FBorrowed : FPicture; }
 
+    // The EXIF orientation of the file last read: 1 (as stored) to 8; 1 without one.
+    int Orientation() const { return FOrientation; }
+
 private:
     TBitmap FPicture;
     const TBitmap* FBorrowed = nullptr;
     int FQuality = 90;
     bool FProgressive = false;
+    int FOrientation = 1;
 };
+
+// The orientation tag (0x0112) of IFD0 in an APP1 segment's data ("Exif\0\0" and a TIFF
+// structure of either byte order): 1 to 8, or 1 when there is none or it is out of range.
+int ExifOrientation(const uint8_t* data, std::size_t size);
 
 }  // namespace nolvi2

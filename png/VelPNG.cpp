@@ -2,6 +2,7 @@
 
 #include "VelPNGReadStream.h"
 #include "VelPNGWriteStream.h"
+#include "platform/ColorProfile.h"
 
 #include <ctime>
 
@@ -88,6 +89,9 @@ void TVelPNG::LoadFromStream(TStream& stream)
     reader.TimeTarget = &LastModified;
     reader.ChromaticitiesTarget = &Chromaticities;
     reader.GIFExtensionTarget = &GIFExtension;
+    std::vector<uint8_t> profile;
+    if (ApplyColorProfile)
+        reader.IccProfileTarget = &profile;
     FMaskPicture.SetSize(0, 0);
     reader.MaskTarget = &MaskInUse();
     TBitmap& picture = PictureInUse();
@@ -95,6 +99,7 @@ void TVelPNG::LoadFromStream(TStream& stream)
         TemporaryProgress progress(picture, OnProgress);
         reader.ReadGraphic(&picture, stream, 0);
     }
+    ConvertToSrgb(picture, profile);
     HasAlpha = reader.HasAlpha();
     Comment = reader.Comment();
     BackgroundColor = reader.BackgroundColor();

@@ -13,7 +13,8 @@ constexpr uint32_t kIHDRType = ChunkType("IHDR"), kPLTEType = ChunkType("PLTE"),
                    kIENDType = ChunkType("IEND"), kTRNSType = ChunkType("tRNS"), kBKGDType = ChunkType("bKGD"),
                    kGAMAType = ChunkType("gAMA"), kPHYSType = ChunkType("pHYs"), kSBITType = ChunkType("sBIT"),
                    kTEXTType = ChunkType("tEXt"), kTIMEType = ChunkType("tIME"), kCHRMType = ChunkType("cHRM"),
-                   kGIFGType = ChunkType("gIFg"), kTPNGType = ChunkType("tpNG");
+                   kGIFGType = ChunkType("gIFg"), kTPNGType = ChunkType("tpNG"), kICCPType = ChunkType("iCCP"),
+                   kSRGBType = ChunkType("sRGB");
 
 constexpr int32_t kPaletteAlphaPending = 0x01FFFFFF;
 constexpr int32_t kPaletteReference = 0x01000000;
@@ -92,6 +93,9 @@ void TVelPNGReadStream::Decode()
         *TimeTarget = TPNGTime{};
     if (GIFExtensionTarget)
         GIFExtensionTarget->fill(0);
+    if (IccProfileTarget)
+        IccProfileTarget->clear();
+    FSrgbChunk = false;
     if (ChromaticitiesTarget)
         ChromaticitiesTarget->fill(0);
     FBitDepth = 0;
@@ -212,6 +216,16 @@ void TVelPNGReadStream::WalkChunks()
         case kTPNGType:
             if (header && !Seen(kPrivate))
                 ReadPrivate();
+            break;
+        case kICCPType:
+            if (beforePalette && IccProfileTarget && !FSrgbChunk && IccProfileTarget->empty())
+                ReadIccProfile();
+            break;
+        case kSRGBType:
+            // The picture says it is sRGB: a profile beside it is not used.
+            FSrgbChunk = true;
+            if (IccProfileTarget)
+                IccProfileTarget->clear();
             break;
         default:
             break;
@@ -351,6 +365,50 @@ void TVelPNGReadStream::ReadText()
     if (!FComment.empty())
         FComment += "\r\n";
     FComment += comment + "\r\n";
+    StepProgress(0);
+}
+
+void TVelPNGReadStream::ReadIccProfile()
+{
+    // A profile name of 1 to 79 bytes, its NUL, compression method 0, then the zlib stream.
+    constexpr int64_t kMaxChunk = int64_t(16) << 20;
+    constexpr std::size_t kMaxProfile = std::size_t(64) << 20;
+    if (FChunkLeft > BytesLeft() || FChunkLeft > kMaxChunk)
+        return;  // skipped by the walk
+    std::vector<uint8_t> chunk(static_cast<std::size_t>(FChunkLeft));
+    ReadBytes(chunk.data(), FChunkLeft);
+    FChunkLeft = 0;
+    const auto nul = std::find(chunk.begin(), chunk.begin() + std::min<std::size_t>(chunk.size(), 80), uint8_t(0));
+    if (nul == chunk.begin() || nul == chunk.end() || nul - chunk.begin() >= 80 || nul + 1 == chunk.end() ||
+        nul[1] != 0)
+        return;
+    const auto data = nul + 2;
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK)
+        return;
+    std::vector<uint8_t> profile(std::min<std::size_t>(std::size_t(chunk.end() - data) * 4 + 1024, kMaxProfile));
+    z.next_in = &*data;
+    z.avail_in = uInt(chunk.end() - data);
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        if (z.total_out == profile.size()) {
+            if (profile.size() >= kMaxProfile)
+                break;
+            profile.resize(std::min(profile.size() * 2, kMaxProfile));
+        }
+        z.next_out = profile.data() + z.total_out;
+        z.avail_out = uInt(profile.size() - z.total_out);
+        rc = inflate(&z, Z_NO_FLUSH);
+        if (rc == Z_BUF_ERROR && z.avail_out > 0)
+            break;  // the data ends before the stream does
+        if (rc == Z_BUF_ERROR)
+            rc = Z_OK;
+    }
+    const bool whole = rc == Z_STREAM_END;
+    profile.resize(z.total_out);
+    inflateEnd(&z);
+    if (whole)
+        *IccProfileTarget = std::move(profile);
     StepProgress(0);
 }
 

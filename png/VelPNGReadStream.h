@@ -9,6 +9,7 @@
 #include "VelStreams.h"
 
 #include <memory>
+#include <vector>
 
 namespace nolvi2 {
 
@@ -29,6 +30,9 @@ public:
     TPNGTime* TimeTarget = nullptr;
     TPNGChromaticities* ChromaticitiesTarget = nullptr;
     TPNGGIFExtension* GIFExtensionTarget = nullptr;
+    // The embedded ICC profile (iCCP), inflated; left empty when the file has none, a broken
+    // one, or an sRGB chunk.
+    std::vector<uint8_t>* IccProfileTarget = nullptr;
 
     // Results.
     bool HasAlpha() const { return FAlpha; }
@@ -59,6 +63,7 @@ private:
     void ReadBackground();
     void ReadText();
     void ReadPrivate();
+    void ReadIccProfile();
     void ReadImageData();
     void ChooseOutputFormat();
     void DecodePasses();
@@ -79,6 +84,7 @@ private:
     bool FPaletteGrey = false;
     bool FMaskNeeded = false;
     bool FTransparent = false;
+    bool FSrgbChunk = false;
     uint8_t FInterlace = 0;
     uint8_t FChunkFlags = 0;
     int64_t FChunkLeft = 0;

@@ -1,5 +1,6 @@
 #include "SPIBmp.h"
 
+#include "platform/ColorProfile.h"
 #include "platform/Format.h"
 #include "platform/Streams.h"
 
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <malloc.h>
+#include <span>
 #include <utility>
 
 namespace nolvi2 {
@@ -25,22 +27,34 @@ void Put32(uint8_t* p, uint32_t v)
 std::unique_ptr<TGraphic> CreateSPIGraphic() { return std::make_unique<TSPIGraphic>(); }
 std::unique_ptr<TGraphic> CreateSPIBitmap() { return std::make_unique<TSPIBitmap>(); }
 
-// The values derived from a BITMAPINFO header, or false when it does not describe a picture
-// the program can take (only 40-byte headers of uncompressed rows, sizes within the bitmap
-// model's limits).
+// The values derived from a BITMAPINFO block, or false when it does not describe a picture
+// the program can take: a 40-byte header, or a 124-byte one (BITMAPV5HEADER) that may embed a
+// colour profile inside the block after the colour table; uncompressed rows, or 32-bit CMYK
+// (BI_CMYK) ones; sizes within the bitmap model's limits.
 struct TDibLayout {
     int32_t Width, Height, BitCount, Colors, InfoSize;
     int64_t ImageSize;
+    bool Cmyk;
+    int32_t ProfileData, ProfileSize;  // counted from the header's start; 0 without a profile
 };
+
+constexpr uint32_t kBiRgb = 0, kBiCmyk = 11;
+constexpr int32_t kProfileEmbedded = 0x4D424544;  // 'MBED'
+constexpr int32_t kMaxProfile = int32_t(64) << 20;
 
 bool Layout(const uint8_t* info, TDibLayout& l)
 {
+    const int32_t headerSize = Get32(info);
     l.Width = Get32(info + 4);
     l.Height = Get32(info + 8);
     l.BitCount = Get16(info + 14);
+    const auto compression = uint32_t(Get32(info + 16));
     const int32_t used = Get32(info + 32);
-    if (Get32(info) != 40 || Get32(info + 16) != 0 || l.Width <= 0 || l.Width > 65535 || l.Height == 0 ||
+    if ((headerSize != 40 && headerSize != 124) || l.Width <= 0 || l.Width > 65535 || l.Height == 0 ||
         l.Height < -65535 || l.Height > 65535)
+        return false;
+    l.Cmyk = compression == kBiCmyk && l.BitCount == 32;
+    if (compression != kBiRgb && !l.Cmyk)
         return false;
     if (l.BitCount != 1 && l.BitCount != 4 && l.BitCount != 8 && l.BitCount != 16 && l.BitCount != 24 &&
         l.BitCount != 32)
@@ -48,9 +62,30 @@ bool Layout(const uint8_t* info, TDibLayout& l)
     if (used < 0 || used > 256 || (l.BitCount <= 8 && used > (1 << l.BitCount)))
         return false;
     l.Colors = used != 0 ? used : l.BitCount == 1 ? 2 : l.BitCount == 4 ? 16 : l.BitCount == 8 ? 256 : 0;
-    l.InfoSize = 40 + 4 * l.Colors;
+    l.InfoSize = headerSize + 4 * l.Colors;
     l.ImageSize = ((int64_t(l.BitCount) * l.Width + 31) / 32) * 4 * std::abs(int64_t(l.Height));
-    return true;
+    l.ProfileData = l.ProfileSize = 0;
+    if (headerSize == 124 && Get32(info + 56) == kProfileEmbedded && Get32(info + 116) != 0) {
+        l.ProfileData = Get32(info + 112);
+        l.ProfileSize = Get32(info + 116);
+        if (l.ProfileData < l.InfoSize || l.ProfileSize < 0 || l.ProfileSize > kMaxProfile ||
+            l.ProfileData > kMaxProfile)
+            return false;
+        l.InfoSize = l.ProfileData + l.ProfileSize;
+    }
+    // Inks come only with the profile they are to be converted by.
+    return !l.Cmyk || l.ProfileSize > 0;
+}
+
+// CMYK (0 meaning no ink) to BGR by the ink formula, truncated: R = (255 − K)(255 − C) / 255.
+void InksToBgr(const uint8_t* cmyk, uint8_t* bgr, int32_t width)
+{
+    for (int32_t x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
+        const int k = 255 - cmyk[3];
+        bgr[0] = uint8_t(k * (255 - cmyk[2]) / 255);
+        bgr[1] = uint8_t(k * (255 - cmyk[1]) / 255);
+        bgr[2] = uint8_t(k * (255 - cmyk[0]) / 255);
+    }
 }
 
 }  // namespace
@@ -293,13 +328,17 @@ void TSPIGraphic::UpdateInfo() const
     FInfoReady = true;
     TDibLayout l{};
     if (Empty() || !Layout(FData->LockInfo(), l)) {
-        FWidth = FHeight = FColors = FInfoSize = FBitCount = 0;
+        FWidth = FHeight = FColors = FInfoSize = FBitCount = FProfileData = FProfileSize = 0;
         FImageSize = 0;
+        FCmyk = false;
         return;
     }
     FWidth = l.Width;
     FHeight = l.Height;
     FBitCount = l.BitCount;
+    FCmyk = l.Cmyk;
+    FProfileData = l.ProfileData;
+    FProfileSize = l.ProfileSize;
     FColors = l.Colors;
     FInfoSize = l.InfoSize;
     FImageSize = l.ImageSize;
@@ -317,6 +356,13 @@ void TSPIGraphic::SaveToStream(TStream& stream) const
     UpdateInfo();
     if (Empty())
         throw EInvalidGraphic(kSPICouldNotDecode);
+    if (FCmyk) {
+        // No BMP holds inks: the picture is written as converted.
+        TBitmap b;
+        AssignTo(b);
+        b.SaveToStream(stream);
+        return;
+    }
     uint8_t header[14] = {'B', 'M'};
     Put32(header + 2, uint32_t(14 + FInfoSize + FImageSize));
     Put32(header + 10, uint32_t(14 + FInfoSize));
@@ -325,23 +371,54 @@ void TSPIGraphic::SaveToStream(TStream& stream) const
     stream.WriteBuffer(FData->LockBits(), FImageSize);
 }
 
+void TSPIGraphic::ConvertInks(TBitmap& dest) const
+{
+    const uint8_t* info = FData->LockInfo();
+    const std::span<const uint8_t> profile(info + FProfileData, std::size_t(FProfileSize));
+    const auto conversion = ApplyColorProfile ? TSrgbConversion::For(profile, TProfileInput::Cmyk) : nullptr;
+    TBitmap b(FWidth, std::abs(FHeight), TPixelFormat::pf24bit);
+    const std::size_t stride = std::size_t(FWidth) * 4;
+    for (int32_t y = 0; y < b.Height(); ++y) {
+        const int32_t stored = FHeight < 0 ? y : b.Height() - 1 - y;
+        const uint8_t* row = FData->LockBits() + std::size_t(stored) * stride;
+        if (conversion)
+            conversion->Convert(row, b.ScanLine(y), std::size_t(FWidth));
+        else
+            InksToBgr(row, b.ScanLine(y), FWidth);
+    }
+    dest.TakeOver(b);
+}
+
 void TSPIGraphic::AssignTo(TBitmap& dest) const
 {
+    UpdateInfo();
+    if (!Empty() && FCmyk) {
+        ConvertInks(dest);
+        return;
+    }
     TMemoryStream bmp;
     SaveToStream(bmp);
     bmp.SetPosition(0);
     TBitmap b;
+    b.ApplyColorProfile = ApplyColorProfile;
     b.LoadFromStream(bmp);
     dest.TakeOver(b);
 }
 
 void TSPIGraphic::TransferTo(TBitmap& dest)
 {
+    UpdateInfo();
+    if (!Empty() && FCmyk) {
+        ConvertInks(dest);
+        Clear();
+        return;
+    }
     TMemoryStream bmp;
     SaveToStream(bmp);
     Clear();  // the plug-in's blocks go before the bitmap reads its copy
     bmp.SetPosition(0);
     TBitmap b;
+    b.ApplyColorProfile = ApplyColorProfile;
     b.LoadFromStream(bmp);
     dest.TakeOver(b);
 }
@@ -403,11 +480,13 @@ void TSPIBitmap::LoadFromFile(const std::string& fileName)
             if (spiClass) {
                 auto g = std::make_unique<TSPIGraphic>();
                 g->OnProgress = relay;
+                g->ApplyColorProfile = ApplyColorProfile;
                 g->LoadFromFile(fileName);
                 result = std::move(g);
             } else {
                 auto g = std::make_unique<TBitmap>();
                 g->OnProgress = relay;
+                g->ApplyColorProfile = ApplyColorProfile;
                 g->LoadFromFile(fileName);
                 result = std::move(g);
             }
@@ -432,10 +511,12 @@ void TSPIBitmap::LoadFromStreamWithName(TStream& stream, const std::string& file
             stream.SetPosition(start);
             if (spiClass) {
                 auto g = std::make_unique<TSPIGraphic>();
+                g->ApplyColorProfile = ApplyColorProfile;
                 g->LoadFromStreamWithName(stream, fileName);
                 result = std::move(g);
             } else {
                 auto g = std::make_unique<TBitmap>();
+                g->ApplyColorProfile = ApplyColorProfile;
                 g->LoadFromStream(stream);
                 result = std::move(g);
             }

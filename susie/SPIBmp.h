@@ -3,7 +3,9 @@
 // stream) asks the candidate plug-ins one after another until one decodes it; TSPIGraphic
 // holds what that plug-in returned; TSPIBitmap is a bitmap that loads itself through
 // TSPIGraphic (or the BMP reader) and then holds an ordinary picture. The plug-in's
-// BITMAPINFO and rows reach the bitmap as a BMP file in memory, read by the BMP reader.
+// BITMAPINFO and rows reach the bitmap as a BMP file in memory, read by the BMP reader, which
+// converts a colour profile embedded in a V5 header (ApplyColorProfile); CMYK rows are
+// converted by their profile here.
 
 #include "SPIs.h"
 #include "platform/Bitmap.h"
@@ -128,11 +130,15 @@ public:
 private:
     void LoadData(std::unique_ptr<TInSPIAbleData> data);
     void UpdateInfo() const;
+    // A CMYK picture into dest, converted by its profile (or the ink formula).
+    void ConvertInks(TBitmap& dest) const;
 
     std::unique_ptr<TInSPIAbleData> FData;
     mutable bool FInfoReady = false;
     mutable int32_t FWidth = 0, FHeight = 0, FColors = 0, FInfoSize = 0, FBitCount = 0;
     mutable int64_t FImageSize = 0;
+    mutable int32_t FProfileData = 0, FProfileSize = 0;
+    mutable bool FCmyk = false;
 };
 
 class TSPIBitmap : public TBitmap {

@@ -4,8 +4,9 @@
 //   SwapRedBlueProfile: an RGB profile whose red primary is sRGB's blue and whose blue primary
 //     is sRGB's red, with sRGB's curve; a file that stores (255, 0, 0) means sRGB blue.
 //   LinearGreyProfile: a grey profile with a linear curve; stored grey 128 means sRGB 188.
-//   CmykProfile: a CMYK input profile (CMYK to Lab through a table of the simple
-//     ink formula), for CMYK JPEG and TIFF files.
+//   CmykProfile: a CMYK input profile (CMYK to Lab through a table of the simple ink
+//     formula with the cyan and yellow inks exchanged), for CMYK JPEG and TIFF files: cyan
+//     ink alone, which the simple formula shows as (0, 255, 255), means yellow (255, 255, 0).
 // ColourReference runs tests/tools/colour_reference.py (Pillow with LittleCMS) on a file.
 
 #include <lcms2.h>
@@ -56,14 +57,15 @@ inline std::vector<uint8_t> LinearGreyProfile()
 }
 
 namespace detail {
-// CMYK (0 = no ink) to Lab through sRGB: r = (1 - c)(1 - k) and so on.
+// CMYK (0 = no ink) to Lab through sRGB: r = (1 - y)(1 - k), g = (1 - m)(1 - k),
+// b = (1 - c)(1 - k): the simple formula with cyan and yellow exchanged.
 inline cmsInt32Number SampleCmyk(const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo)
 {
     auto* toLab = static_cast<cmsHTRANSFORM>(cargo);
     const double k = 1.0 - in[3] / 65535.0;
     cmsUInt16Number rgb[3];
     for (int i = 0; i < 3; ++i)
-        rgb[i] = cmsUInt16Number((1.0 - in[i] / 65535.0) * k * 65535.0 + 0.5);
+        rgb[i] = cmsUInt16Number((1.0 - in[2 - i] / 65535.0) * k * 65535.0 + 0.5);
     cmsDoTransform(toLab, rgb, out, 1);
     return TRUE;
 }
