@@ -2,6 +2,9 @@
 // other projects' regression sets: these must decode or fail with an exception, nothing else.
 
 #include "PngReference.h"
+#include "ColorFixtures.h"
+#include "FileText.h"
+#include "TempDir.h"
 #include "TestData.h"
 
 #include "platform/BmpCodec.h"
@@ -21,6 +24,11 @@ namespace fs = std::filesystem;
 using namespace nolvi2;
 using nolvi2::test::ReadPngRgba;
 using nolvi2::test::TRgbaPicture;
+using nolvi2::test::ColourReference;
+using nolvi2::test::ReadText;
+using nolvi2::test::RgbPicture;
+using nolvi2::test::TempDir;
+using nolvi2::test::WriteText;
 using PF = TPixelFormat;
 
 namespace {
@@ -205,19 +213,49 @@ namespace {
 
 // ---- files decoded without a reference to match ----
 
-TEST(BmpSuite, DecodesProfileSwappedFileAsStored)
+TEST(BmpSuite, EmbeddedProfilesAreAppliedLinkedOnesIgnored)
 {
     NOLVI2_REQUIRE_TESTDATA();
-    // Red and green are swapped in the stored pixels and only the embedded profile swaps
-    // them back; profiles are not applied, so the picture is the reference with R and G
-    // exchanged.
+    const TRgbaPicture ref = ReadPngRgba(SuiteDir() / "html/rgb24.png");
+    // rgb24prof embeds sRGB; rgb24lprof names a profile file, which is not looked for.
+    for (const char* file : {"q/rgb24prof.bmp", "q/rgb24lprof.bmp"}) {
+        SCOPED_TRACE(file);
+        TBitmap bmp;
+        Load(SuiteDir() / file, bmp);
+        EXPECT_TRUE(SameRgb(bmp, ref, TCompare::All));
+    }
+
+    // Red and green are swapped in the stored pixels of rgb24prof2, and its embedded profile
+    // (roughly) swaps them back: the pixels as Pillow with LittleCMS converts them by that
+    // profile, which Pillow's BMP reader does not read itself.
+    const fs::path file = SuiteDir() / "q/rgb24prof2.bmp";
+    const std::string bytes = ReadText(file.string());
+    const auto get32 = [&](std::size_t at) {
+        return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8 |
+               uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 3])) << 24;
+    };
+    TempDir temp;
+    const std::string profile = temp / "profile.icc";
+    WriteText(profile, bytes.substr(14 + get32(14 + 112), get32(14 + 116)));
+    const RgbPicture converted = ColourReference(file.string(), temp / "converted.ppm", false, profile);
     TBitmap bmp;
-    Load(SuiteDir() / "q/rgb24prof2.bmp", bmp);
+    Load(file, bmp);
     ASSERT_EQ(bmp.PixelFormat(), PF::pf24bit);
-    TRgbaPicture ref = ReadPngRgba(SuiteDir() / "html/rgb24.png");
-    for (std::size_t i = 0; i < ref.Pixels.size(); i += 4)
-        std::swap(ref.Pixels[i], ref.Pixels[i + 1]);
-    EXPECT_TRUE(SameRgb(bmp, ref, TCompare::All));
+    int worst = 0;
+    for (int y = 0; y < converted.height; ++y)
+        for (int x = 0; x < converted.width; ++x)
+            for (int c = 0; c < 3; ++c)
+                worst = std::max(worst, std::abs(bmp.ScanLine(y)[3 * x + 2 - c] - converted.At(x, y)[c]));
+    EXPECT_LE(worst, 1);
+
+    // Without the profile: the pixels as stored.
+    TBitmap stored;
+    stored.ApplyColorProfile = false;
+    Load(file, stored);
+    TRgbaPicture swapped = ref;
+    for (std::size_t i = 0; i < swapped.Pixels.size(); i += 4)
+        std::swap(swapped.Pixels[i], swapped.Pixels[i + 1]);
+    EXPECT_TRUE(SameRgb(stored, swapped, TCompare::All));
 }
 
 TEST(BmpSuite, RefusesUnsupportedVariantsCleanly)
