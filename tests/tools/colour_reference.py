@@ -30,7 +30,7 @@ def main():
     if icc:
         src = ImageCms.ImageCmsProfile(io.BytesIO(icc))
         intent = ImageCms.getDefaultIntent(src)
-        if not ImageCms.isIntentSupported(src, intent, 0)  # 0: the profile used as input:
+        if not ImageCms.isIntentSupported(src, intent, 0):  # 0: the profile used as input
             intent = ImageCms.INTENT_RELATIVE_COLORIMETRIC
         im = ImageCms.profileToProfile(im, src, ImageCms.createProfile("sRGB"), renderingIntent=intent,
                                        outputMode="RGB", flags=ImageCms.FLAGS["BLACKPOINTCOMPENSATION"])
