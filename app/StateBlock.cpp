@@ -39,6 +39,8 @@ void WriteState(TStream& stream, const TWindowState& state, const TOZHistoryList
     head[3] = o.GrassWidth;
     head[4] = o.RainbowMaskSize;
     head[5] = o.ShowProgressTime;
+    head[6] = o.ApplyColorProfile;
+    head[7] = o.AutoRotate;
     head[kOptionsSize] = state.MinimumUnit;
     head[kOptionsSize + kUnitSlotSize] = state.HandInverted;
     stream.WriteBuffer(head.data(), int64_t(head.size()));
@@ -65,6 +67,8 @@ void ReadState(TStream& stream, TWindowState& state, TOZHistoryList& recent, TBi
     s.Options.GrassWidth = head[3];
     s.Options.RainbowMaskSize = head[4];
     s.Options.ShowProgressTime = head[5] != 0;
+    s.Options.ApplyColorProfile = head[6] != 0;
+    s.Options.AutoRotate = head[7] != 0;
     s.MinimumUnit = head[kOptionsSize];
     s.HandInverted = head[kOptionsSize + kUnitSlotSize] != 0;
 

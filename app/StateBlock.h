@@ -3,7 +3,8 @@
 // the recent files, the JPEG settings, the selection, the title, the picture as a BMP file
 // and the stopwatch's last measurement, in one block of bytes (little-endian throughout).
 //
-//   0   20     options: bytes 0-5 the six options, 6-19 reserved (written 0, not read)
+//   0   20     options: bytes 0-5 the six window options, 6 and 7 the two reading options
+//              (colour profile, EXIF orientation; 0 or 1), 8-19 reserved (written 0, not read)
 //   20  4      selection grid in byte 20; 21-23 reserved
 //   24  1      hand tool inverted
 //   25  ...    recent files (TOZHistoryList::SaveToStream)

@@ -610,7 +610,9 @@ void TForm1::OpenFile(const std::string& name)
         Message(QStringLiteral("未対応のファイルです。\r") + ShownName(name), mtError);
         return;
     }
-    LoadPicture(name, FPicture, FPicture.OnProgress);
+    // Every road that reads a file comes here; a change of the reading options in the dialog
+    // applies from the next reading on.
+    LoadPicture(name, FPicture, FPicture.OnProgress, ReadOptionsOf(FOptions));
     FRecentMenu->AddFile(name);
     FFileName = name;
     FStepName = name;

@@ -54,6 +54,14 @@ std::string TrimBlanks(const std::string& s)
 
 }  // namespace
 
+TReadOptions ReadOptionsOf(const TWindowOptions& options)
+{
+    TReadOptions read;
+    read.ColorProfile = options.ApplyColorProfile;
+    read.AutoRotate = options.AutoRotate;
+    return read;
+}
+
 const std::vector<TSettingEntry>& WindowSettingsTable()
 {
     // uint8_t fields take the low byte of the stored number through the cast.
@@ -68,6 +76,8 @@ const std::vector<TSettingEntry>& WindowSettingsTable()
         {"Config", "GrassWidth", TType::Integer, 8, NOLVI2_FIELD(Options.GrassWidth)},
         {"Config", "RainbowMaskSize", TType::Integer, 8, NOLVI2_FIELD(Options.RainbowMaskSize)},
         {"Config", "ShowProgressTime", TType::Boolean, 0, NOLVI2_FLAG(Options.ShowProgressTime)},
+        {"Config", "ApplyColorProfile", TType::Boolean, 1, NOLVI2_FLAG(Options.ApplyColorProfile)},
+        {"Config", "AutoRotate", TType::Boolean, 1, NOLVI2_FLAG(Options.AutoRotate)},
         {"Jpeg", "Quality", TType::Integer, 80, NOLVI2_FIELD(JpegQuality)},
         {"Jpeg", "ProgressiveEncoding", TType::Boolean, 1, NOLVI2_FLAG(JpegProgressive)},
     };

@@ -3,6 +3,8 @@
 // with which types and defaults, as one table; and the two roads through it, reading at
 // start-up and writing when the window closes.
 
+#include "OpenPicture.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -22,7 +24,13 @@ struct TWindowOptions {
     uint8_t GrassWidth = 8;
     uint8_t RainbowMaskSize = 8;
     bool ShowProgressTime = false;
+    // What reading a file makes of it (TReadOptions).
+    bool ApplyColorProfile = true;
+    bool AutoRotate = true;
 };
+
+// The reading options the window's options ask for.
+TReadOptions ReadOptionsOf(const TWindowOptions& options);
 
 // Everything the window keeps in the store but the recent files, with the defaults of an
 // empty store.

@@ -145,11 +145,14 @@ TPreferencesDialog::TPreferencesDialog(QWidget* owner)
                                          "によって、常に処理結果が新しいウィンドウで開かれるので、ウィンドウを閉じない限"
                                          "り処理前の状態を参照できます。"));
     chkShowProcessingTime = check("chkShowProcessingTime", QStringLiteral("処理にかかった時間を表示する(&T)"));
+    chkApplyColorProfile = check("chkApplyColorProfile", QStringLiteral("埋め込みカラープロファイルを適用する(&C)"));
+    chkAutoRotate = check("chkAutoRotate", QStringLiteral("Exif の回転情報に従う(&E)"));
     const int indent = style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, chkInvertTenohiraTool) +
                        style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, chkInvertTenohiraTool);
     auto* generalLayout = new QVBoxLayout(general);
     for (QWidget* w : std::initializer_list<QWidget*>{chkWindowResizeByZoom, chkInvertTenohiraTool, Memo1,
-                                                      chkOpenResultNewWindow, Memo2, chkShowProcessingTime}) {
+                                                      chkOpenResultNewWindow, Memo2, chkShowProcessingTime,
+                                                      chkApplyColorProfile, chkAutoRotate}) {
         if (qobject_cast<QLabel*>(w)) {
             auto* indented = new QHBoxLayout;
             indented->addSpacing(indent);
@@ -254,6 +257,8 @@ void TPreferencesDialog::SetSettings(const TWindowOptions& options, const TPrefe
     updGrassWidth->setValue(options.GrassWidth);
     updRainbowMaskSize->setValue(options.RainbowMaskSize);
     chkShowProcessingTime->setChecked(options.ShowProgressTime);
+    chkApplyColorProfile->setChecked(options.ApplyColorProfile);
+    chkAutoRotate->setChecked(options.AutoRotate);
 }
 
 void TPreferencesDialog::ListPlugins(const TSPIs* spis)
@@ -278,6 +283,8 @@ void TPreferencesDialog::GetSettings(TWindowOptions& options) const
     options.GrassWidth = uint8_t(updGrassWidth->value());
     options.RainbowMaskSize = uint8_t(updRainbowMaskSize->value());
     options.ShowProgressTime = chkShowProcessingTime->isChecked();
+    options.ApplyColorProfile = chkApplyColorProfile->isChecked();
+    options.AutoRotate = chkAutoRotate->isChecked();
 }
 
 uint8_t TPreferencesDialog::MinimumUnit() const

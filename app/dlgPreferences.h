@@ -24,7 +24,7 @@ class TSelectTool;
 class TSPIs;
 class TTenohiraTool;
 
-// The objects the dialog edits besides the six options.
+// The objects the dialog edits besides the window's options.
 struct TPreferencesTargets {
     TOZHistoryList* Recent = nullptr;
     TSelectTool* SelectTool = nullptr;
@@ -36,7 +36,7 @@ class TPreferencesDialog : public TOZVistaDialog {
 public:
     explicit TPreferencesDialog(QWidget* owner = nullptr);
 
-    // Shows the dialog modally; true exactly when OK was pressed. On OK the six options are
+    // Shows the dialog modally; true exactly when OK was pressed. On OK the window's options are
     // written back into options, and the hand tool's direction, the selection grid and the
     // list's visible count are set (a count the list refuses leaves it as it was). On Cancel
     // nothing changes, except what the two clearing buttons did to the list at once.
@@ -47,7 +47,7 @@ public:
     void SetSettings(const TWindowOptions& options, const TPreferencesTargets& targets);
     // One row per plug-in of spis in registry order; none for a null registry.
     void ListPlugins(const TSPIs* spis);
-    // Reads the six options from the controls. With no out-of-selection button checked that
+    // Reads the window's options from the controls. With no out-of-selection button checked that
     // option keeps its value.
     void GetSettings(TWindowOptions& options) const;
     bool InvertHandTool() const { return chkInvertTenohiraTool->isChecked(); }
@@ -65,6 +65,8 @@ public:
     QCheckBox* chkOpenResultNewWindow = nullptr;
     QLabel* Memo2 = nullptr;
     QCheckBox* chkShowProcessingTime = nullptr;
+    QCheckBox* chkApplyColorProfile = nullptr;
+    QCheckBox* chkAutoRotate = nullptr;
 
     QGroupBox* rdoSelectUnit = nullptr;
     QButtonGroup* SelectUnitButtons = nullptr;

@@ -68,6 +68,8 @@ struct Options {
     bool version = false;
     // --jobs: workers of a batch (default: the processors available).
     std::optional<int> jobs;
+    // --no-color-profile, --no-auto-rotate
+    TReadOptions read;
 };
 
 void PrintUsage(std::FILE* out)
@@ -92,6 +94,8 @@ void PrintUsage(std::FILE* out)
                "  --png-filter F       PNG の行フィルタ none, sub, up, average, paeth, adaptive（既定 adaptive）\n"
                "  --png-level N        PNG の圧縮レベル 0〜9（既定 6）\n"
                "  --time               処理にかかった時間を表示する\n"
+               "  --no-color-profile   埋め込みカラープロファイルを適用しない（既定は sRGB に変換する）\n"
+               "  --no-auto-rotate     JPEG の Exif の回転情報に従わない（既定は従う）\n"
                "  --size WxH|P%        Resize の新しいサイズ（ピクセル、または元の大きさに対するパーセント）\n"
                "  --algorithm A        Resize のアルゴリズム nearest, bilinear, integral（既定 integral）\n"
                "  --grass-width N      ガラス処理のストリップの幅 1〜255（既定 8）\n"
@@ -232,6 +236,12 @@ Options ParseArguments(int argc, char** argv)
         } else if (arg == "--time") {
             noValue();
             o.time = true;
+        } else if (arg == "--no-color-profile") {
+            noValue();
+            o.read.ColorProfile = false;
+        } else if (arg == "--no-auto-rotate") {
+            noValue();
+            o.read.AutoRotate = false;
         } else if (arg == "--size") {
             ParseSize(value(), o);
         } else if (arg == "--algorithm") {
@@ -370,7 +380,7 @@ void RunJob(const Options& o, const TCommand* command, const Job& job, ProgressB
         return steps ? steps->Handler(std::move(label)) : TProgressEvent{};
     };
     TBitmap picture;
-    LoadPicture(job.input, picture, progress("読み込み中"));
+    LoadPicture(job.input, picture, progress("読み込み中"), o.read);
     picture.SetPixelFormat(TPixelFormat::pf24bit);
 
     if (command) {

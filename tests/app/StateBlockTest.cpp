@@ -18,7 +18,7 @@ namespace {
 TWindowState SomeState()
 {
     TWindowState s;
-    s.Options = {false, true, 2, 17, 9, true};
+    s.Options = {false, true, 2, 17, 9, true, false, true};
     s.MinimumUnit = 24;
     s.HandInverted = true;
     s.JpegQuality = 35;
@@ -55,8 +55,8 @@ TEST(StateBlock, LayoutOfASmallCase)
     WriteState(m, s, recent, picture);
     const uint8_t* p = m.Memory();
 
-    const uint8_t options[] = {0, 1, 2, 17, 9, 1};
-    EXPECT_EQ(std::memcmp(p, options, 6), 0);
+    const uint8_t options[20] = {0, 1, 2, 17, 9, 1, 0, 1};  // the rest reserved, 0
+    EXPECT_EQ(std::memcmp(p, options, 20), 0);
     EXPECT_EQ(p[20], 24);
     EXPECT_EQ(p[24], 1);
     // The list: count, caption "a", data "a", MaxCount, VisibleCount.
@@ -107,6 +107,8 @@ TEST(StateBlock, RoundTrip)
     EXPECT_EQ(r.Options.GrassWidth, s.Options.GrassWidth);
     EXPECT_EQ(r.Options.RainbowMaskSize, s.Options.RainbowMaskSize);
     EXPECT_EQ(r.Options.ShowProgressTime, s.Options.ShowProgressTime);
+    EXPECT_EQ(r.Options.ApplyColorProfile, s.Options.ApplyColorProfile);
+    EXPECT_EQ(r.Options.AutoRotate, s.Options.AutoRotate);
     EXPECT_EQ(r.MinimumUnit, s.MinimumUnit);
     EXPECT_EQ(r.HandInverted, s.HandInverted);
     EXPECT_EQ(r.JpegQuality, s.JpegQuality);

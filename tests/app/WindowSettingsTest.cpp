@@ -82,6 +82,8 @@ TEST(WindowSettings, EverySettingRoundTripsInBothStores)
     changed.Options.GrassWidth = 255;
     changed.Options.RainbowMaskSize = 3;
     changed.Options.ShowProgressTime = true;
+    changed.Options.ApplyColorProfile = false;
+    changed.Options.AutoRotate = false;
     changed.JpegQuality = 100;
     changed.JpegProgressive = false;
     const auto want = Fields(changed);
@@ -182,19 +184,22 @@ TEST(WindowSettings, UnreadableValuesAreReportedAndTheRestRead)
     fs::create_directories(box.KeyFolder() + "/RecentFiles2");
     WriteText(box.KeyFolder() + "/Config/values.reg",
               "\"WindowX\"=\"10\"\n\"WindowY\"=dword:00000014\n\"ShowProgressTime\"=\"yes\"\n"
-              "\"GrassWidth\"=dword:00000004\n");
+              "\"GrassWidth\"=dword:00000004\n\"AutoRotate\"=\"no\"\n\"ApplyColorProfile\"=dword:00000000\n");
     WriteText(box.KeyFolder() + "/RecentFiles2/values.reg", "\"Count\"=\"2\"\n\"Data0\"=\"a.jpg\"\n");
     TWindowSettings settings;
     TOZHistoryList recent;
     recent.AddFile("/p/before.jpg");
     const Strings messages = Load(settings, recent);
-    ASSERT_EQ(messages.size(), 3u);
+    ASSERT_EQ(messages.size(), 4u);
     EXPECT_NE(messages[0].find("\"WindowX\""), std::string::npos) << messages[0];
     EXPECT_NE(messages[1].find("\"ShowProgressTime\""), std::string::npos) << messages[1];
-    EXPECT_NE(messages[2].find("\"Count\""), std::string::npos) << messages[2];
+    EXPECT_NE(messages[2].find("\"AutoRotate\""), std::string::npos) << messages[2];
+    EXPECT_NE(messages[3].find("\"Count\""), std::string::npos) << messages[3];
     EXPECT_EQ(settings.WindowX, 128);
     EXPECT_EQ(settings.WindowY, 20);
     EXPECT_FALSE(settings.Options.ShowProgressTime);
+    EXPECT_TRUE(settings.Options.AutoRotate);
+    EXPECT_FALSE(settings.Options.ApplyColorProfile);
     EXPECT_EQ(settings.Options.GrassWidth, 4);
     EXPECT_EQ(settings.JpegQuality, 80);
     EXPECT_EQ(recent.DataItems(), (Strings{"/p/before.jpg"}));
@@ -211,4 +216,20 @@ TEST(WindowSettings, AFirstStartThatCannotMakeTheIniFileIsReported)
     EXPECT_NE(messages[0].find(box.IniFile()), std::string::npos) << messages[0];
     EXPECT_EQ(Fields(settings), Fields(TWindowSettings{}));
     EXPECT_TRUE(fs::is_directory(box.KeyFolder()));
+}
+
+TEST(WindowSettings, ReadOptionsFollowTheWindowOptions)
+{
+    for (const bool profile : {false, true})
+        for (const bool rotate : {false, true}) {
+            TWindowOptions o;
+            o.ApplyColorProfile = profile;
+            o.AutoRotate = rotate;
+            const TReadOptions r = ReadOptionsOf(o);
+            EXPECT_EQ(r.ColorProfile, profile) << profile << rotate;
+            EXPECT_EQ(r.AutoRotate, rotate) << profile << rotate;
+        }
+    const TReadOptions defaults = ReadOptionsOf(TWindowOptions{});
+    EXPECT_TRUE(defaults.ColorProfile);
+    EXPECT_TRUE(defaults.AutoRotate);
 }

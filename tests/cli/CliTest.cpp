@@ -4,6 +4,7 @@
 #include "platform/Bitmap.h"
 #include "platform/JPEGImage.h"
 
+#include "ExifJpeg.h"
 #include "Pictures.h"
 #include "TempDir.h"
 
@@ -29,8 +30,7 @@
 extern char** environ;
 
 using namespace nolvi2;
-using nolvi2::test::SamePixels;
-using nolvi2::test::TempDir;
+using namespace nolvi2::test;
 namespace fs = std::filesystem;
 
 namespace {
@@ -184,6 +184,8 @@ TEST_F(Cli, UsageErrorsExitWith2AndWriteNothing)
         {"Convert", in, P("out.png"), "--png-level", "10"},
         {"Convert", in, P("out.png"), "--png-level", "-1"},
         {"Convert", in, P("out.png"), "--png-level=fast"},
+        {"Convert", in, P("out.bmp"), "--no-color-profile=yes"},
+        {"Convert", in, P("out.bmp"), "--no-auto-rotate=1"},
     };
     for (const auto& args : cases) {
         const CliRun r = Exec(args);
@@ -196,7 +198,60 @@ TEST_F(Cli, UsageErrorsExitWith2AndWriteNothing)
     }
     const CliRun help = Exec({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("GammaMinus"), std::string::npos);
+    for (const char* listed : {"GammaMinus", "--no-color-profile", "--no-auto-rotate"})
+        EXPECT_NE(help.out.find(listed), std::string::npos) << listed;
+}
+
+// The reading options reach the reading of every input, alone and in a batch of workers: the
+// output holds what LoadPicture gives with the same options (as the window shows it), which is
+// the reference decoder's picture.
+TEST_F(Cli, ReadingOptionsReachEveryInput)
+{
+    const OrientedJpeg jpeg = MakeOrientedJpeg(dir.string());
+    const bool converts = ReadingConverts(jpeg.file);
+    fs::create_directory(dir / "in");
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"})
+        fs::copy_file(jpeg.file, dir / "in" / name);
+    bool skipped = false;
+    int n = 0;
+    for (const TReadOptions& o : AllReadOptions()) {
+        ++n;
+        std::vector<std::string> flags;
+        if (!o.ColorProfile)
+            flags.push_back("--no-color-profile");
+        if (!o.AutoRotate)
+            flags.push_back("--no-auto-rotate");
+        std::vector<std::string> single = {"Convert", jpeg.file, P("single.bmp")};
+        single.insert(single.end(), flags.begin(), flags.end());
+        const CliRun r = Exec(single);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const TBitmap out = Load(P("single.bmp"));
+
+        TBitmap direct;
+        LoadPicture(jpeg.file, direct, {}, o);
+        direct.SetPixelFormat(TPixelFormat::pf24bit);
+        EXPECT_TRUE(SamePixels(out, direct)) << n;
+
+        const std::string outDir = P("batch" + std::to_string(n));
+        std::vector<std::string> batch = {"Convert", P("in/a.jpg"), P("in/b.jpg"), P("in/c.jpg"),
+                                          "--out-dir", outDir, "--format", "bmp", "--jobs", "2"};
+        batch.insert(batch.end(), flags.begin(), flags.end());
+        const CliRun b = Exec(batch);
+        ASSERT_EQ(b.status, 0) << b.err;
+        for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
+            EXPECT_EQ(ReadAll(outDir + "/" + name), ReadAll(P("single.bmp"))) << n << " " << name;
+
+        if ((o.ColorProfile || o.AutoRotate) && !converts) {
+            skipped = true;
+            continue;
+        }
+        const int diff = MaxDifference(out, ExpectedReading(jpeg, o, P("expected.ppm")));
+        EXPECT_GE(diff, 0) << n;
+        EXPECT_LE(diff, kReadingTolerance) << n;
+    }
+    if (skipped)
+        GTEST_SKIP() << "reading ignores the colour profile and the orientation; only both off was compared "
+                        "with the reference";
 }
 
 // The formats: the built-in ones, and the plug-ins beside the tool (the bundled ones in the

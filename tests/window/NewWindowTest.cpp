@@ -3,6 +3,8 @@
 // and a real second process.
 #include "WindowFixture.h"
 
+#include "ExifJpeg.h"
+
 #include "app/NewWindow.h"
 #include "app/StateBlock.h"
 #include "platform/Process.h"
@@ -144,6 +146,8 @@ TEST_F(NewWindows, WhatAResultCarries)
 {
     const std::string file = MakePicture("photo.bmp", 40, 30);
     auto w = ResultWindow({file});
+    w->Options().ApplyColorProfile = false;
+    w->Options().AutoRotate = false;
     w->SelectTool().SetRect({4, 5, 20, 25});
     w->Execute("actSelectUnit16");
     w->SetJpegParams(35, false);
@@ -162,6 +166,8 @@ TEST_F(NewWindows, WhatAResultCarries)
     EXPECT_EQ(inverted->state.JpegQuality, 35);
     EXPECT_FALSE(inverted->state.JpegProgressive);
     EXPECT_EQ(inverted->state.StopwatchName, "階調の反転");
+    EXPECT_FALSE(inverted->state.Options.ApplyColorProfile);
+    EXPECT_FALSE(inverted->state.Options.AutoRotate);
     EXPECT_EQ(inverted->recent.DataItems(), std::vector<std::string>{file});
     ASSERT_EQ(inverted->picture.Width(), 40);
     EXPECT_EQ(inverted->picture.ScanLine(0)[0], w->Picture().ScanLine(0)[0]);
@@ -251,6 +257,36 @@ TEST_F(NewWindows, AWindowStartedWithAPicture)
     QApplication::setActiveWindow(&w2);
     QApplication::sendEvent(&w2, &activation);
     EXPECT_TRUE(messages.empty());
+}
+
+// A window started with the picture of a file shows the picture it was given, as it was read
+// (and changed) in the launching window, without reading the file; its reading options are
+// the launching window's, for its next reading.
+TEST_F(NewWindows, AFileWindowStartedWithAPictureDoesNotReadTheFile)
+{
+    const OrientedJpeg jpeg = MakeOrientedJpeg(dir.string());
+    TWindowState s;
+    s.Options.ApplyColorProfile = false;
+    s.Options.AutoRotate = true;
+    s.IsFile = true;
+    s.Title = jpeg.file;
+    TForm1 w(services);
+    w.FormCreate(Block(s, Gradient(20, 10)));
+    EXPECT_TRUE(SamePixels(w.Picture(), Gradient(20, 10)));
+    EXPECT_TRUE(w.IsFile());
+    EXPECT_FALSE(w.Options().ApplyColorProfile);
+    EXPECT_TRUE(w.Options().AutoRotate);
+
+    w.Execute("actReopen");
+    EXPECT_TRUE(messages.empty());
+    if (!ReadingConverts(jpeg.file)) {
+        EXPECT_EQ(w.Picture().Width(), OrientedJpeg::Width);
+        GTEST_SKIP() << "reading ignores the colour profile and the orientation";
+    }
+    const RgbPicture expected = ExpectedReading(jpeg, {false, true}, (dir / "expected.ppm").string());
+    const int diff = MaxDifference(w.Picture(), expected);
+    EXPECT_GE(diff, 0);
+    EXPECT_LE(diff, kReadingTolerance);
 }
 
 // Blocks that are missing, of another size than said, or broken leave an empty window with

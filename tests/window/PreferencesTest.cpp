@@ -48,6 +48,8 @@ public:
         options.GrassWidth = 5;
         options.RainbowMaskSize = 6;
         options.ShowProgressTime = true;
+        options.ApplyColorProfile = false;
+        options.AutoRotate = true;
         select.SetMinimumUnit(16);
         hand.SetInvert(true);
         recent.SetVisibleCount(5);
@@ -76,6 +78,8 @@ public:
         EXPECT_EQ(options.GrassWidth, o.GrassWidth);
         EXPECT_EQ(options.RainbowMaskSize, o.RainbowMaskSize);
         EXPECT_EQ(options.ShowProgressTime, o.ShowProgressTime);
+        EXPECT_EQ(options.ApplyColorProfile, o.ApplyColorProfile);
+        EXPECT_EQ(options.AutoRotate, o.AutoRotate);
         EXPECT_EQ(select.MinimumUnit(), unit);
         EXPECT_EQ(hand.Invert(), invert);
         EXPECT_EQ(recent.VisibleCount(), count);
@@ -97,6 +101,8 @@ void ChangeEverything(TPreferencesDialog& d)
     d.chkInvertTenohiraTool->click();
     d.chkOpenResultNewWindow->click();
     d.chkShowProcessingTime->click();
+    d.chkApplyColorProfile->click();
+    d.chkAutoRotate->click();
     d.SelectUnitButtons->button(4)->click();
     d.OutOfSelectionButtons->button(0)->click();
     d.updRecentFileCount->setValue(12);
@@ -128,6 +134,46 @@ TEST_F(Preferences, PagesAndSize)
         EXPECT_GE(memo->height(), memo->heightForWidth(memo->width()));
         EXPECT_LE(memo->geometry().right(), d.PageControl1->widget(0)->width());
     }
+    // The check boxes, in this order, each at its full height and inside the page.
+    EXPECT_EQ(d.chkApplyColorProfile->text(), QStringLiteral("埋め込みカラープロファイルを適用する(&C)"));
+    EXPECT_EQ(d.chkAutoRotate->text(), QStringLiteral("Exif の回転情報に従う(&E)"));
+    const QWidget* general = d.PageControl1->widget(0);
+    int top = -1;
+    for (QCheckBox* box : {d.chkWindowResizeByZoom, d.chkInvertTenohiraTool, d.chkOpenResultNewWindow,
+                           d.chkShowProcessingTime, d.chkApplyColorProfile, d.chkAutoRotate}) {
+        EXPECT_EQ(box->parentWidget(), general) << box->objectName().toStdString();
+        EXPECT_GT(box->y(), top) << box->objectName().toStdString();
+        top = box->geometry().bottom();
+        EXPECT_GE(box->height(), box->sizeHint().height()) << box->objectName().toStdString();
+        EXPECT_GE(box->width(), box->sizeHint().width()) << box->objectName().toStdString();
+        EXPECT_TRUE(general->rect().contains(box->geometry())) << box->objectName().toStdString();
+    }
+}
+
+// The page's accelerators each reach their own box; none reaches a button of another page
+// (Alt+C is also the recent page's clearing button, which would empty the list at once).
+TEST_F(Preferences, AcceleratorsOfTheGeneralPage)
+{
+    EXPECT_TRUE(Run([](TPreferencesDialog& d) {
+        const std::pair<Qt::Key, QCheckBox*> keys[] = {
+            {Qt::Key_Z, d.chkWindowResizeByZoom}, {Qt::Key_I, d.chkInvertTenohiraTool},
+            {Qt::Key_N, d.chkOpenResultNewWindow}, {Qt::Key_T, d.chkShowProcessingTime},
+            {Qt::Key_C, d.chkApplyColorProfile},   {Qt::Key_E, d.chkAutoRotate},
+        };
+        // Shortcuts reach the active window only.
+        QApplication::setActiveWindow(&d);
+        for (const auto& [key, box] : keys) {
+            const bool before = box->isChecked();
+            QTest::keyClick(&d, key, Qt::AltModifier);
+            // The button shows itself pressed for a moment before it is clicked.
+            EXPECT_TRUE(QTest::qWaitFor([&] { return box->isChecked() != before; }, 2000))
+                << box->objectName().toStdString();
+        }
+        d.Button1->click();
+    }));
+    EXPECT_EQ(recent.Count(), 2);
+    EXPECT_TRUE(options.ApplyColorProfile);
+    EXPECT_FALSE(options.AutoRotate);
 }
 
 TEST_F(Preferences, CancelKeepsEverythingButWhatTheClearingButtonsDid)
@@ -137,6 +183,8 @@ TEST_F(Preferences, CancelKeepsEverythingButWhatTheClearingButtonsDid)
         // The controls show what is stored.
         EXPECT_FALSE(d.chkWindowResizeByZoom->isChecked());
         EXPECT_TRUE(d.chkInvertTenohiraTool->isChecked());
+        EXPECT_FALSE(d.chkApplyColorProfile->isChecked());
+        EXPECT_TRUE(d.chkAutoRotate->isChecked());
         EXPECT_EQ(d.SelectUnitButtons->checkedId(), 2);
         EXPECT_EQ(d.OutOfSelectionButtons->checkedId(), 2);
         EXPECT_EQ(d.updRecentFileCount->value(), 5);
@@ -178,6 +226,10 @@ TEST_F(Preferences, OkWritesEachControlBack)
          [](const Preferences& p) { return p.options.OpenResultInNewWindow; }},
         {"show time", [](auto& d) { d.chkShowProcessingTime->click(); },
          [](const Preferences& p) { return !p.options.ShowProgressTime; }},
+        {"colour profile", [](auto& d) { d.chkApplyColorProfile->click(); },
+         [](const Preferences& p) { return p.options.ApplyColorProfile && p.options.AutoRotate; }},
+        {"auto rotate", [](auto& d) { d.chkAutoRotate->click(); },
+         [](const Preferences& p) { return !p.options.AutoRotate && !p.options.ApplyColorProfile; }},
         {"grid", [](auto& d) { d.SelectUnitButtons->button(3)->click(); },
          [](const Preferences& p) { return p.select.MinimumUnit() == 24; }},
         {"no grid", [](auto& d) { d.SelectUnitButtons->button(0)->click(); },
@@ -206,7 +258,7 @@ TEST_F(Preferences, OkWritesEachControlBack)
         ChangeEverything(d);
         QTest::keyClick(&d, Qt::Key_Return);
     }));
-    Expect({true, true, 0, 30, 2, false}, 32, false, 12);
+    Expect({true, true, 0, 30, 2, false, true, false}, 32, false, 12);
     EXPECT_EQ(recent.Count(), 2);
 }
 

@@ -41,7 +41,7 @@ TEST_F(Window, EverySettingAndTheRecentListComeBackInTheNextWindow)
         w->move(140, 90);
         w->Execute("actSelectUnit16");
         w->HandTool().SetInvert(true);
-        w->Options() = TWindowOptions{true, false, 2, 12, 5, true};
+        w->Options() = TWindowOptions{true, false, 2, 12, 5, true, false, false};
         w->Execute("actJpegPreview60");
         w->Execute("actJpegProgressive");
         w->close();
@@ -62,6 +62,8 @@ TEST_F(Window, EverySettingAndTheRecentListComeBackInTheNextWindow)
     EXPECT_EQ(o.GrassWidth, 12);
     EXPECT_EQ(o.RainbowMaskSize, 5);
     EXPECT_TRUE(o.ShowProgressTime);
+    EXPECT_FALSE(o.ApplyColorProfile);
+    EXPECT_FALSE(o.AutoRotate);
     EXPECT_FALSE(w.Action("actOpenResultNewWindow")->isChecked());
     EXPECT_TRUE(w.Action("actShowProcessingTime")->isChecked());
     EXPECT_EQ(w.JpegQuality(), 60);
