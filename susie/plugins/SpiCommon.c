@@ -99,6 +99,11 @@ static void Put32(uint8_t *p, uint32_t v)
     p[3] = (uint8_t)(v >> 24);
 }
 
+int SpiDibSizeOk(int64_t width, int64_t height)
+{
+    return width > 0 && height > 0 && width <= 65535 && height <= 65535 && width * height <= ((int64_t)1 << 28);
+}
+
 int32_t SpiDibCreate(SpiDib *dib, int32_t width, int32_t height, int32_t bits, int32_t colors, const uint8_t *palette)
 {
     return SpiDibCreateWithProfile(dib, width, height, bits, colors, palette, NULL, 0);
@@ -108,8 +113,7 @@ int32_t SpiDibCreateWithProfile(SpiDib *dib, int32_t width, int32_t height, int3
                                 const uint8_t *palette, const uint8_t *profile, size_t size)
 {
     memset(dib, 0, sizeof *dib);
-    if (width <= 0 || height <= 0 || width > 65535 || height > 65535 ||
-        (uint64_t)width * (uint64_t)height > ((uint64_t)1 << 28))
+    if (!SpiDibSizeOk(width, height))
         return SPI_BROKEN_DATA;
     if (!profile)
         size = 0;

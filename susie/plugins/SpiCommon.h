@@ -51,6 +51,9 @@ typedef struct {
     size_t stride;
 } SpiDib;
 
+/* Whether a picture of that size is one the program holds: 1 to 65535 pixels a side, 2^28
+ * pixels at most. */
+int SpiDibSizeOk(int64_t width, int64_t height);
 /* Refuses sizes beyond what the program holds (65535 per side, 2^28 pixels) and allocates
  * both blocks; 0 on success, SPI_BROKEN_DATA or SPI_NO_MEMORY otherwise (nothing left
  * allocated). palette: colors entries of (r, g, b) triples, or NULL for 24 bits. */

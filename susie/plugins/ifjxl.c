@@ -158,8 +158,7 @@ static int32_t JxlDecode(JxlDecoder *dec, void *runner, const SpiInput *in, SpiD
                 return rc;
             /* A picture too large for the program is refused before anything is decoded; the
              * DIB is made once the colour encoding is known. */
-            if (width <= 0 || height <= 0 || width > 65535 || height > 65535 ||
-                (uint64_t)width * (uint64_t)height > ((uint64_t)1 << 28))
+            if (!SpiDibSizeOk(width, height))
                 return SPI_BROKEN_DATA;
             uint32_t threads = JxlResizableParallelRunnerSuggestThreads((uint64_t)width, (uint64_t)height);
             const size_t cores = JxlThreadParallelRunnerDefaultNumWorkerThreads();
