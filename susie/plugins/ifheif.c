@@ -225,6 +225,19 @@ static int32_t NclxProfile(const struct heif_color_profile_nclx *n, uint8_t **pr
     return rc;
 }
 
+/* The file's nclx colour description (freed with heif_nclx_color_profile_free), or NULL.
+ * libheif 1.15 may have allocated one when it reports an error (primaries it does not know):
+ * that one is freed here. */
+static struct heif_color_profile_nclx *HeifNclx(const HeifFile *f)
+{
+    struct heif_color_profile_nclx *nclx = NULL;
+    if (heif_image_handle_get_nclx_color_profile(f->handle, &nclx).code == heif_error_Ok)
+        return nclx;
+    if (nclx)
+        heif_nclx_color_profile_free(nclx);
+    return NULL;
+}
+
 /* The colour profile that goes with the picture: the file's ICC profile (an RGB one, or a grey
  * one for a grey picture), or one made of its nclx colour description where that is not sRGB;
  * a copy from malloc in *profile, NULL for sRGB. */
@@ -250,8 +263,8 @@ static int32_t HeifProfile(const HeifFile *f, int grey, uint8_t **profile, size_
         }
         return rc;
     }
-    struct heif_color_profile_nclx *nclx = NULL;
-    if (heif_image_handle_get_nclx_color_profile(f->handle, &nclx).code != heif_error_Ok || !nclx)
+    struct heif_color_profile_nclx *nclx = HeifNclx(f);
+    if (!nclx)
         return SPI_SUCCESS;
     const int32_t rc = NclxProfile(nclx, profile, size);
     heif_nclx_color_profile_free(nclx);
@@ -261,8 +274,8 @@ static int32_t HeifProfile(const HeifFile *f, int grey, uint8_t **profile, size_
 /* Whether the file says that its samples are limited to the video range (16 to 235 of 255). */
 static int HeifLimitedRange(const HeifFile *f)
 {
-    struct heif_color_profile_nclx *nclx = NULL;
-    if (heif_image_handle_get_nclx_color_profile(f->handle, &nclx).code != heif_error_Ok || !nclx)
+    struct heif_color_profile_nclx *nclx = HeifNclx(f);
+    if (!nclx)
         return 0;
     const int limited = !nclx->full_range_flag;
     heif_nclx_color_profile_free(nclx);
