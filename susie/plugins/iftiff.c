@@ -192,7 +192,8 @@ static void ChooseDirect(TIFF *tif, Page *p, uint16_t format, int profileSpace)
         p->channels = 4;
     else
         return;
-    if (format != SAMPLEFORMAT_UINT || (p->bps != 8 && p->bps != 16) || p->spp < p->channels ||
+    /* At most 8 samples a pixel: a band of rows is held in memory with all of them. */
+    if (format != SAMPLEFORMAT_UINT || (p->bps != 8 && p->bps != 16) || p->spp < p->channels || p->spp > 8 ||
         (p->planar != PLANARCONFIG_CONTIG && p->planar != PLANARCONFIG_SEPARATE))
         return;
     if (p->spp > p->channels && TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) && extraCount > 0 &&
