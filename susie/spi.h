@@ -23,6 +23,27 @@
  *   with free. Any other result is a failure; the program then releases nothing.
  *   The progress callback may be called with (done, total, lData); when it returns non-zero
  *   the plug-in stops and fails.
+ *   A 40-byte header means that the pixels are sRGB.
+ *
+ *   A picture whose file carries a colour profile other than sRGB is handed over with a
+ *   BITMAPV5HEADER (124 bytes, little-endian) in place of the 40-byte header:
+ *     0..39    as the 40-byte header, with bV5Size (offset 0) = 124;
+ *     40..107  zero (masks, endpoints, gammas), except bV5CSType (offset 56) =
+ *              PROFILE_EMBEDDED (0x4D424544, 'MBED');
+ *     108      bV5Intent = LCS_GM_IMAGES (4);
+ *     112      bV5ProfileData = offset of the ICC profile counted from the header's start;
+ *     116      bV5ProfileSize = its size in bytes;
+ *     120      bV5Reserved = 0.
+ *   The block is the header, the colour table (4 bytes an entry), then the profile, so
+ *   bV5ProfileData = 124 + 4 * colours; header, table and profile are one block from malloc.
+ *   The profile describes the pixels as they are handed over: an RGB profile goes with
+ *   palette or 24-bit pixels, a grey profile with pixels whose colours are greys (R = G = B,
+ *   the profile applying to that level), a CMYK profile only with BI_CMYK pixels.
+ *
+ *   BI_CMYK (compression 11, bit count 32) hands an 8-bit CMYK picture over as its inks:
+ *   4 bytes a pixel in the order C, M, Y, K, 0 meaning no ink, rows padded to 4 bytes as
+ *   usual, always with a BITMAPV5HEADER and an embedded CMYK profile. Without the profile
+ *   the colour is R = (255 - K)(255 - C) / 255 (truncated), G likewise from M, B from Y.
  * GetPreview: as GetPicture, a smaller or faster picture where the format has one.
  *
  * flag 0: buf is a file name and len the byte offset at which the picture data starts;
@@ -57,6 +78,16 @@ typedef struct {
 #pragma pack(pop)
 
 typedef int32_t (*SpiProgressCallback)(int32_t nNum, int32_t nDenom, intptr_t lData);
+
+/* The BITMAPV5HEADER that carries an embedded colour profile. */
+enum {
+    SPI_BITMAPINFOHEADER_SIZE = 40,
+    SPI_BITMAPV5HEADER_SIZE = 124,
+    SPI_BI_RGB = 0,
+    SPI_BI_CMYK = 11,
+    SPI_PROFILE_EMBEDDED = 0x4D424544, /* 'MBED' */
+    SPI_LCS_GM_IMAGES = 4
+};
 
 /* Results of the picture functions. */
 enum {

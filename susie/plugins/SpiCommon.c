@@ -99,21 +99,39 @@ static void Put32(uint8_t *p, uint32_t v)
     p[3] = (uint8_t)(v >> 24);
 }
 
+int SpiDibSizeOk(int64_t width, int64_t height)
+{
+    return width > 0 && height > 0 && width <= 65535 && height <= 65535 && width * height <= ((int64_t)1 << 28);
+}
+
 int32_t SpiDibCreate(SpiDib *dib, int32_t width, int32_t height, int32_t bits, int32_t colors, const uint8_t *palette)
 {
+    return SpiDibCreateWithProfile(dib, width, height, bits, colors, palette, NULL, 0);
+}
+
+int32_t SpiDibCreateWithProfile(SpiDib *dib, int32_t width, int32_t height, int32_t bits, int32_t colors,
+                                const uint8_t *palette, const uint8_t *profile, size_t size)
+{
     memset(dib, 0, sizeof *dib);
-    if (width <= 0 || height <= 0 || width > 65535 || height > 65535 ||
-        (uint64_t)width * (uint64_t)height > ((uint64_t)1 << 28))
+    if (!SpiDibSizeOk(width, height))
         return SPI_BROKEN_DATA;
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 24)
+    if (!profile)
+        size = 0;
+    if (size > SPI_PROFILE_LIMIT)
+        return SPI_BROKEN_DATA;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
         return SPI_INTERNAL_ERROR;
-    if (bits == 24)
+    if (bits == 32 && SpiProfileSpace(profile, size) != SPI_PROFILE_CMYK)
+        return SPI_INTERNAL_ERROR;
+    if (bits >= 24)
         colors = 0;
     else if (colors <= 0 || colors > (1 << bits) || !palette)
         return SPI_INTERNAL_ERROR;
+    /* At most 65535 * 32 bits a row and 2^28 pixels of 4 bytes: no overflow in size_t. */
     const size_t stride = (((size_t)width * (size_t)bits + 31) / 32) * 4;
-    const size_t infoSize = 40 + 4 * (size_t)colors;
-    dib->info = (uint8_t *)calloc(1, infoSize);
+    const size_t headerSize = size ? SPI_BITMAPV5HEADER_SIZE : SPI_BITMAPINFOHEADER_SIZE;
+    const size_t profileAt = headerSize + 4 * (size_t)colors;
+    dib->info = (uint8_t *)calloc(1, profileAt + size);
     dib->pixels = (uint8_t *)calloc(1, stride * (size_t)height);
     if (!dib->info || !dib->pixels) {
         SpiDibFree(dib);
@@ -125,20 +143,42 @@ int32_t SpiDibCreate(SpiDib *dib, int32_t width, int32_t height, int32_t bits, i
     dib->colors = colors;
     dib->stride = stride;
     uint8_t *h = dib->info;
-    Put32(h, 40);
+    Put32(h, (uint32_t)headerSize);
     Put32(h + 4, (uint32_t)width);
     Put32(h + 8, (uint32_t)height);
     h[12] = 1; /* planes */
     h[14] = (uint8_t)bits;
+    Put32(h + 16, bits == 32 ? SPI_BI_CMYK : SPI_BI_RGB);
     Put32(h + 20, (uint32_t)(stride * (size_t)height));
     Put32(h + 32, (uint32_t)colors);
+    if (size) {
+        Put32(h + 56, SPI_PROFILE_EMBEDDED);
+        Put32(h + 108, SPI_LCS_GM_IMAGES);
+        Put32(h + 112, (uint32_t)profileAt);
+        Put32(h + 116, (uint32_t)size);
+        memcpy(h + profileAt, profile, size);
+    }
     for (int32_t i = 0; i < colors; ++i) {
-        uint8_t *e = h + 40 + 4 * i;
+        uint8_t *e = h + headerSize + 4 * i;
         e[0] = palette[3 * i + 2];
         e[1] = palette[3 * i + 1];
         e[2] = palette[3 * i];
     }
     return SPI_SUCCESS;
+}
+
+int SpiProfileSpace(const uint8_t *profile, size_t size)
+{
+    /* An ICC profile is at least its 128-byte header and a tag count. */
+    if (!profile || size < 132 || size > SPI_PROFILE_LIMIT)
+        return 0;
+    if (memcmp(profile + 16, "RGB ", 4) == 0)
+        return SPI_PROFILE_RGB;
+    if (memcmp(profile + 16, "GRAY", 4) == 0)
+        return SPI_PROFILE_GREY;
+    if (memcmp(profile + 16, "CMYK", 4) == 0)
+        return SPI_PROFILE_CMYK;
+    return 0;
 }
 
 uint8_t *SpiDibRow(SpiDib *dib, int32_t y)

@@ -44,17 +44,32 @@ void SpiInputFree(SpiInput *in);
 /* A decoded picture being packed into the handles of GetPicture. */
 typedef struct {
     int32_t width, height;
-    int32_t bits;       /* 1, 4, 8 (with a palette) or 24 */
+    int32_t bits;       /* 1, 4, 8 (with a palette), 24, or 32 (BI_CMYK inks) */
     int32_t colors;     /* palette entries for 1/4/8 bits */
     uint8_t *info;      /* BITMAPINFO: header and colour table */
     uint8_t *pixels;    /* rows bottom-up, each stride bytes */
     size_t stride;
 } SpiDib;
 
+/* Whether a picture of that size is one the program holds: 1 to 65535 pixels a side, 2^28
+ * pixels at most. */
+int SpiDibSizeOk(int64_t width, int64_t height);
 /* Refuses sizes beyond what the program holds (65535 per side, 2^28 pixels) and allocates
  * both blocks; 0 on success, SPI_BROKEN_DATA or SPI_NO_MEMORY otherwise (nothing left
  * allocated). palette: colors entries of (r, g, b) triples, or NULL for 24 bits. */
 int32_t SpiDibCreate(SpiDib *dib, int32_t width, int32_t height, int32_t bits, int32_t colors, const uint8_t *palette);
+/* As SpiDibCreate, with the colour profile of size bytes (NULL or 0: none) after the colour
+ * table and a BITMAPV5HEADER that points to it (spi.h). 32 bits are BI_CMYK inks and need a
+ * CMYK profile. A profile larger than SPI_PROFILE_LIMIT is broken data. */
+int32_t SpiDibCreateWithProfile(SpiDib *dib, int32_t width, int32_t height, int32_t bits, int32_t colors,
+                                const uint8_t *palette, const uint8_t *profile, size_t size);
+#define SPI_PROFILE_LIMIT ((size_t)64 << 20)
+
+/* The colour space of an ICC profile (its header's bytes 16..19) when it is one the DIB can
+ * carry: SPI_PROFILE_RGB, SPI_PROFILE_GREY or SPI_PROFILE_CMYK; 0 for anything else,
+ * including data too short or too long to be a profile. */
+enum { SPI_PROFILE_RGB = 1, SPI_PROFILE_GREY, SPI_PROFILE_CMYK };
+int SpiProfileSpace(const uint8_t *profile, size_t size);
 /* Row y counted from the top of the picture. */
 uint8_t *SpiDibRow(SpiDib *dib, int32_t y);
 /* Stores row y (from the top) of a 24-bit DIB from RGB or RGBA samples (alpha dropped). */

@@ -1,6 +1,7 @@
-/* The GIF plug-in (giflib): the first frame of a file, placed on the logical screen, as a
- * palette picture of 1, 4 or 8 bits with the frame's colour table. The screen around the
- * frame takes the background colour; the transparent index keeps its table colour. */
+/* The GIF plug-in (giflib): the first frame of a file, placed on the logical screen and cut at
+ * its edges, as a palette picture of 1, 4 or 8 bits with the frame's colour table. The screen
+ * around the frame takes the background colour; the transparent index keeps its table
+ * colour. */
 #include "SpiCommon.h"
 
 #include <gif_lib.h>
@@ -76,14 +77,14 @@ broken:;
     return rc;
 }
 
-/* The picture is the logical screen, grown where the first frame reaches beyond it (as in
- * files whose screen is given as 0 x 0). */
+/* The picture is the logical screen; a side given as 0 (as some writers do) takes the first
+ * frame's extent. A frame reaching beyond the screen is cut at its edge. */
 static void CanvasSize(const GifFileType *gif, int32_t *width, int32_t *height)
 {
     const GifImageDesc *f = &gif->Image;
     const int64_t right = (int64_t)f->Left + f->Width, bottom = (int64_t)f->Top + f->Height;
-    const int64_t w = gif->SWidth > right ? gif->SWidth : right;
-    const int64_t h = gif->SHeight > bottom ? gif->SHeight : bottom;
+    const int64_t w = gif->SWidth > 0 ? gif->SWidth : right;
+    const int64_t h = gif->SHeight > 0 ? gif->SHeight : bottom;
     *width = w > INT32_MAX ? INT32_MAX : (int32_t)w;
     *height = h > INT32_MAX ? INT32_MAX : (int32_t)h;
 }
@@ -116,9 +117,11 @@ static int32_t ReadInfo(const SpiInput *in, SpiPictureInfo *info)
 }
 
 /* The frame's rows in picture order: interlaced files send every 8th row from row 0, then
- * every 8th from row 4, every 4th from row 2 and every 2nd from row 1. */
-static int32_t ReadFrame(GifFileType *gif, uint8_t *frame, int32_t width, int32_t height, SpiProgressCallback cb,
-                         intptr_t lData)
+ * every 8th from row 4, every 4th from row 2 and every 2nd from row 1. Each row of width
+ * indices is read into line; its first visibleWidth go to frame for the first visibleHeight
+ * rows (the part of the frame on the screen). */
+static int32_t ReadFrame(GifFileType *gif, uint8_t *frame, uint8_t *line, int32_t width, int32_t height,
+                         int32_t visibleWidth, int32_t visibleHeight, SpiProgressCallback cb, intptr_t lData)
 {
     static const int32_t start[4] = {0, 4, 2, 1}, step[4] = {8, 8, 4, 2};
     const int passes = gif->Image.Interlace ? 4 : 1;
@@ -128,8 +131,10 @@ static int32_t ReadFrame(GifFileType *gif, uint8_t *frame, int32_t width, int32_
     for (int pass = 0; pass < passes; ++pass) {
         const int32_t first = passes == 1 ? 0 : start[pass], by = passes == 1 ? 1 : step[pass];
         for (int32_t y = first; y < height; y += by) {
-            if (DGifGetLine(gif, frame + (size_t)y * (size_t)width, width) == GIF_ERROR)
+            if (DGifGetLine(gif, line, width) == GIF_ERROR)
                 return gif->Error == D_GIF_ERR_NOT_ENOUGH_MEM ? SPI_NO_MEMORY : SPI_BROKEN_DATA;
+            if (y < visibleHeight)
+                memcpy(frame + (size_t)y * (size_t)visibleWidth, line, (size_t)visibleWidth);
             if (SpiProgress(cb, ++done, height, lData))
                 return SPI_ABORTED;
         }
@@ -162,20 +167,22 @@ static int32_t Decode(GifFileType *gif, SpiDib *dib, SpiProgressCallback cb, int
 {
     int32_t width, height;
     CanvasSize(gif, &width, &height);
-    if (width <= 0 || height <= 0 || width > 65535 || height > 65535 ||
-        (uint64_t)width * (uint64_t)height > ((uint64_t)1 << 28))
+    if (!SpiDibSizeOk(width, height))
         return SPI_BROKEN_DATA;
     const GifImageDesc *f = &gif->Image;
-    const int32_t fw = f->Width, fh = f->Height;
-    if (fw < 0 || fh < 0 || f->Left < 0 || f->Top < 0)
+    if (f->Width < 0 || f->Height < 0 || f->Left < 0 || f->Top < 0)
         return SPI_BROKEN_DATA;
+    /* The part of the frame on the screen, fw x fh from its top left corner. */
+    const int32_t fw = f->Left >= width ? 0 : f->Width < width - f->Left ? f->Width : width - f->Left;
+    const int32_t fh = f->Top >= height ? 0 : f->Height < height - f->Top ? f->Height : height - f->Top;
 
     uint8_t *frame = NULL;
-    if (fw > 0 && fh > 0) {
-        frame = (uint8_t *)malloc((size_t)fw * (size_t)fh);
-        if (!frame)
-            return SPI_NO_MEMORY;
-        const int32_t rc = ReadFrame(gif, frame, fw, fh, cb, lData);
+    if (f->Width > 0 && f->Height > 0) {
+        frame = (uint8_t *)malloc(fw > 0 && fh > 0 ? (size_t)fw * (size_t)fh : 1);
+        uint8_t *line = (uint8_t *)malloc((size_t)f->Width);
+        const int32_t rc = frame && line ? ReadFrame(gif, frame, line, f->Width, f->Height, fw, fh, cb, lData)
+                                         : SPI_NO_MEMORY;
+        free(line);
         if (rc != SPI_SUCCESS) {
             free(frame);
             return rc;

@@ -2,14 +2,18 @@
  *
  * The primary image is decoded as libheif decodes it by default (rotation, mirroring and
  * cropping from the file applied), converted by libheif to interleaved 8-bit RGB: alpha is
- * left out and higher bit depths are reduced to 8 bits. libheif decodes the tiles of a grid
+ * left out and higher bit depths are reduced to 8 bits. Monochrome pictures limited to the
+ * video range are expanded to the full range. The file's ICC profile, or one made with
+ * LittleCMS of its nclx colour description, goes with the picture unless it is sRGB. libheif decodes the tiles of a grid
  * image on threads of its own; its tile progress is passed on to the caller. */
 #include "SpiCommon.h"
 
 #include <libheif/heif.h>
+#include <lcms2.h>
 
 #include <pthread.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 /* libheif's decoders are registered once, when the plug-in is loaded. heif_deinit is never
@@ -145,17 +149,161 @@ static void HeifEndProgress(enum heif_progress_step step, void *user)
     (void)user;
 }
 
-/* Decodes the primary image into dib (already made at the size libheif announced). */
-static int32_t HeifDecode(const HeifFile *f, SpiDib *dib, HeifProgress *progress)
+/* An ICC profile (from malloc, in *profile) of an nclx colour description whose primaries or
+ * transfer are not sRGB's; NULL for sRGB's (or unspecified ones). The primaries and white
+ * point are the description's own; the transfer is the curve that turns stored values into
+ * light. */
+static int32_t NclxProfile(const struct heif_color_profile_nclx *n, uint8_t **profile, size_t *size)
+{
+    const int srgbPrimaries = n->color_primaries == heif_color_primaries_ITU_R_BT_709_5 ||
+                              n->color_primaries == heif_color_primaries_unspecified;
+    const int transfer = n->transfer_characteristics;
+    const int srgbTransfer = transfer == heif_transfer_characteristic_IEC_61966_2_1 ||
+                             transfer == heif_transfer_characteristic_unspecified;
+    if (srgbPrimaries && srgbTransfer)
+        return SPI_SUCCESS;
+    cmsCIExyY white = {0.3127, 0.3290, 1.0};
+    cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
+    if (!srgbPrimaries) {
+        const float xy[8] = {n->color_primary_red_x,   n->color_primary_red_y,   n->color_primary_green_x,
+                             n->color_primary_green_y, n->color_primary_blue_x,  n->color_primary_blue_y,
+                             n->color_primary_white_x, n->color_primary_white_y};
+        for (int i = 0; i < 8; ++i)
+            if (!(xy[i] > 0.0f && xy[i] < 1.0f))
+                return SPI_SUCCESS; /* primaries libheif does not know: taken as sRGB's */
+        primaries = (cmsCIExyYTRIPLE){{xy[0], xy[1], 1.0}, {xy[2], xy[3], 1.0}, {xy[4], xy[5], 1.0}};
+        white = (cmsCIExyY){xy[6], xy[7], 1.0};
+    }
+    /* Parametric curve 4: Y = (aX + b)^g for X >= d, Y = cX below. */
+    double params[5] = {2.4, 1.0 / 1.055, 0.055 / 1.055, 1.0 / 12.92, 0.04045}; /* sRGB */
+    int type = 4;
+    switch (transfer) {
+    case heif_transfer_characteristic_ITU_R_BT_709_5:
+    case heif_transfer_characteristic_ITU_R_BT_601_6:
+    case heif_transfer_characteristic_ITU_R_BT_2020_2_10bit:
+    case heif_transfer_characteristic_ITU_R_BT_2020_2_12bit:
+        /* The inverse of BT.709's OETF: V = 1.099 L^0.45 - 0.099 from L = 0.018, V = 4.5 L below. */
+        params[0] = 1.0 / 0.45;
+        params[1] = 1.0 / 1.099;
+        params[2] = 0.099 / 1.099;
+        params[3] = 1.0 / 4.5;
+        params[4] = 0.081;
+        break;
+    case heif_transfer_characteristic_linear:
+    case heif_transfer_characteristic_ITU_R_BT_470_6_System_M:
+    case heif_transfer_characteristic_ITU_R_BT_470_6_System_B_G:
+        /* Parametric curve 1: Y = X^g. */
+        type = 1;
+        params[0] = transfer == heif_transfer_characteristic_linear          ? 1.0
+                    : transfer == heif_transfer_characteristic_ITU_R_BT_470_6_System_M ? 2.2
+                                                                                         : 2.8;
+        break;
+    default:
+        /* sRGB's curve, also for PQ and HLG, which need the picture's luminance to be shown on
+         * an sRGB screen and are not tone-mapped here, and for transfers without a curve. */
+        break;
+    }
+    cmsToneCurve *curve = cmsBuildParametricToneCurve(NULL, type, params);
+    if (!curve)
+        return SPI_NO_MEMORY;
+    cmsToneCurve *curves[3] = {curve, curve, curve};
+    cmsHPROFILE p = cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsFreeToneCurve(curve);
+    cmsUInt32Number bytes = 0;
+    int32_t rc = p && cmsSaveProfileToMem(p, NULL, &bytes) && bytes > 0 ? SPI_SUCCESS : SPI_NO_MEMORY;
+    if (rc == SPI_SUCCESS && !(*profile = (uint8_t *)malloc(bytes)))
+        rc = SPI_NO_MEMORY;
+    if (rc == SPI_SUCCESS && !cmsSaveProfileToMem(p, *profile, &bytes)) {
+        free(*profile);
+        *profile = NULL;
+        rc = SPI_NO_MEMORY;
+    }
+    if (rc == SPI_SUCCESS)
+        *size = bytes;
+    if (p)
+        cmsCloseProfile(p);
+    return rc;
+}
+
+/* The file's nclx colour description (freed with heif_nclx_color_profile_free), or NULL.
+ * libheif 1.15 may have allocated one when it reports an error (primaries it does not know):
+ * that one is freed here. */
+static struct heif_color_profile_nclx *HeifNclx(const HeifFile *f)
+{
+    struct heif_color_profile_nclx *nclx = NULL;
+    if (heif_image_handle_get_nclx_color_profile(f->handle, &nclx).code == heif_error_Ok)
+        return nclx;
+    if (nclx)
+        heif_nclx_color_profile_free(nclx);
+    return NULL;
+}
+
+/* The colour profile that goes with the picture: the file's ICC profile (an RGB one, or a grey
+ * one for a grey picture), or one made of its nclx colour description where that is not sRGB;
+ * a copy from malloc in *profile, NULL for sRGB. */
+static int32_t HeifProfile(const HeifFile *f, int grey, uint8_t **profile, size_t *size)
+{
+    *profile = NULL;
+    *size = 0;
+    const enum heif_color_profile_type type = heif_image_handle_get_color_profile_type(f->handle);
+    if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
+        const size_t n = heif_image_handle_get_raw_color_profile_size(f->handle);
+        if (n == 0 || n > SPI_PROFILE_LIMIT)
+            return n == 0 ? SPI_SUCCESS : SPI_BROKEN_DATA;
+        uint8_t *icc = (uint8_t *)malloc(n);
+        if (!icc)
+            return SPI_NO_MEMORY;
+        const int32_t rc = HeifResult(heif_image_handle_get_raw_color_profile(f->handle, icc));
+        const int space = rc == SPI_SUCCESS ? SpiProfileSpace(icc, n) : 0;
+        if (space == SPI_PROFILE_RGB || (grey && space == SPI_PROFILE_GREY)) {
+            *profile = icc;
+            *size = n;
+        } else {
+            free(icc);
+        }
+        return rc;
+    }
+    struct heif_color_profile_nclx *nclx = HeifNclx(f);
+    if (!nclx)
+        return SPI_SUCCESS;
+    const int32_t rc = NclxProfile(nclx, profile, size);
+    heif_nclx_color_profile_free(nclx);
+    return rc;
+}
+
+/* Whether the file says that its samples are limited to the video range (16 to 235 of 255). */
+static int HeifLimitedRange(const HeifFile *f)
+{
+    struct heif_color_profile_nclx *nclx = HeifNclx(f);
+    if (!nclx)
+        return 0;
+    const int limited = !nclx->full_range_flag;
+    heif_nclx_color_profile_free(nclx);
+    return limited;
+}
+
+/* Whether every pixel of the interleaved RGB image is a grey. */
+static int HeifAllGrey(const uint8_t *plane, int stride, int width, int height)
+{
+    for (int y = 0; y < height; ++y) {
+        const uint8_t *p = plane + (size_t)y * (size_t)stride;
+        for (int x = 0; x < width; ++x, p += 3)
+            if (p[0] != p[1] || p[1] != p[2])
+                return 0;
+    }
+    return 1;
+}
+
+static struct heif_decoding_options *HeifOptions(HeifProgress *progress, int toEightBits)
 {
     struct heif_decoding_options *options = heif_decoding_options_alloc();
     if (!options)
-        return SPI_NO_MEMORY;
+        return NULL;
     options->start_progress = HeifStartProgress;
     options->on_progress = HeifOnProgress;
     options->end_progress = HeifEndProgress;
     options->progress_user_data = progress;
-    options->convert_hdr_to_8bit = 1;
+    options->convert_hdr_to_8bit = toEightBits;
     /* AV1 through libaom rather than dav1d (libheif's first choice, about 1.7 times as fast
      * here): dav1d writes its complaints about broken data to stderr and libheif gives no way
      * to silence it. libheif 1.15 still decodes an alpha plane with dav1d, though the picture
@@ -163,29 +311,94 @@ static int32_t HeifDecode(const HeifFile *f, SpiDib *dib, HeifProgress *progress
      * theirs. */
     if (options->version >= 4)
         options->decoder_id = "aom";
+    return options;
+}
+
+/* libheif hands monochrome pictures over as they are stored, also when they are limited to
+ * the video range, which it expands for colour pictures only. Such a picture is decoded again
+ * as it is stored, at its own bit depth d, and each sample v expanded once:
+ * round((v - 16 * 2^(d-8)) * 255 / (219 * 2^(d-8))), clamped to 0..255. The rows go to
+ * grey (width * 3 bytes each); 0 when the picture is not monochrome after all. */
+static int32_t HeifExpandGrey(const HeifFile *f, HeifProgress *progress, uint8_t *grey, int width, int height,
+                              int *done)
+{
+    *done = 0;
+    struct heif_decoding_options *options = HeifOptions(progress, 0);
+    if (!options)
+        return SPI_NO_MEMORY;
+    struct heif_image *image = NULL;
+    const int32_t rc = HeifResult(
+        heif_decode_image(f->handle, &image, heif_colorspace_undefined, heif_chroma_undefined, options));
+    heif_decoding_options_free(options);
+    if (rc != SPI_SUCCESS)
+        return rc;
+    int stride = 0;
+    const uint8_t *plane = heif_image_get_plane_readonly(image, heif_channel_Y, &stride);
+    const int depth = heif_image_get_bits_per_pixel_range(image, heif_channel_Y);
+    if (heif_image_get_colorspace(image) == heif_colorspace_monochrome && plane && depth >= 8 && depth <= 16 &&
+        heif_image_get_width(image, heif_channel_Y) == width && heif_image_get_height(image, heif_channel_Y) == height &&
+        stride > 0 && (size_t)stride >= (size_t)width * (depth > 8 ? 2 : 1)) {
+        const int64_t black = (int64_t)16 << (depth - 8), range = (int64_t)219 << (depth - 8);
+        for (int y = 0; y < height; ++y) {
+            const uint8_t *s = plane + (size_t)y * (size_t)stride;
+            uint8_t *d = grey + (size_t)y * (size_t)width * 3;
+            for (int x = 0; x < width; ++x, d += 3) {
+                uint16_t v = s[x];
+                if (depth > 8)
+                    memcpy(&v, s + 2 * (size_t)x, 2);
+                const int64_t scaled = ((int64_t)v - black) * 255;
+                /* rounded to the nearest, halves away from zero */
+                int64_t level = scaled >= 0 ? (2 * scaled + range) / (2 * range) : -((-2 * scaled + range) / (2 * range));
+                level = level < 0 ? 0 : level > 255 ? 255 : level;
+                d[0] = d[1] = d[2] = (uint8_t)level;
+            }
+        }
+        *done = 1;
+    }
+    heif_image_release(image);
+    return SPI_SUCCESS;
+}
+
+/* Decodes the primary image into dib, made here at the size decoded, with its profile. */
+static int32_t HeifDecode(const HeifFile *f, SpiDib *dib, HeifProgress *progress)
+{
+    struct heif_decoding_options *options = HeifOptions(progress, 1);
+    if (!options)
+        return SPI_NO_MEMORY;
     struct heif_image *image = NULL;
     int32_t rc = HeifResult(heif_decode_image(f->handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGB, options));
     heif_decoding_options_free(options);
     if (rc != SPI_SUCCESS)
         return rc;
-    if (progress->stop) {
-        heif_image_release(image);
-        return SPI_ABORTED;
-    }
     int stride = 0;
     const uint8_t *plane = heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
     const int width = heif_image_get_width(image, heif_channel_interleaved);
     const int height = heif_image_get_height(image, heif_channel_interleaved);
-    if (!plane || heif_image_get_bits_per_pixel_range(image, heif_channel_interleaved) != 8 || width <= 0 ||
-        height <= 0 || stride < 0 || (size_t)stride < (size_t)width * 3)
+    uint8_t *grey = NULL, *profile = NULL;
+    size_t size = 0;
+    int expanded = 0;
+    if (progress->stop)
+        rc = SPI_ABORTED;
+    else if (!plane || heif_image_get_bits_per_pixel_range(image, heif_channel_interleaved) != 8 || width <= 0 ||
+             height <= 0 || stride < 0 || (size_t)stride < (size_t)width * 3)
         rc = SPI_BROKEN_DATA;
-    else if (width != dib->width || height != dib->height) {
-        /* The decoded image is the truth when the file's announced size was not. */
-        SpiDibFree(dib);
-        rc = SpiDibCreate(dib, width, height, 24, 0, NULL);
+    else if (!SpiDibSizeOk(width, height)) /* the decoded image is the truth when the file's size was not */
+        rc = SPI_BROKEN_DATA;
+    const int allGrey = rc == SPI_SUCCESS && HeifAllGrey(plane, stride, width, height);
+    if (allGrey && HeifLimitedRange(f)) {
+        grey = (uint8_t *)malloc((size_t)width * (size_t)height * 3);
+        rc = grey ? HeifExpandGrey(f, progress, grey, width, height, &expanded) : SPI_NO_MEMORY;
+        if (rc == SPI_SUCCESS && progress->stop)
+            rc = SPI_ABORTED;
     }
+    if (rc == SPI_SUCCESS)
+        rc = HeifProfile(f, allGrey, &profile, &size);
+    if (rc == SPI_SUCCESS)
+        rc = SpiDibCreateWithProfile(dib, width, height, 24, 0, NULL, profile, size);
     for (int y = 0; rc == SPI_SUCCESS && y < height; ++y)
-        SpiDibPutRGB(dib, y, plane + (size_t)y * (size_t)stride, 3);
+        SpiDibPutRGB(dib, y, expanded ? grey + (size_t)y * (size_t)width * 3 : plane + (size_t)y * (size_t)stride, 3);
+    free(profile);
+    free(grey);
     heif_image_release(image);
     return rc;
 }
@@ -196,15 +409,17 @@ static int32_t HeifReadPicture(const SpiInput *in, SpiDib *dib, SpiProgressCallb
     int32_t rc = HeifOpen(&f, in);
     if (rc != SPI_SUCCESS)
         return rc;
-    /* Made before decoding, so that a picture too large for the program is refused first. */
-    rc = SpiDibCreate(dib, heif_image_handle_get_width(f.handle), heif_image_handle_get_height(f.handle), 24, 0, NULL);
-    HeifProgress progress = {cb, lData, dib->height, 0, 0, pthread_self()};
-    if (rc == SPI_SUCCESS && SpiProgress(cb, 0, dib->height, lData))
+    /* A picture too large for the program is refused before it is decoded. */
+    const int32_t height = heif_image_handle_get_height(f.handle);
+    if (!SpiDibSizeOk(heif_image_handle_get_width(f.handle), height))
+        rc = SPI_BROKEN_DATA;
+    HeifProgress progress = {cb, lData, height, 0, 0, pthread_self()};
+    if (rc == SPI_SUCCESS && SpiProgress(cb, 0, height, lData))
         rc = SPI_ABORTED;
     if (rc == SPI_SUCCESS)
         rc = HeifDecode(&f, dib, &progress);
     HeifClose(&f);
-    if (rc == SPI_SUCCESS && SpiProgress(cb, dib->height, dib->height, lData))
+    if (rc == SPI_SUCCESS && SpiProgress(cb, height, height, lData))
         rc = SPI_ABORTED;
     return rc;
 }

@@ -2,7 +2,9 @@
  *
  * The first displayed frame is decoded as libjxl renders it by default (orientation from the
  * file applied, layers blended), to 8-bit RGB with alpha left out (premultiplied colours are
- * divided back first). libjxl's parallel runner decodes with as many threads as the picture
+ * divided back first). A picture coded in XYB is asked for in sRGB (grey sRGB for grey
+ * pictures); any other is decoded in its own colour space, whose ICC profile goes with the
+ * picture unless that space is sRGB. libjxl's parallel runner decodes with as many threads as the picture
  * has use for, and its worker threads write the rows straight into the DIB. The input is
  * handed to the decoder a part at a time, so that progress can be reported and a request to
  * stop honoured between parts.
@@ -16,6 +18,7 @@
 #include <jxl/thread_parallel_runner.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 static void About(char *text, size_t size)
@@ -82,13 +85,62 @@ static int32_t JxlReadInfo(const SpiInput *in, SpiPictureInfo *info)
     return rc;
 }
 
+/* Whether a colour encoding is sRGB's (or grey with sRGB's white and curve). */
+static int JxlIsSrgb(const JxlColorEncoding *e)
+{
+    return (e->color_space == JXL_COLOR_SPACE_GRAY ||
+            (e->color_space == JXL_COLOR_SPACE_RGB && e->primaries == JXL_PRIMARIES_SRGB)) &&
+           e->white_point == JXL_WHITE_POINT_D65 && e->transfer_function == JXL_TRANSFER_FUNCTION_SRGB;
+}
+
+/* Once the colour encoding is known: sRGB asked for where the picture is coded in XYB, and
+ * the DIB made with the profile of the pixels libjxl will give (none when they are sRGB). */
+static int32_t JxlColour(JxlDecoder *dec, int32_t width, int32_t height, SpiDib *dib)
+{
+    JxlBasicInfo info;
+    if (JxlDecoderGetBasicInfo(dec, &info) != JXL_DEC_SUCCESS)
+        return SPI_BROKEN_DATA;
+    const int grey = info.num_color_channels == 1;
+    JxlColorEncoding encoding;
+    if (!info.uses_original_profile) {
+        memset(&encoding, 0, sizeof encoding);
+        encoding.color_space = grey ? JXL_COLOR_SPACE_GRAY : JXL_COLOR_SPACE_RGB;
+        encoding.white_point = JXL_WHITE_POINT_D65;
+        encoding.primaries = JXL_PRIMARIES_SRGB;
+        encoding.transfer_function = JXL_TRANSFER_FUNCTION_SRGB;
+        encoding.rendering_intent = JXL_RENDERING_INTENT_PERCEPTUAL;
+        if (JxlDecoderSetPreferredColorProfile(dec, &encoding) != JXL_DEC_SUCCESS)
+            return SPI_BROKEN_DATA;
+    }
+    if (JxlDecoderGetColorAsEncodedProfile(dec, NULL, JXL_COLOR_PROFILE_TARGET_DATA, &encoding) == JXL_DEC_SUCCESS &&
+        JxlIsSrgb(&encoding))
+        return SpiDibCreate(dib, width, height, 24, 0, NULL);
+    size_t size = 0;
+    if (JxlDecoderGetICCProfileSize(dec, NULL, JXL_COLOR_PROFILE_TARGET_DATA, &size) != JXL_DEC_SUCCESS || size == 0)
+        return SpiDibCreate(dib, width, height, 24, 0, NULL); /* nothing better known than sRGB */
+    if (size > SPI_PROFILE_LIMIT)
+        return SPI_BROKEN_DATA;
+    uint8_t *profile = (uint8_t *)malloc(size);
+    if (!profile)
+        return SPI_NO_MEMORY;
+    int32_t rc = SPI_BROKEN_DATA;
+    if (JxlDecoderGetColorAsICCProfile(dec, NULL, JXL_COLOR_PROFILE_TARGET_DATA, profile, size) == JXL_DEC_SUCCESS) {
+        const int space = SpiProfileSpace(profile, size);
+        const int fits = space == SPI_PROFILE_RGB || (grey && space == SPI_PROFILE_GREY);
+        rc = SpiDibCreateWithProfile(dib, width, height, 24, 0, NULL, fits ? profile : NULL, fits ? size : 0);
+    }
+    free(profile);
+    return rc;
+}
+
 /* Runs the decoder over the input until the first frame is in dib. */
 static int32_t JxlDecode(JxlDecoder *dec, void *runner, const SpiInput *in, SpiDib *dib, SpiProgressCallback cb,
                          intptr_t lData)
 {
     const JxlPixelFormat format = {3, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
     if (JxlDecoderSetParallelRunner(dec, JxlResizableParallelRunner, runner) != JXL_DEC_SUCCESS ||
-        JxlDecoderSubscribeEvents(dec, JXL_DEC_BASIC_INFO | JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS ||
+        JxlDecoderSubscribeEvents(dec, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE) !=
+            JXL_DEC_SUCCESS ||
         JxlDecoderSetUnpremultiplyAlpha(dec, JXL_TRUE) != JXL_DEC_SUCCESS)
         return SPI_INTERNAL_ERROR;
     const size_t part = in->size / 16 > JXL_PART_MIN ? in->size / 16 : JXL_PART_MIN;
@@ -97,15 +149,17 @@ static int32_t JxlDecode(JxlDecoder *dec, void *runner, const SpiInput *in, SpiD
         return SPI_INTERNAL_ERROR;
     if (given == in->size)
         JxlDecoderCloseInput(dec);
+    int32_t width = 0, height = 0;
     for (;;) {
         switch (JxlDecoderProcessInput(dec)) {
         case JXL_DEC_BASIC_INFO: {
-            int32_t width = 0, height = 0;
-            int32_t rc = dib->pixels ? SPI_BROKEN_DATA : JxlSize(dec, &width, &height);
-            if (rc == SPI_SUCCESS)
-                rc = SpiDibCreate(dib, width, height, 24, 0, NULL);
+            const int32_t rc = width ? SPI_BROKEN_DATA : JxlSize(dec, &width, &height);
             if (rc != SPI_SUCCESS)
                 return rc;
+            /* A picture too large for the program is refused before anything is decoded; the
+             * DIB is made once the colour encoding is known. */
+            if (!SpiDibSizeOk(width, height))
+                return SPI_BROKEN_DATA;
             uint32_t threads = JxlResizableParallelRunnerSuggestThreads((uint64_t)width, (uint64_t)height);
             const size_t cores = JxlThreadParallelRunnerDefaultNumWorkerThreads();
             if (cores > 0 && threads > cores)
@@ -113,6 +167,12 @@ static int32_t JxlDecode(JxlDecoder *dec, void *runner, const SpiInput *in, SpiD
             JxlResizableParallelRunnerSetThreads(runner, threads);
             if (SpiProgress(cb, 0, height, lData))
                 return SPI_ABORTED;
+            break;
+        }
+        case JXL_DEC_COLOR_ENCODING: {
+            const int32_t rc = width && !dib->pixels ? JxlColour(dec, width, height, dib) : SPI_BROKEN_DATA;
+            if (rc != SPI_SUCCESS)
+                return rc;
             break;
         }
         case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
@@ -130,8 +190,7 @@ static int32_t JxlDecode(JxlDecoder *dec, void *runner, const SpiInput *in, SpiD
                 return SPI_INTERNAL_ERROR;
             if (given == in->size)
                 JxlDecoderCloseInput(dec);
-            if (dib->pixels &&
-                SpiProgress(cb, (int32_t)((uint64_t)dib->height * done / in->size), dib->height, lData))
+            if (width && SpiProgress(cb, (int32_t)((uint64_t)height * done / in->size), height, lData))
                 return SPI_ABORTED;
             break;
         }

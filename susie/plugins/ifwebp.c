@@ -1,11 +1,15 @@
-/* The WebP plug-in (libwebp): lossy and lossless still pictures as 24 bits, alpha dropped.
- * libwebp decodes straight into the DIB's rows (bottom-up by its vertical flip), fed the data
- * a piece at a time so that the rows done can be reported and the decoding stopped. */
+/* The WebP plug-in (libwebp): lossy and lossless still pictures as 24 bits, alpha dropped (the
+ * colour stored under it kept). libwebp decodes straight into the DIB's rows (bottom-up by
+ * its vertical flip), fed the data a piece at a time so that the rows done can be reported
+ * and the decoding stopped. An animation gives its first frame as libwebp's animation decoder
+ * composes it on the canvas. The ICC profile chunk (an RGB one) goes with the picture. */
 #include "SpiCommon.h"
 
 #include <webp/decode.h>
+#include <webp/demux.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 /* The About text names the libwebp that is loaded. */
@@ -26,7 +30,7 @@ static int32_t Failure(VP8StatusCode status)
     case VP8_STATUS_OUT_OF_MEMORY:
         return SPI_NO_MEMORY;
     case VP8_STATUS_UNSUPPORTED_FEATURE:
-        return SPI_UNKNOWN_FORMAT; /* animations */
+        return SPI_UNKNOWN_FORMAT;
     default:
         return SPI_BROKEN_DATA;
     }
@@ -37,9 +41,7 @@ static int32_t Features(const SpiInput *in, WebPBitstreamFeatures *f)
     if (in->size < 12 || !IsWebP(in->data))
         return SPI_UNKNOWN_FORMAT;
     const VP8StatusCode status = WebPGetFeatures(in->data, in->size, f);
-    if (status != VP8_STATUS_OK)
-        return Failure(status);
-    return f->has_animation ? SPI_UNKNOWN_FORMAT : SPI_SUCCESS;
+    return status == VP8_STATUS_OK ? SPI_SUCCESS : Failure(status);
 }
 
 static int32_t ReadInfo(const SpiInput *in, SpiPictureInfo *info)
@@ -107,16 +109,80 @@ static int32_t Decode(const SpiInput *in, WebPDecoderConfig *config, SpiDib *dib
     return rc;
 }
 
+/* The first frame of an animation composed on its canvas (transparent where the frame does
+ * not reach). */
+static int32_t DecodeFirstFrame(const SpiInput *in, SpiDib *dib, SpiProgressCallback cb, intptr_t lData)
+{
+    WebPAnimDecoderOptions options;
+    if (!WebPAnimDecoderOptionsInit(&options))
+        return SPI_INTERNAL_ERROR;
+    options.color_mode = MODE_RGBA;
+    options.use_threads = 0;
+    const WebPData data = {in->data, in->size};
+    WebPAnimDecoder *dec = WebPAnimDecoderNew(&data, &options);
+    if (!dec)
+        return SPI_BROKEN_DATA;
+    if (SpiProgress(cb, 0, dib->height, lData)) {
+        WebPAnimDecoderDelete(dec);
+        return SPI_ABORTED;
+    }
+    WebPAnimInfo info;
+    uint8_t *canvas = NULL;
+    int timestamp = 0;
+    int32_t rc = SPI_BROKEN_DATA;
+    if (WebPAnimDecoderGetInfo(dec, &info) && info.canvas_width == (uint32_t)dib->width &&
+        info.canvas_height == (uint32_t)dib->height && WebPAnimDecoderGetNext(dec, &canvas, &timestamp) && canvas) {
+        for (int32_t y = 0; y < dib->height; ++y)
+            SpiDibPutRGB(dib, y, canvas + (size_t)y * (size_t)dib->width * 4, 4);
+        rc = SpiProgress(cb, dib->height, dib->height, lData) ? SPI_ABORTED : SPI_SUCCESS;
+    }
+    WebPAnimDecoderDelete(dec);
+    return rc;
+}
+
+/* The ICC profile chunk of a file with one: a copy from malloc in *profile (NULL without one,
+ * or for one that is not an RGB profile). */
+static int32_t ReadProfile(const SpiInput *in, uint8_t **profile, size_t *size)
+{
+    *profile = NULL;
+    *size = 0;
+    const WebPData data = {in->data, in->size};
+    WebPDemuxer *demux = WebPDemux(&data);
+    if (!demux)
+        return SPI_SUCCESS; /* the decoder tells what is wrong with the file */
+    WebPChunkIterator chunk;
+    int32_t rc = SPI_SUCCESS;
+    if (WebPDemuxGetChunk(demux, "ICCP", 1, &chunk)) {
+        if (SpiProfileSpace(chunk.chunk.bytes, chunk.chunk.size) == SPI_PROFILE_RGB) {
+            *profile = (uint8_t *)malloc(chunk.chunk.size);
+            if (*profile) {
+                memcpy(*profile, chunk.chunk.bytes, chunk.chunk.size);
+                *size = chunk.chunk.size;
+            } else {
+                rc = SPI_NO_MEMORY;
+            }
+        }
+        WebPDemuxReleaseChunkIterator(&chunk);
+    }
+    WebPDemuxDelete(demux);
+    return rc;
+}
+
 static int32_t ReadPicture(const SpiInput *in, SpiDib *dib, SpiProgressCallback cb, intptr_t lData)
 {
     WebPDecoderConfig config;
     if (!WebPInitDecoderConfig(&config))
         return SPI_INTERNAL_ERROR;
+    uint8_t *profile = NULL;
+    size_t size = 0;
     int32_t rc = Features(in, &config.input);
     if (rc == SPI_SUCCESS)
-        rc = SpiDibCreate(dib, config.input.width, config.input.height, 24, 0, NULL);
+        rc = ReadProfile(in, &profile, &size);
     if (rc == SPI_SUCCESS)
-        rc = Decode(in, &config, dib, cb, lData);
+        rc = SpiDibCreateWithProfile(dib, config.input.width, config.input.height, 24, 0, NULL, profile, size);
+    free(profile);
+    if (rc == SPI_SUCCESS)
+        rc = config.input.has_animation ? DecodeFirstFrame(in, dib, cb, lData) : Decode(in, &config, dib, cb, lData);
     WebPFreeDecBuffer(&config.output); /* nothing with external memory, but it is the rule */
     return rc;
 }

@@ -216,6 +216,40 @@ TEST_F(GifPlugin, FrameSitsOnTheLogicalScreen)
         }
 }
 
+// The picture is the logical screen also when the frame reaches beyond it (gifsicle grows the
+// screen to hold the frame; here it is set back to 32 x 32): the frame is cut at the screen's
+// edges, as ImageMagick shows it, and the rest of the screen takes the background index.
+TEST_F(GifPlugin, FrameIsCutAtTheScreensEdges)
+{
+    NOLVI2_REQUIRE_TOOL("gifsicle");
+    NOLVI2_REQUIRE_TOOL("convert");
+    const SpiPicture source = PatternPicture(30, 30, 6);
+    std::string gif = Make(source, {"gifsicle", "--position", "10,10"}, "beyond.gif");
+    ASSERT_GE(gif.size(), 10u);
+    ASSERT_EQ(gif.substr(6, 4), std::string("\x28\0\x28\0", 4)) << "gifsicle's screen is not 40 x 40";
+    gif.replace(6, 4, std::string("\x20\0\x20\0", 4));
+    const std::string file = temp / "cut.gif", ppm = temp / "cut.ppm";
+    ASSERT_TRUE(WriteBytes(file, gif));
+    SpiPicture shown;
+    ASSERT_TRUE(RunTool({"convert", file + "[0]", "-coalesce", ppm}, ppm) && ReadPpm(ppm, shown));
+    EXPECT_EQ(shown.width, 32);
+    EXPECT_EQ(shown.height, 32);
+    const SpiPicture p = DecodeBothWays(plugin, gif, temp.Path());
+    ASSERT_EQ(p.width, 32);
+    ASSERT_EQ(p.height, 32);
+    EXPECT_TRUE(InfoIs(plugin, gif, temp.Path(), 32, 32, 4));
+    const uint8_t background = uint8_t(gif.at(11));
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+            const bool inFrame = x >= 10 && y >= 10;
+            ASSERT_EQ(0, std::memcmp(p.Pixel(x, y), inFrame ? source.Pixel(x - 10, y - 10) : p.palette.data() + 3 * background, 3))
+                << x << "," << y;
+            if (inFrame) {
+                ASSERT_EQ(0, std::memcmp(p.Pixel(x, y), shown.Pixel(x, y), 3)) << x << "," << y;
+            }
+        }
+}
+
 // Layouts written by hand: a local table with the background colour taken from the global
 // one, a frame beyond a 0 x 0 screen, an interlaced frame, indices beyond a short table, and
 // a file without any table.

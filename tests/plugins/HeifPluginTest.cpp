@@ -1,8 +1,13 @@
 // ifheif.spi: HEIC and AVIF pictures made by libheif's own encoder at test time, decoded by the
 // plug-in and compared with libheif's own converter (and with the source where the coding is
-// lossless), the file's rotation and mirroring, progress and stopping, and broken files.
+// lossless), the file's rotation and mirroring, colour profiles (ICC, and nclx made into
+// one), limited-range grey, progress and stopping, and broken files.
+#include "ColorFixtures.h"
 #include "PluginLoader.h"
 #include "TempDir.h"
+
+#include <array>
+#include <cmath>
 
 namespace {
 
@@ -213,6 +218,177 @@ TEST_F(HeifFiles, AppliesTheRotationAndMirroringOfTheFile)
                 moved = std::memcmp(got.Pixel(x, y), upright.Pixel(ux, uy), 3) == 0;
             }
         EXPECT_TRUE(moved);
+    }
+}
+
+// sRGB's curve from light to a stored value, and H.273's curves from stored value to light.
+double SrgbEncode(double l)
+{
+    l = std::clamp(l, 0.0, 1.0);
+    return 255.0 * (l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055);
+}
+double SrgbDecode(double v)
+{
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+}
+double Bt709Decode(double v)
+{
+    return v < 4.5 * 0.018 ? v / 4.5 : std::pow((v + 0.099) / 1.099, 1 / 0.45);
+}
+
+using Matrix = std::array<double, 9>; // row by row
+
+Matrix Inverse(const Matrix& m)
+{
+    const double a = m[4] * m[8] - m[5] * m[7], b = m[5] * m[6] - m[3] * m[8], c = m[3] * m[7] - m[4] * m[6];
+    const double det = m[0] * a + m[1] * b + m[2] * c;
+    return {a / det, (m[2] * m[7] - m[1] * m[8]) / det, (m[1] * m[5] - m[2] * m[4]) / det,
+            b / det, (m[0] * m[8] - m[2] * m[6]) / det, (m[2] * m[3] - m[0] * m[5]) / det,
+            c / det, (m[1] * m[6] - m[0] * m[7]) / det, (m[0] * m[4] - m[1] * m[3]) / det};
+}
+
+// Linear RGB of primaries (x, y of red, green, blue, then white) to XYZ, white at Y = 1.
+Matrix RgbToXyz(const std::array<double, 8>& xy)
+{
+    Matrix p{}; // the primaries' XYZ at Y = 1, as columns
+    for (int i = 0; i < 3; ++i) {
+        p[i] = xy[2 * i] / xy[2 * i + 1];
+        p[3 + i] = 1;
+        p[6 + i] = (1 - xy[2 * i] - xy[2 * i + 1]) / xy[2 * i + 1];
+    }
+    const double w[3] = {xy[6] / xy[7], 1, (1 - xy[6] - xy[7]) / xy[7]};
+    const Matrix inv = Inverse(p);
+    Matrix m{};
+    for (int c = 0; c < 3; ++c)
+        for (int r = 0; r < 3; ++r)
+            m[3 * r + c] = p[3 * r + c] * (inv[3 * c] * w[0] + inv[3 * c + 1] * w[1] + inv[3 * c + 2] * w[2]);
+    return m;
+}
+
+// The stored colour rgb converted to sRGB by LittleCMS with the profile handed over.
+std::array<int, 3> ThroughProfile(const std::string& profile, std::array<uint8_t, 3> rgb)
+{
+    cmsHPROFILE in = cmsOpenProfileFromMem(profile.data(), cmsUInt32Number(profile.size()));
+    cmsHPROFILE out = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM t = in ? cmsCreateTransform(in, TYPE_RGB_8, out, TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC, 0) : nullptr;
+    std::array<uint8_t, 3> o{};
+    if (t)
+        cmsDoTransform(t, rgb.data(), o.data(), 1);
+    if (t)
+        cmsDeleteTransform(t);
+    if (in)
+        cmsCloseProfile(in);
+    cmsCloseProfile(out);
+    return {o[0], o[1], o[2]};
+}
+
+// The file with the values of its nclx colour box changed (heif-enc 1.15 writes the box, but
+// its encoder for AVIF cannot be given other values).
+std::string WithNclx(std::string file, int primaries, int transfer, bool fullRange)
+{
+    const std::size_t at = file.find("colrnclx");
+    EXPECT_NE(at, std::string::npos);
+    if (at == std::string::npos)
+        return file;
+    file.replace(at + 8, 4, {char(primaries >> 8), char(primaries), char(transfer >> 8), char(transfer)});
+    file[at + 14] = char(fullRange ? 0x80 : 0);
+    return file;
+}
+
+// The file's ICC profile goes with the picture byte for byte. An nclx description whose
+// primaries or transfer are not sRGB's becomes a profile that converts as H.273 defines them
+// (greys by the transfer; display P3 colours by the matrices of the two sets of primaries);
+// sRGB's, or unspecified ones, hand over nothing.
+TEST_F(HeifFiles, ProfilesFromIccAndNclx)
+{
+    const std::string icc = temp / "swap.icc", ppm = temp / "source.ppm", png = temp / "profiled.png",
+                      heic = temp / "icc.heic";
+    WriteBytes(icc, SwapRedBlueProfile());
+    ASSERT_TRUE(WritePpm(ppm, PatternPicture(24, 16)));
+    ASSERT_TRUE(RunTool({"convert", ppm, "-profile", icc, png}, png));
+    ASSERT_TRUE(RunTool({"heif-enc", "-q", "90", "-o", heic, png}, heic));
+    SpiPicture p, reference;
+    ASSERT_EQ(plugin.Decode(ReadBytes(heic), p), SPI_SUCCESS);
+    EXPECT_TRUE(p.profile == ReadBytes(icc)) << "a profile of " << p.profile.size() << " bytes";
+    ASSERT_TRUE(Reference("icc.heic", reference));
+    EXPECT_TRUE(SameRgb(p, reference)); // the stored pixels
+
+    const std::array<double, 8> srgb = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06, 0.3127, 0.3290};
+    const std::array<double, 8> p3 = {0.680, 0.320, 0.265, 0.690, 0.150, 0.060, 0.3127, 0.3290};
+    const Matrix p3ToSrgb = [&] {
+        const Matrix a = Inverse(RgbToXyz(srgb)), b = RgbToXyz(p3);
+        Matrix m{};
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c)
+                for (int k = 0; k < 3; ++k)
+                    m[3 * r + c] += a[3 * r + k] * b[3 * k + c];
+        return m;
+    }();
+    struct Case {
+        int primaries, transfer;
+        bool profile;
+        double (*decode)(double); // the transfer, for greys; nullptr: not checked
+    };
+    const Case cases[] = {
+        {1, 13, false, nullptr},
+        {2, 2, false, nullptr},
+        {1, 8, true, [](double v) { return v; }},
+        {1, 1, true, Bt709Decode},
+        {1, 6, true, Bt709Decode},
+        {1, 4, true, [](double v) { return std::pow(v, 2.2); }},
+        {1, 5, true, [](double v) { return std::pow(v, 2.8); }},
+        {12, 13, true, SrgbDecode},
+        {9, 16, true, SrgbDecode}, // PQ is shown with sRGB's curve
+    };
+    const std::string plain = temp / "plain.png", out = temp / "nclx.avif";
+    ASSERT_TRUE(RunTool({"convert", ppm, "-strip", plain}, plain));
+    ASSERT_TRUE(RunTool({"heif-enc", "-A", "-q", "90", "-o", out, plain}, out));
+    const std::string avif = ReadBytes(out);
+    for (const auto& c : cases) {
+        SCOPED_TRACE("primaries " + std::to_string(c.primaries) + ", transfer " + std::to_string(c.transfer));
+        ASSERT_EQ(plugin.Decode(WithNclx(avif, c.primaries, c.transfer, true), p), SPI_SUCCESS);
+        ASSERT_EQ(!p.profile.empty(), c.profile);
+        if (!c.decode)
+            continue;
+        for (const int v : {30, 100, 128, 200}) {
+            const auto got = ThroughProfile(p.profile, {uint8_t(v), uint8_t(v), uint8_t(v)});
+            const double want = SrgbEncode(c.decode(v / 255.0));
+            for (int k = 0; k < 3; ++k)
+                EXPECT_NEAR(got[k], want, 2) << "grey " << v;
+        }
+        if (c.primaries == 12) {
+            const std::array<uint8_t, 3> colour = {230, 120, 40};
+            double lin[3];
+            for (int k = 0; k < 3; ++k)
+                lin[k] = SrgbDecode(colour[k] / 255.0);
+            const auto got = ThroughProfile(p.profile, colour);
+            for (int r = 0; r < 3; ++r)
+                EXPECT_NEAR(got[r], SrgbEncode(p3ToSrgb[3 * r] * lin[0] + p3ToSrgb[3 * r + 1] * lin[1] + p3ToSrgb[3 * r + 2] * lin[2]), 2)
+                    << "channel " << r;
+        }
+    }
+}
+
+// A monochrome picture limited to the video range is expanded to the full range, once:
+// round((v - 16) * 255 / 219), clamped; one of the full range is left as stored.
+TEST_F(HeifFiles, LimitedRangeGreyIsExpanded)
+{
+    const std::string png = temp / "grey.png", out = temp / "grey.avif";
+    ASSERT_TRUE(RunTool({"convert", "-size", "24x16", "gradient:gray2-gray98", "-depth", "8", "-define",
+                         "png:color-type=0", png}, png));
+    SpiPicture source;
+    ASSERT_TRUE(RunTool({"convert", png, temp / "grey.ppm"}, temp / "grey.ppm") && ReadPpm(temp / "grey.ppm", source));
+    ASSERT_TRUE(RunTool({"heif-enc", "-A", "-L", "-o", out, png}, out));
+    const std::string avif = ReadBytes(out);
+    for (const bool full : {false, true}) {
+        SCOPED_TRACE(full ? "full range" : "limited range");
+        SpiPicture p;
+        ASSERT_EQ(plugin.Decode(WithNclx(avif, 2, 2, full), p), SPI_SUCCESS);
+        SpiPicture expected = source;
+        for (uint8_t& v : expected.rgb)
+            if (!full)
+                v = uint8_t(std::clamp(std::lround((v - 16) * 255.0 / 219.0), 0L, 255L));
+        EXPECT_TRUE(SameRgb(p, expected));
     }
 }
 

@@ -1,6 +1,8 @@
 // ifjxl.spi: JPEG XL files made by cjxl at test time, decoded by the plug-in and compared with
 // the source where the coding is lossless and with djxl's output always; the first frame of
-// an animation, progress over input given in parts and its stop, broken and oversized files.
+// an animation, colour (XYB pictures in sRGB, the ICC profile of others handed over), progress
+// over input given in parts and its stop, broken and oversized files.
+#include "ColorFixtures.h"
 #include "PluginLoader.h"
 #include "TempDir.h"
 
@@ -134,6 +136,77 @@ TEST_F(JxlFiles, FilesDecodeAsTheSourceAndDjxl)
             SpiPicture reference;
             ASSERT_TRUE(Reference(reference));
             EXPECT_TRUE(SameRgb(got, reference));
+        }
+    }
+}
+
+// A picture coded in XYB comes out in sRGB, converted from its profile as LittleCMS converts
+// the source (within the loss of the coding, far less than a wrong conversion), with no profile handed over; one coded without
+// loss keeps its stored pixels and hands over its ICC profile as djxl writes it, unless it
+// is sRGB. Grey pictures too (a grey XYB picture is not linear grey).
+TEST_F(JxlFiles, ColourOfXybAndOfOriginalProfiles)
+{
+    NOLVI2_REQUIRE_TOOL("convert");
+    const std::string rgbIcc = temp / "swap.icc", greyIcc = temp / "grey.icc";
+    WriteBytes(rgbIcc, SwapRedBlueProfile());
+    WriteBytes(greyIcc, LinearGreyProfile());
+    // Four flat blocks of 16 x 16, so that lossy coding keeps their middles.
+    SpiPicture source = PatternPicture(32, 32);
+    const uint8_t colours[4][3] = {{200, 40, 30}, {30, 180, 60}, {164, 164, 164}, {20, 60, 220}};
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x)
+            std::memcpy(source.rgb.data() + (std::size_t(y) * 32 + std::size_t(x)) * 3, colours[(y / 16) * 2 + x / 16], 3);
+    struct Case {
+        const char* name;
+        std::string profile; // assigned to the source
+        bool grey;
+        std::vector<std::string> args;
+        bool xyb;
+    };
+    const Case cases[] = {
+        {"XYB, RGB profile", rgbIcc, false, {"-d", "0.5"}, true},
+        {"XYB, grey profile", greyIcc, true, {"-d", "0.5"}, true},
+        {"XYB, sRGB", "", false, {"-d", "0.5"}, true},
+        {"lossless, RGB profile", rgbIcc, false, {"-d", "0"}, false},
+        {"lossless, grey profile", greyIcc, true, {"-d", "0"}, false},
+        {"lossless, sRGB", "", false, {"-d", "0"}, false},
+    };
+    const std::string ppm = temp / "blocks.ppm", png = temp / "blocks.png", jxl = temp / "x.jxl",
+                      icc = temp / "decoded.icc", raw = temp / "raw.ppm";
+    ASSERT_TRUE(WritePpm(ppm, source));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A PNG of 8-bit samples with the profile and no other colour chunk (ImageMagick's
+        // gAMA and cHRM would describe a colour space of their own).
+        std::vector<std::string> args = {"convert", ppm, "-define", "png:exclude-chunks=gAMA,cHRM,sRGB,bKGD"};
+        if (c.grey)
+            args.insert(args.end(), {"-colorspace", "gray", "-define", "png:color-type=0", "-define", "png:bit-depth=8"});
+        if (!c.profile.empty())
+            args.insert(args.end(), {"-profile", c.profile});
+        args.push_back((c.grey ? "png:" : "png24:") + png);
+        ASSERT_TRUE(RunTool(args, png));
+        args = {"cjxl", png, jxl, "--quiet"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        ASSERT_TRUE(RunTool(args, jxl));
+        const SpiPicture p = DecodeBothWays(plugin, ReadBytes(jxl), temp.Path());
+        if (c.xyb) {
+            EXPECT_EQ(p.profile, "");
+            const RgbPicture managed = ColourReference(png, temp / "managed.ppm");
+            SpiPicture expected = p;
+            ASSERT_EQ(managed.rgb.size(), p.rgb.size());
+            expected.rgb = managed.rgb;
+            for (const int at : {4, 11}) // the middles of the blocks
+                for (const int y : {at, at + 16})
+                    for (const int x : {at, at + 16})
+                        for (int k = 0; k < 3; ++k)
+                            EXPECT_NEAR(p.Pixel(x, y)[k], expected.Pixel(x, y)[k], 10) << x << "," << y << " channel " << k;
+        } else {
+            ASSERT_TRUE(RunTool({"djxl", jxl, raw, "--quiet", "--icc_out=" + icc}, icc));
+            EXPECT_TRUE(p.profile == (c.profile.empty() ? std::string() : ReadBytes(icc)))
+                << "a profile of " << p.profile.size() << " bytes";
+            SpiPicture stored;
+            ASSERT_TRUE(RunTool({"convert", png, "-depth", "8", raw}, raw) && ReadPpm(raw, stored));
+            EXPECT_TRUE(SameRgb(p, stored));
         }
     }
 }

@@ -46,6 +46,8 @@ struct SpiPicture {
     std::vector<uint8_t> rgb;    // width * height * 3, rows from the top
     std::vector<uint8_t> palette; // colours * 3 (r, g, b) for 1/4/8 bits, else empty
     std::vector<uint8_t> index;  // width * height palette indices for 1/4/8 bits, else empty
+    std::string profile;         // the embedded colour profile of a BITMAPV5HEADER, else empty
+    std::vector<uint8_t> cmyk;   // width * height * 4 inks (C, M, Y, K) of a BI_CMYK DIB, else empty
 
     const uint8_t* Pixel(int32_t x, int32_t y) const { return rgb.data() + (std::size_t(y) * std::size_t(width) + std::size_t(x)) * 3; }
 };
@@ -407,12 +409,16 @@ private:
         ASSERT_NE(h, nullptr);
         ASSERT_NE(bits, nullptr);
         ASSERT_GE(::malloc_usable_size(const_cast<uint8_t*>(h)), 40u);
-        ASSERT_EQ(Get32(h), 40u) << "biSize";
+        const uint32_t headerSize = Get32(h);
+        ASSERT_TRUE(headerSize == 40u || headerSize == 124u) << "biSize " << headerSize;
+        ASSERT_GE(::malloc_usable_size(const_cast<uint8_t*>(h)), headerSize);
         const int32_t width = int32_t(Get32(h + 4));
         const int32_t height = int32_t(Get32(h + 8));
         const int bitCount = h[14] | h[15] << 8;
+        const uint32_t compression = Get32(h + 16);
         ASSERT_EQ(h[12] | h[13] << 8, 1) << "biPlanes";
-        ASSERT_EQ(Get32(h + 16), 0u) << "biCompression (BI_RGB)";
+        ASSERT_TRUE(compression == 0u || (compression == 11u && bitCount == 32 && headerSize == 124u))
+            << "biCompression (BI_RGB, or BI_CMYK with a profile) " << compression;
         ASSERT_GT(width, 0);
         ASSERT_NE(height, 0);
         ASSERT_NE(height, INT32_MIN);
@@ -423,7 +429,20 @@ private:
             if (colors == 0)
                 colors = 1u << bitCount;
             ASSERT_LE(colors, 1u << bitCount);
-            ASSERT_GE(::malloc_usable_size(const_cast<uint8_t*>(h)), 40u + 4u * colors) << "colour table";
+            ASSERT_GE(::malloc_usable_size(const_cast<uint8_t*>(h)), headerSize + 4u * colors) << "colour table";
+        }
+        if (headerSize == 124u) {
+            // Only the profile's fields are set: CSType 'MBED', intent LCS_GM_IMAGES, and the
+            // profile right after the colour table.
+            for (uint32_t at = 40; at < 108; at += 4)
+                ASSERT_EQ(Get32(h + at), at == 56 ? 0x4D424544u : 0u) << "BITMAPV5HEADER field at " << at;
+            ASSERT_EQ(Get32(h + 108), 4u) << "bV5Intent";
+            ASSERT_EQ(Get32(h + 112), 124u + 4u * colors) << "bV5ProfileData";
+            const uint32_t size = Get32(h + 116);
+            ASSERT_GT(size, 0u) << "bV5ProfileSize";
+            ASSERT_EQ(Get32(h + 120), 0u) << "bV5Reserved";
+            ASSERT_GE(::malloc_usable_size(const_cast<uint8_t*>(h)), 124u + 4u * colors + size) << "profile";
+            out.profile.assign(reinterpret_cast<const char*>(h) + 124 + 4 * colors, size);
         }
         out.width = width;
         out.height = height < 0 ? -height : height;
@@ -432,7 +451,7 @@ private:
         const std::size_t stride = ((std::size_t(width) * std::size_t(bitCount) + 31) / 32) * 4;
         ASSERT_GE(::malloc_usable_size(const_cast<uint8_t*>(bits)), stride * std::size_t(out.height)) << "pixel block";
         for (uint32_t i = 0; i < colors; ++i) {
-            const uint8_t* e = h + 40 + 4 * i;
+            const uint8_t* e = h + headerSize + 4 * i;
             out.palette.insert(out.palette.end(), {e[2], e[1], e[0]});
         }
         out.rgb.resize(std::size_t(width) * std::size_t(out.height) * 3);
@@ -448,6 +467,12 @@ private:
                     out.index[std::size_t(y) * std::size_t(width) + std::size_t(x)] = uint8_t(v);
                     ASSERT_LT(v, colors) << "index outside the colour table at " << x << "," << y;
                     std::memcpy(d, out.palette.data() + 3 * v, 3);
+                } else if (compression == 11u) {
+                    // The inks, and the colour of the formula that stands without the profile.
+                    const uint8_t* s = row + std::size_t(x) * 4;
+                    out.cmyk.insert(out.cmyk.end(), s, s + 4);
+                    for (int c = 0; c < 3; ++c)
+                        d[c] = uint8_t((255 - s[3]) * (255 - s[c]) / 255);
                 } else {
                     const uint8_t* s = row + std::size_t(x) * std::size_t(bitCount / 8);
                     d[0] = s[2];
@@ -586,6 +611,7 @@ inline SpiPicture DecodeBothWays(const SpiPlugin& plugin, const std::string& dat
     EXPECT_EQ(plugin.DecodeFileAt(data, folder, 1021, fromFile), SPI_SUCCESS);
     EXPECT_EQ(fromMemory.bits, fromFile.bits);
     EXPECT_EQ(fromMemory.palette, fromFile.palette);
+    EXPECT_EQ(fromMemory.profile, fromFile.profile);
     EXPECT_TRUE(SameRgb(fromMemory, fromFile));
     return fromMemory;
 }

@@ -1,7 +1,9 @@
 // iftiff.spi: TIFF files made by ImageMagick and libtiff's tools decoded exactly (strips,
 // tiles, planes, 16 bits, alpha, orientation, BigTIFF), palette and grey pictures kept as
-// palettes, colour maps of 16-bit and of 8-bit values, progress and its stop, broken files.
+// palettes, colour maps of 16-bit and of 8-bit values, the eight orientations, the colour
+// under alpha, ICC profiles and CMYK inks handed over, progress and its stop, broken files.
 
+#include "ColorFixtures.h"
 #include "PluginLoader.h"
 #include "TempDir.h"
 
@@ -254,6 +256,174 @@ TEST_F(TiffPlugin, ColourMapsOfBothWidths)
     SpiPicture p;
     ASSERT_EQ(plugin.Decode(MakeTiff(tags, std::string("\x40", 1)), p), SPI_SUCCESS);
     EXPECT_EQ(p.palette, (std::vector<uint8_t>{127, 254, 128, 255, 1, 1}));
+}
+
+// The eight orientations of TIFF 6.0 as ImageMagick's -auto-orient shows them (5 to 8 turn
+// the picture, its sides swapped), for colour, grey and palette pictures.
+TEST_F(TiffPlugin, OrientationsAsImageMagickShowsThem)
+{
+    NOLVI2_REQUIRE_TOOL("convert");
+    const char* const names[] = {"top-left", "top-right", "bottom-right", "bottom-left",
+                                 "left-top", "right-top", "right-bottom", "left-bottom"};
+    struct Kind {
+        const char* name;
+        int colors;
+        std::vector<std::string> convert;
+    };
+    const Kind kinds[] = {{"RGB", 0, {}}, {"grey", 0, {"-type", "grayscale"}}, {"palette", 20, {"-type", "palette"}}};
+    for (const auto& kind : kinds) {
+        for (int o = 0; o < 8; ++o) {
+            SCOPED_TRACE(std::string(kind.name) + ", " + names[o]);
+            std::vector<std::string> args = kind.convert;
+            args.insert(args.end(), {"-orient", names[o]});
+            const std::string tif = Make(PatternPicture(29, 13, kind.colors), args);
+            ASSERT_FALSE(tif.empty());
+            const std::string ppm = temp / "oriented.ppm";
+            SpiPicture expected;
+            ASSERT_TRUE(RunTool({"convert", temp / "x.tif", "-auto-orient", ppm}, ppm) && ReadPpm(ppm, expected));
+            ASSERT_EQ(expected.width, o < 4 ? 29 : 13);
+            const SpiPicture p = DecodeBothWays(plugin, tif, temp.Path());
+            EXPECT_TRUE(SameRgb(p, expected));
+            EXPECT_TRUE(InfoIs(plugin, tif, temp.Path(), expected.width, expected.height, p.bits));
+        }
+    }
+}
+
+// A picture with alpha gives the colour stored under it: unassociated alpha exactly, colours
+// premultiplied by an associated alpha divided back (within 1, 0 where the alpha is 0), as
+// ImageMagick reads them; in 8 and 16 bits, contiguous or in planes, in strips or tiles, grey too.
+TEST_F(TiffPlugin, ColourUnderAlpha)
+{
+    NOLVI2_REQUIRE_TOOL("convert");
+    NOLVI2_REQUIRE_TOOL("tiffcp");
+    struct Case {
+        const char* name;
+        std::vector<std::string> convert, tiff;
+        bool associated;
+    };
+    const Case cases[] = {
+        {"unassociated", {}, {}, false},
+        {"unassociated, 16 bits, planes", {"-depth", "16", "-interlace", "plane"}, {}, false},
+        {"unassociated grey", {"-type", "grayscalealpha"}, {}, false},
+        {"associated", {"-define", "tiff:alpha=associated"}, {}, true},
+        {"associated, 16 bits", {"-depth", "16", "-define", "tiff:alpha=associated"}, {}, true},
+        {"associated, tiles", {"-define", "tiff:alpha=associated"}, {"tiffcp", "-t", "-w", "16", "-l", "16"}, true},
+        {"associated grey, planes", {"-type", "grayscalealpha", "-define", "tiff:alpha=associated"},
+         {"tiffcp", "-p", "separate"}, true},
+    };
+    const std::string ppm = temp / "source.ppm", png = temp / "alpha.png", tif = temp / "x.tif";
+    ASSERT_TRUE(WritePpm(ppm, PatternPicture(37, 21)));
+    // Alpha 0, 1/4, 1/2, 3/4 and 1 in turn.
+    ASSERT_TRUE(RunTool({"convert", ppm, "-alpha", "set", "-channel", "A", "-fx", "(i%5)/4", "+channel", png}, png));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {"convert", png};
+        args.insert(args.end(), c.convert.begin(), c.convert.end());
+        args.push_back(tif);
+        ASSERT_TRUE(RunTool(args, tif));
+        // ImageMagick's reading of the contiguous strips that it wrote (libtiff's tools only
+        // rearrange the samples).
+        const std::string reference = temp / "reference.ppm";
+        SpiPicture expected;
+        ASSERT_TRUE(RunTool({"convert", tif, "-alpha", "off", "-depth", "8", reference}, reference) &&
+                    ReadPpm(reference, expected));
+        std::string data = ReadBytes(tif);
+        if (!c.tiff.empty()) {
+            const std::string out = temp / "y.tif";
+            args = c.tiff;
+            args.insert(args.end(), {tif, out});
+            ASSERT_TRUE(RunTool(args, out));
+            data = ReadBytes(out);
+        }
+        const SpiPicture p = DecodeBothWays(plugin, data, temp.Path());
+        EXPECT_TRUE(SameRgb(p, expected, c.associated ? 1 : 0));
+    }
+}
+
+// The ICC profile of the file goes with the picture, byte for byte, with the pixels as they
+// are stored; a file without one gives the 40-byte header. 8-bit CMYK with a CMYK profile is
+// handed over as its inks; without one it is made RGB by the simple ink formula.
+TEST_F(TiffPlugin, ProfilesAndCmykInks)
+{
+    NOLVI2_REQUIRE_TOOL("convert");
+    const std::string rgbIcc = temp / "swap.icc", greyIcc = temp / "grey.icc", cmykIcc = temp / "cmyk.icc";
+    WriteBytes(rgbIcc, SwapRedBlueProfile());
+    WriteBytes(greyIcc, LinearGreyProfile());
+    WriteBytes(cmykIcc, CmykProfile());
+    struct Case {
+        const char* name;
+        int colors;
+        std::vector<std::string> convert;
+        std::string profile; // expected in the DIB
+        int bits;
+    };
+    const Case cases[] = {
+        {"RGB", 0, {"-profile", rgbIcc}, rgbIcc, 24},
+        {"RGB, turned", 0, {"-profile", rgbIcc, "-orient", "right-top"}, rgbIcc, 24},
+        {"palette", 30, {"-type", "palette", "-profile", rgbIcc}, rgbIcc, 8},
+        {"grey", 0, {"-type", "grayscale", "-profile", greyIcc}, greyIcc, 8},
+        {"no profile", 0, {}, "", 24},
+        {"CMYK with its profile", 0, {"-colorspace", "CMYK", "-profile", cmykIcc}, cmykIcc, 32},
+        {"CMYK without a profile", 0, {"-colorspace", "CMYK"}, "", 24},
+        {"CMYK, an RGB profile", 0, {"-colorspace", "CMYK", "-profile", rgbIcc}, "", 24},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const SpiPicture source = PatternPicture(31, 19, c.colors);
+        const std::string tif = Make(source, c.convert);
+        ASSERT_FALSE(tif.empty());
+        const SpiPicture p = DecodeBothWays(plugin, tif, temp.Path());
+        EXPECT_EQ(p.bits, c.bits);
+        EXPECT_TRUE(p.profile == (c.profile.empty() ? std::string() : ReadBytes(c.profile)))
+            << "a profile of " << p.profile.size() << " bytes";
+        // The raw samples as ImageMagick reads them back, without colour management.
+        const bool cmyk = c.convert.size() >= 2 && c.convert[1] == "CMYK";
+        const std::string raw = temp / (cmyk ? "inks.cmyk" : "raw.ppm");
+        ASSERT_TRUE(RunTool({"convert", temp / "x.tif", "-auto-orient", "-depth", "8", raw}, raw));
+        SpiPicture expected = p;
+        if (cmyk) {
+            const std::string inks = ReadBytes(raw);
+            ASSERT_EQ(inks.size(), std::size_t(p.width) * std::size_t(p.height) * 4);
+            if (c.bits == 32) {
+                EXPECT_EQ(p.cmyk, std::vector<uint8_t>(inks.begin(), inks.end()));
+            }
+            for (std::size_t i = 0; i < inks.size() / 4; ++i)
+                for (std::size_t k = 0; k < 3; ++k)
+                    expected.rgb[3 * i + k] = uint8_t((255 - uint8_t(inks[4 * i + 3])) * (255 - uint8_t(inks[4 * i + k])) / 255);
+        } else {
+            ASSERT_TRUE(ReadPpm(raw, expected));
+        }
+        EXPECT_TRUE(SameRgb(p, expected));
+        EXPECT_TRUE(InfoIs(plugin, tif, temp.Path(), p.width, p.height, c.bits));
+    }
+}
+
+// 16-bit grey (read as samples, its profile handed over) is reduced to the nearest 8-bit
+// value: round(v / 257) of the samples ImageMagick reads back.
+TEST_F(TiffPlugin, SixteenBitGreyRoundsToNearest)
+{
+    NOLVI2_REQUIRE_TOOL("convert");
+    const std::string greyIcc = temp / "grey.icc", pgm = temp / "raw.pgm";
+    WriteBytes(greyIcc, LinearGreyProfile());
+    const std::string tif = Make(PatternPicture(33, 17), {"-type", "grayscale", "-depth", "16", "-profile", greyIcc});
+    ASSERT_FALSE(tif.empty());
+    ASSERT_TRUE(RunTool({"convert", temp / "x.tif", "-depth", "16", pgm}, pgm));
+    const std::string raw = ReadBytes(pgm);
+    const std::string head = "P5\n33 17\n65535\n";
+    ASSERT_EQ(raw.substr(0, head.size()), head);
+    ASSERT_EQ(raw.size(), head.size() + 33u * 17u * 2u);
+    const SpiPicture p = DecodeBothWays(plugin, tif, temp.Path());
+    EXPECT_EQ(p.bits, 24);
+    EXPECT_EQ(p.profile, ReadBytes(greyIcc));
+    SpiPicture expected = p;
+    int between = 0; // samples that are not a multiple of 257
+    for (std::size_t i = 0; i < std::size_t(33 * 17); ++i) {
+        const unsigned v = unsigned(uint8_t(raw[head.size() + 2 * i])) << 8 | uint8_t(raw[head.size() + 2 * i + 1]);
+        between += v % 257 != 0;
+        expected.rgb[3 * i] = expected.rgb[3 * i + 1] = expected.rgb[3 * i + 2] = uint8_t((v * 2 + 257) / 514);
+    }
+    EXPECT_GT(between, 100);
+    EXPECT_TRUE(SameRgb(p, expected));
 }
 
 TEST_F(TiffPlugin, ProgressByStripsAndTilesAndStop)

@@ -1,6 +1,8 @@
 // ifwebp.spi: lossless files made by cwebp decoded exactly, lossy ones exactly as dwebp
-// decodes them, alpha dropped, progress and its stop, broken files and animations refused.
+// decodes them, alpha dropped, the ICC profile handed over, an animation's first frame,
+// progress and its stop, broken files.
 
+#include "ColorFixtures.h"
 #include "PluginLoader.h"
 #include "TempDir.h"
 
@@ -134,22 +136,64 @@ TEST_F(WebpPlugin, BrokenFilesFail)
     }
 }
 
-// An animation is not a still picture: refused, and nothing else goes wrong.
-TEST_F(WebpPlugin, AnimationsAreRefused)
+// The ICC profile of a file goes with the picture byte for byte, the pixels as stored; a file
+// without one gives the 40-byte header.
+TEST_F(WebpPlugin, ProfileIsHandedOver)
+{
+    NOLVI2_REQUIRE_TOOL("convert");
+    const std::string icc = temp / "swap.icc", ppm = temp / "source.ppm", png = temp / "profiled.png",
+                      out = temp / "x.webp";
+    WriteBytes(icc, SwapRedBlueProfile());
+    const SpiPicture source = PatternPicture(30, 22);
+    ASSERT_TRUE(WritePpm(ppm, source));
+    ASSERT_TRUE(RunTool({"convert", ppm, "-profile", icc, png}, png));
+    for (const bool withProfile : {true, false}) {
+        SCOPED_TRACE(withProfile ? "with a profile" : "without");
+        ASSERT_TRUE(RunTool({"cwebp", "-quiet", "-lossless", "-metadata", withProfile ? "icc" : "none", png, "-o", out}, out));
+        const SpiPicture p = DecodeBothWays(plugin, ReadBytes(out), temp.Path());
+        EXPECT_TRUE(p.profile == (withProfile ? ReadBytes(icc) : std::string()))
+            << "a profile of " << p.profile.size() << " bytes";
+        EXPECT_TRUE(SameRgb(p, source));
+    }
+}
+
+// An animation gives its first frame composed on its canvas, as Pillow shows frame 0, with
+// the file's profile; its size is the canvas's.
+TEST_F(WebpPlugin, AnimationGivesItsFirstFrame)
 {
     NOLVI2_REQUIRE_TOOL("img2webp");
-    const std::string a = temp / "a.ppm", b = temp / "b.ppm", out = temp / "anim.webp";
-    ASSERT_TRUE(WritePpm(a, PatternPicture(20, 10)));
+    NOLVI2_REQUIRE_TOOL("webpmux");
+    const std::string a = temp / "a.ppm", b = temp / "b.ppm", anim = temp / "anim.webp", out = temp / "icc.webp",
+                      icc = temp / "swap.icc";
+    const SpiPicture first = PatternPicture(20, 10);
+    ASSERT_TRUE(WritePpm(a, first));
     ASSERT_TRUE(WritePpm(b, PatternPicture(20, 10, 3)));
-    ASSERT_TRUE(RunTool({"img2webp", "-lossless", a, b, "-o", out}, out));
-    const std::string webp = ReadBytes(out);
-    EXPECT_TRUE(plugin.Supports(webp));
-    SpiPicture p;
-    EXPECT_NE(plugin.Decode(webp, p), SPI_SUCCESS);
-    ProgressLog log;
-    EXPECT_NE(plugin.Decode(webp, p, ProgressLog::Callback, log.Data()), SPI_SUCCESS);
-    SpiPictureInfo info;
-    EXPECT_NE(plugin.PictureInfo(webp, info), SPI_SUCCESS);
+    WriteBytes(icc, SwapRedBlueProfile());
+    ASSERT_TRUE(RunTool({"img2webp", "-lossless", a, b, "-o", anim}, anim));
+    ASSERT_TRUE(RunTool({"webpmux", "-set", "icc", icc, anim, "-o", out}, out));
+    for (const std::string& file : {anim, out}) {
+        SCOPED_TRACE(file);
+        const std::string webp = ReadBytes(file);
+        EXPECT_TRUE(plugin.Supports(webp));
+        const SpiPicture p = DecodeBothWays(plugin, webp, temp.Path());
+        EXPECT_EQ(p.bits, 24);
+        EXPECT_TRUE(SameRgb(p, first));
+        if (file == anim) { // Pillow's frame 0 (converted by the profile where there is one)
+            const RgbPicture frame0 = ColourReference(file, temp / "frame0.ppm");
+            ASSERT_EQ(frame0.width, p.width);
+            ASSERT_EQ(frame0.height, p.height);
+            SpiPicture pillow = p;
+            pillow.rgb = frame0.rgb;
+            EXPECT_TRUE(SameRgb(p, pillow));
+        }
+        EXPECT_TRUE(p.profile == (file == out ? ReadBytes(icc) : std::string()));
+        EXPECT_TRUE(InfoIs(plugin, webp, temp.Path(), 20, 10, 24));
+        ProgressLog log;
+        SpiPicture q;
+        ASSERT_EQ(plugin.Decode(webp, q, ProgressLog::Callback, log.Data()), SPI_SUCCESS);
+        EXPECT_TRUE(SameRgb(p, q));
+        ExpectTruncationsFail(plugin, webp, 1);
+    }
 }
 
 }  // namespace
