@@ -108,6 +108,17 @@ inline void WriteBytes(const std::string& name, const std::vector<uint8_t>& byte
         throw std::runtime_error("cannot write " + name);
 }
 
+// A 16 × 8 binary PPM of many colours, each column and row its own, so that a turn, a mirror
+// or an exchange of channels shows.
+inline void WriteColourfulPpm(const std::string& name)
+{
+    std::string ppm = "P6 16 8 255\n";
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 16; ++x)
+            ppm += {char(x * 16), char(y * 32), char(255 - x * 16)};
+    WriteBytes(name, std::vector<uint8_t>(ppm.begin(), ppm.end()));
+}
+
 // An RGB picture, top row first, 3 bytes a pixel.
 struct RgbPicture {
     int width = 0, height = 0;

@@ -26,16 +26,6 @@ void Shell(const std::string& command)
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
-// A 16 × 8 picture of many colours, each column and row its own: a turn or a mirror shows.
-void WriteSource(const std::string& name)
-{
-    std::string ppm = "P6 16 8 255\n";
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 16; ++x)
-            ppm += {char(x * 16), char(y * 32), char(255 - x * 16)};
-    WriteBytes(name, std::vector<uint8_t>(ppm.begin(), ppm.end()));
-}
-
 // The largest difference of any channel between the picture and the expected one; 999 when
 // the sizes differ.
 int Distance(TBitmap& picture, const RgbPicture& expected)
@@ -76,7 +66,7 @@ TEST(FileMeaning, EmbeddedProfilesAreConvertedToSrgb)
 {
     TempDir temp;
     const std::string dir = temp.Path().string() + "/";
-    WriteSource(dir + "src.ppm");
+    WriteColourfulPpm(dir + "src.ppm");
     WriteBytes(dir + "swap.icc", SwapRedBlueProfile());
     WriteBytes(dir + "grey.icc", LinearGreyProfile());
     WriteBytes(dir + "cmyk.icc", CmykProfile());
@@ -154,7 +144,7 @@ TEST(FileMeaning, ExifOrientationTurnsAJpeg)
 {
     TempDir temp;
     const std::string dir = temp.Path().string() + "/";
-    WriteSource(dir + "src.ppm");
+    WriteColourfulPpm(dir + "src.ppm");
     Shell("cd '" + dir + "' && cjpeg -quality 100 -sample 1x1 src.ppm > plain.jpg");
     TBitmap plain = Load(dir + "plain.jpg", {});
     for (int orientation = 1; orientation <= 8; ++orientation) {

@@ -245,6 +245,55 @@ TEST_F(Cli, ReadingOptionsReachEveryInput)
     }
 }
 
+// The plug-in formats through the whole road (plug-in, hand-over, conversion, BMP out): a
+// profile the file embeds is applied, CMYK inks by their CMYK profile, a TIFF's orientation
+// turns the picture; the expected pixels from Pillow with LittleCMS, of the file itself or,
+// for what Pillow cannot read or turn, of the PNG it was made from or ImageMagick's turning.
+TEST_F(Cli, PluginFormatsAreReadAsTheirFilesMeanThem)
+{
+    WriteColourfulPpm(P("src.ppm"));
+    WriteBytes(P("swap.icc"), SwapRedBlueProfile());
+    WriteBytes(P("cmyk.icc"), CmykProfile());
+    WriteBytes(P("srgb.icc"), SavedProfile(cmsCreate_sRGBProfile()));
+    ASSERT_EQ(std::system(("cd '" + dir.string() + "' && convert src.ppm -profile swap.icc swap.png").c_str()), 0);
+
+    const struct {
+        const char* file;
+        const char* make;
+        const char* reference;  // the file Pillow reads for the expected pixels
+        int tolerance;
+        bool rgb;  // without the profile, the stored pixels (what Pillow gives through sRGB)
+    } cases[] = {
+        {"rgb.tif", "convert src.ppm -profile swap.icc rgb.tif", "rgb.tif", 2, true},
+        {"cmyk.tif", "convert src.ppm -colorspace CMYK cmyk0.tif && convert cmyk0.tif -profile cmyk.icc cmyk.tif",
+         "cmyk.tif", 2, false},
+        {"rgb.webp", "cwebp -quiet -lossless -metadata icc swap.png -o rgb.webp", "rgb.webp", 2, true},
+        {"rgb.jxl", "cjxl swap.png rgb.jxl -d 0 >/dev/null 2>&1", "swap.png", 2, false},
+        // libheif 1.15's "lossless" AVIF still moves some levels by up to 20.
+        {"rgb.avif", "heif-enc -A -L swap.png -o rgb.avif >/dev/null 2>&1", "swap.png", 24, false},
+        // Pillow does not turn TIFF pictures: ImageMagick's turning is the reference.
+        {"turned.tif", "convert src.ppm -orient RightTop turned.tif && convert turned.tif -auto-orient turned.ppm",
+         "turned.ppm", 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        ASSERT_EQ(std::system(("cd '" + dir.string() + "' && " + c.make).c_str()), 0) << c.make;
+        const CliRun r = Exec({"Convert", P(c.file), P("out.bmp")});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const RgbPicture expected = ColourReference(P(c.reference), P("expected.ppm"));
+        const int diff = MaxDifference(Load(P("out.bmp")), expected);
+        EXPECT_GE(diff, 0);
+        EXPECT_LE(diff, c.tolerance);
+        if (c.rgb) {
+            const CliRun off = Exec({"Convert", P(c.file), P("off.bmp"), "--no-color-profile"});
+            ASSERT_EQ(off.status, 0) << off.err;
+            const RgbPicture stored = ColourReference(P(c.file), P("stored.ppm"), false, P("srgb.icc"));
+            EXPECT_LE(MaxDifference(Load(P("off.bmp")), stored), 1);
+            EXPECT_GT(MaxDifference(Load(P("off.bmp")), expected), 100);
+        }
+    }
+}
+
 // The formats: the built-in ones, and the plug-ins beside the tool (the bundled ones in the
 // build folder) with the file that serves each.
 TEST_F(Cli, FormatsListsTheBuiltInDecodersAndThePlugins)
