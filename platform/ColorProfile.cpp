@@ -194,6 +194,10 @@ std::unique_ptr<TMatrixShaper> MakeMatrixShaper(cmsHPROFILE p, cmsUInt32Number i
             for (int out = 0; out < 3; ++out) {
                 const double share = (fromXyz[out][0] * toXyz[0][in] + fromXyz[out][1] * toXyz[1][in] +
                                       fromXyz[out][2] * toXyz[2][in]) * linear;
+                // A profile whose numbers are far outside what light can be (a broken or hostile
+                // one) goes through LittleCMS, which clips them itself.
+                if (!std::isfinite(share) || std::fabs(share) > 16.0)
+                    return nullptr;
                 t->Share[in][out][v] = int32_t(std::nearbyint(share * TMatrixShaper::kOne));
             }
         }
