@@ -2,8 +2,9 @@
  * Palette pictures and grey or bilevel ones of 1, 2, 4 or 8 bits keep their indices, as
  * palette pictures with the file's colour map (or a grey ramp); grey and RGB samples of 8 or
  * 16 bits are read as they are stored into 24 bits, alpha left out (the colour under it
- * kept); 8-bit CMYK with a CMYK profile is handed over as its inks (BI_CMYK); everything else
- * goes through libtiff's RGBA reader into 24 bits. The file's ICC profile goes with the
+ * kept); CMYK inks of 8 or 16 bits are handed over as inks (BI_CMYK) with a CMYK profile, and
+ * without one turned into 24 bits by the ink formula of libtiff's RGBA reader; everything else
+ * goes through that reader into 24 bits. The file's ICC profile goes with the
  * picture when it describes what is handed over. libtiff's messages are swallowed: a broken
  * file is only a failure. */
 #include "SpiCommon.h"
@@ -177,9 +178,9 @@ static void Orient(Page *p)
     p->outHeight = p->transpose ? p->width : p->height;
 }
 
-/* Whether the samples can be read by DecodeDirect: 8 or 16 bits of grey or RGB, or 8 bits of
- * CMYK inks with a CMYK profile, each with an alpha sample or not. */
-static void ChooseDirect(TIFF *tif, Page *p, uint16_t format, int profileSpace)
+/* Whether the samples can be read by DecodeDirect: 8 or 16 bits of grey, RGB or CMYK inks,
+ * each with an alpha sample or not. */
+static void ChooseDirect(TIFF *tif, Page *p, uint16_t format)
 {
     uint16_t inkset = INKSET_CMYK, extraCount = 0, *extra = NULL;
     TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inkset);
@@ -187,8 +188,7 @@ static void ChooseDirect(TIFF *tif, Page *p, uint16_t format, int profileSpace)
         p->channels = 1;
     else if (p->photometric == PHOTOMETRIC_RGB)
         p->channels = 3;
-    else if (p->photometric == PHOTOMETRIC_SEPARATED && inkset == INKSET_CMYK && p->bps == 8 &&
-             profileSpace == SPI_PROFILE_CMYK)
+    else if (p->photometric == PHOTOMETRIC_SEPARATED && inkset == INKSET_CMYK)
         p->channels = 4;
     else
         return;
@@ -256,9 +256,10 @@ static int32_t ReadPage(TIFF *tif, Page *p)
                  (p->photometric == PHOTOMETRIC_PALETTE || p->photometric == PHOTOMETRIC_MINISBLACK ||
                   p->photometric == PHOTOMETRIC_MINISWHITE);
     if (!p->indexed) {
-        ChooseDirect(tif, p, format, space);
-        p->bits = p->direct && p->channels == 4 ? 32 : 24;
+        ChooseDirect(tif, p, format);
         ChooseProfile(p, icc, iccSize, space);
+        /* Inks go over as inks only with the profile that converts them. */
+        p->bits = p->direct && p->channels == 4 && p->profile ? 32 : 24;
         return SPI_SUCCESS;
     }
     ChooseProfile(p, icc, iccSize, space);
@@ -480,8 +481,14 @@ static int32_t DecodeDirect(TIFF *tif, const Page *p, SpiDib *dib, SpiProgressCa
                     out[c] = (uint8_t)(wide ? (s + 128) / 257 : s);
                 }
                 uint8_t *d = Place(dib, p, y + i, x);
-                if (p->channels == 4) {
+                if (p->channels == 4 && p->bits == 32) {
                     memcpy(d, out, 4);
+                } else if (p->channels == 4) {
+                    /* libtiff's formula: R = (255 - K)(255 - C) / 255, truncated. */
+                    const unsigned k = 255u - out[3];
+                    d[0] = (uint8_t)(k * (255u - out[2]) / 255u);
+                    d[1] = (uint8_t)(k * (255u - out[1]) / 255u);
+                    d[2] = (uint8_t)(k * (255u - out[0]) / 255u);
                 } else if (p->channels == 3) {
                     d[0] = out[2];
                     d[1] = out[1];

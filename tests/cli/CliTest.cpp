@@ -267,6 +267,9 @@ TEST_F(Cli, PluginFormatsAreReadAsTheirFilesMeanThem)
         {"rgb.tif", "convert src.ppm -profile swap.icc rgb.tif", "rgb.tif", 2, true},
         {"cmyk.tif", "convert src.ppm -colorspace CMYK cmyk0.tif && convert cmyk0.tif -profile cmyk.icc cmyk.tif",
          "cmyk.tif", 2, false},
+        {"cmyk16.tif",
+         "convert src.ppm -colorspace CMYK -depth 16 cmyk160.tif && convert cmyk160.tif -profile cmyk.icc cmyk16.tif",
+         "cmyk16.tif", 2, false},
         {"rgb.webp", "cwebp -quiet -lossless -metadata icc swap.png -o rgb.webp", "rgb.webp", 2, true},
         {"rgb.jxl", "cjxl swap.png rgb.jxl -d 0 >/dev/null 2>&1", "swap.png", 2, false},
         // libheif 1.15's "lossless" AVIF still moves some levels by up to 20.
