@@ -287,12 +287,15 @@ TEST_F(Cli, PluginFormatsAreReadAsTheirFilesMeanThem)
         const int diff = MaxDifference(Load(P("out.bmp")), expected);
         EXPECT_GE(diff, 0);
         EXPECT_LE(diff, c.tolerance);
+        if (std::string(c.file) == "turned.tif")
+            continue;
+        // Without the option the picture is visibly other: the profile did the work.
+        const CliRun off = Exec({"Convert", P(c.file), P("off.bmp"), "--no-color-profile"});
+        ASSERT_EQ(off.status, 0) << off.err;
+        EXPECT_GT(MaxDifference(Load(P("off.bmp")), expected), 100);
         if (c.rgb) {
-            const CliRun off = Exec({"Convert", P(c.file), P("off.bmp"), "--no-color-profile"});
-            ASSERT_EQ(off.status, 0) << off.err;
             const RgbPicture stored = ColourReference(P(c.file), P("stored.ppm"), false, P("srgb.icc"));
             EXPECT_LE(MaxDifference(Load(P("off.bmp")), stored), 1);
-            EXPECT_GT(MaxDifference(Load(P("off.bmp")), expected), 100);
         }
     }
 }
