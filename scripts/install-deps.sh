@@ -12,7 +12,7 @@ packages=(g++ cmake ninja-build pkg-config python3 libjpeg62-turbo-dev zlib1g-de
           libgif-dev libtiff-dev libwebp-dev libheif-dev libjxl-dev liblcms2-dev)
 case "${1:-}" in
   test) packages+=(libgtest-dev libbenchmark-dev libpng-dev
-                  imagemagick gifsicle libtiff-tools python3-pil libimage-exiftool-perl liblcms2-utils libjpeg-turbo-progs webp libheif-examples libjxl-tools
+                  imagemagick gifsicle libtiff-tools python3-pil libimage-exiftool-perl libjpeg-turbo-progs webp libheif-examples libjxl-tools
                   dpkg-dev file desktop-file-utils appstream groff-base parallel) ;;
   fuzz) packages+=(clang libclang-rt-14-dev) ;;
   display) packages+=(xvfb xauth imagemagick xdotool) ;;
