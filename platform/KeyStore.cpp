@@ -2,7 +2,6 @@
 
 #include "Format.h"
 #include "SafeFile.h"
-#include "Streams.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -249,7 +248,7 @@ void TRegistry::CloseKey()
     FValues.clear();
     FChanged = false;
     if (changed)
-        WriteFileSafely(file, [&](TStream& s) { s.WriteBuffer(text.data(), int64_t(text.size())); }, 0600);
+        WriteSettingsFile(file, text);
 }
 
 bool TRegistry::DeleteKey(std::string_view key)
@@ -335,6 +334,21 @@ void TRegistry::WriteString(std::string_view name, std::string_view value)
     v.Type = TValueType::String;
     v.Integer = 0;
     v.Text = value;
+}
+
+bool TRegistry::DeleteValue(std::string_view name)
+{
+    const auto removed = std::erase_if(FValues, [&](const TValue& v) { return SameTextAscii(v.Name, name); });
+    FChanged = FChanged || removed > 0;
+    return removed > 0;
+}
+
+std::vector<std::string> TRegistry::ValueNames() const
+{
+    std::vector<std::string> names;
+    for (const TValue& v : FValues)
+        names.push_back(v.Name);
+    return names;
 }
 
 std::vector<TRegistry::TValue> TRegistry::ParseValues(std::string_view text)

@@ -13,7 +13,7 @@
 // Key and value names compare without regard to case (A to Z), as registry names do.
 // Values written into a key are kept with the open key and written, all at once, when the
 // key is closed: the file is replaced through a temporary file, so a reader never sees half
-// of it. Folders are made private to the user (0700) and value files 0600.
+// of it, and temporary files that a killed write left in the key's folder are removed. Folders are made private to the user (0700) and value files 0600.
 
 #include "Exceptions.h"
 
@@ -54,7 +54,8 @@ public:
     // On failure no key is open.
     bool OpenKey(std::string_view key, bool canCreate);
     // Writes the open key's changed values and closes it; a failure to write raises
-    // EFCreateError or EWriteError (the key is closed all the same).
+    // EFCreateError or EWriteError (the key is closed all the same). A values file whose
+    // permission bits forbid writing is not replaced (EWriteError).
     void CloseKey();
     // Deletes key with every key below it; true when it is gone (or was never there).
     bool DeleteKey(std::string_view key);
@@ -71,6 +72,11 @@ public:
     void WriteInteger(std::string_view name, int32_t value);
     void WriteString(std::string_view name, std::string_view value);
     void WriteBool(std::string_view name, bool value) { WriteInteger(name, value ? 1 : 0); }
+    // Removes the value from the open key (written when the key is closed); false when it
+    // was not there.
+    bool DeleteValue(std::string_view name);
+    // The names of the open key's values, in file order.
+    std::vector<std::string> ValueNames() const;
 
     // The folder of key, empty when key is not a path the store can hold (outside Software,
     // an empty, "." or ".." part, a part holding '/' or NUL, or one named as the values file).

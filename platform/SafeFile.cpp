@@ -4,15 +4,20 @@
 #include "Format.h"
 #include "Streams.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <mutex>
 #include <set>
+#include <string_view>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace nolvi2 {
 
@@ -66,12 +71,18 @@ mode_t CurrentUmask()
     return m;
 }
 
+// The name of a temporary file for the target base: hidden, and marked as the program's so
+// that one left by a killed write is known for what it is.
+std::string TemporaryPattern(const std::string& base) { return "." + base + ".nolvi2-XXXXXX"; }
+
 // A temporary file beside the target, made with mode 0600 and known to AbandonSafeWrites from
-// its creation until it is renamed over the target or removed.
+// its creation until it is renamed over the target or removed. It holds an exclusive flock
+// for as long as it lives, through a descriptor of its own (the stream closes the other), so
+// that RemoveAbandonedTemporaries leaves it alone.
 class TTemporaryFile {
 public:
     TTemporaryFile(const std::string& dir, const std::string& base, const std::string& fileName)
-        : FName(dir + "/." + base + ".XXXXXX")
+        : FName(dir + "/" + TemporaryPattern(base))
     {
         TTemporaryFiles& files = TemporaryFiles();
         const std::lock_guard lock(files.Lock);
@@ -80,12 +91,17 @@ public:
         FFd = ::mkostemp(FName.data(), O_CLOEXEC);
         if (FFd < 0)
             CreateFailed(fileName, errno);
+        FLockFd = ::fcntl(FFd, F_DUPFD_CLOEXEC, 0);
+        if (FLockFd >= 0)
+            ::flock(FLockFd, LOCK_EX);
         files.Names.insert(FName);
     }
     ~TTemporaryFile()
     {
         if (!FRenamed)
             ::unlink(FName.c_str());
+        if (FLockFd >= 0)
+            ::close(FLockFd);
         TTemporaryFiles& files = TemporaryFiles();
         const std::lock_guard lock(files.Lock);
         files.Names.erase(FName);
@@ -104,6 +120,7 @@ public:
 private:
     std::string FName;
     int FFd = -1;
+    int FLockFd = -1;
     bool FRenamed = false;
 };
 
@@ -154,6 +171,75 @@ void AbandonSafeWrites()
     files.Names.clear();
 }
 
+void RequireWritableFile(const std::string& fileName)
+{
+    struct stat st {};
+    if (::stat(fileName.c_str(), &st) != 0)
+        return;  // nothing there to protect (or the write reports what is wrong)
+    mode_t bit = S_IWOTH;
+    if (st.st_uid == ::geteuid()) {
+        bit = S_IWUSR;
+    } else if (st.st_gid == ::getegid()) {
+        bit = S_IWGRP;
+    } else {
+        const int n = ::getgroups(0, nullptr);
+        std::vector<gid_t> groups(std::size_t(std::max(n, 0)));
+        if (n > 0 && ::getgroups(n, groups.data()) == n)
+            for (const gid_t g : groups)
+                if (g == st.st_gid)
+                    bit = S_IWGRP;
+    }
+    if ((st.st_mode & bit) == 0)
+        throw EWriteError(Format("ファイルに書き込めません。\r%s\r(%s)", fileName.c_str(), ErrnoText(EACCES).c_str()));
+}
+
+void RemoveAbandonedTemporaries(const std::string& fileName)
+{
+    const std::string target = ResolveLinks(fileName);
+    const std::string dir = FolderOf(target);
+    const auto slash = target.rfind('/');
+    const std::string pattern = TemporaryPattern(slash == std::string::npos ? target : target.substr(slash + 1));
+    const std::string_view prefix = std::string_view(pattern).substr(0, pattern.size() - 6);
+    const auto isTemporary = [&](std::string_view name) {
+        if (name.size() != pattern.size() || !name.starts_with(prefix))
+            return false;
+        for (const char c : name.substr(prefix.size()))
+            if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
+                return false;
+        return true;
+    };
+    DIR* folder = ::opendir(dir.c_str());
+    if (!folder)
+        return;
+    std::vector<std::string> names;
+    while (const dirent* e = ::readdir(folder))
+        if (isTemporary(e->d_name))
+            names.emplace_back(dir + "/" + e->d_name);
+    ::closedir(folder);
+    for (const std::string& name : names) {
+        const int fd = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        // A write under way holds its lock until its file is renamed or removed.
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            struct stat now {};
+            // Still the file that was checked (not renamed over a target meanwhile).
+            if (::lstat(name.c_str(), &now) == 0 && now.st_ino == st.st_ino && now.st_dev == st.st_dev)
+                ::unlink(name.c_str());
+        }
+        ::close(fd);
+    }
+}
+
+void WriteSettingsFile(const std::string& fileName, const std::string& text)
+{
+    RequireWritableFile(fileName);
+    RemoveAbandonedTemporaries(fileName);
+    WriteFileSafely(fileName, [&](TStream& s) { s.WriteBuffer(text.data(), int64_t(text.size())); }, 0600);
+}
+
 std::string WriteTargetOf(const std::string& fileName) { return ResolveLinks(fileName); }
 
 std::string FolderOf(const std::string& path)
@@ -171,6 +257,48 @@ std::string ExecutablePath()
     char buf[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
     return n > 0 ? std::string(buf, std::size_t(n)) : std::string();
+}
+
+std::string FullFileName(const std::string& fileName)
+{
+    if (fileName.empty())
+        return fileName;
+    std::string path = fileName;
+    if (path.front() != '/') {
+        char cwd[PATH_MAX];
+        if (!::getcwd(cwd, sizeof cwd))
+            return fileName;
+        path = std::string(cwd) + "/" + path;
+    }
+    std::vector<std::string_view> parts;
+    std::size_t lastUp = std::string::npos;
+    for (std::size_t start = 0; start < path.size();) {
+        const std::size_t end = std::min(path.find('/', start), path.size());
+        const std::string_view part = std::string_view(path).substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..")
+            lastUp = parts.size();
+        parts.push_back(part);
+    }
+    std::string full;
+    std::size_t first = 0;
+    if (lastUp != std::string::npos) {
+        std::string prefix;
+        for (std::size_t i = 0; i <= lastUp; ++i)
+            prefix.append("/").append(parts[i]);
+        char resolved[PATH_MAX];
+        if (::realpath(prefix.c_str(), resolved)) {
+            full = resolved;
+            if (full == "/")
+                full.clear();
+            first = lastUp + 1;
+        }
+    }
+    for (std::size_t i = first; i < parts.size(); ++i)
+        full.append("/").append(parts[i]);
+    return full.empty() ? std::string("/") : full;
 }
 
 bool FileExists(const std::string& fileName)

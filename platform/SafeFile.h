@@ -22,6 +22,21 @@ void WriteFileSafely(const std::string& fileName, const std::function<void(TStre
 // targets as they were.
 void AbandonSafeWrites();
 
+// Raises EWriteError when a file exists at fileName (links followed) and its permission bits
+// do not let this process's user write it: the owner's bits for its owner, the group's for a
+// member of its group, the others' for anyone else, the superuser included. A rename would
+// replace such a file all the same; the callers that must not replace it ask here first.
+void RequireWritableFile(const std::string& fileName);
+
+// Removes what writes to fileName left when their process ended half-way: the temporary files
+// ".<name>.nolvi2-XXXXXX" beside the file a write replaces (XXXXXX six letters or digits),
+// when they are regular files of this user that no write under way holds.
+void RemoveAbandonedTemporaries(const std::string& fileName);
+
+// A settings file written whole as text: refused (RequireWritableFile) when its permission bits
+// forbid it, what killed writes left beside it removed first, a new file private to the user.
+void WriteSettingsFile(const std::string& fileName, const std::string& text);
+
 // The file that a write to fileName replaces or makes: the end of the chain of symbolic
 // links that starts at it (fileName itself when it is no link), as WriteFileSafely follows it.
 std::string WriteTargetOf(const std::string& fileName);
@@ -30,6 +45,11 @@ std::string WriteTargetOf(const std::string& fileName);
 std::string FolderOf(const std::string& path);
 // The running executable's full path (links resolved), or empty.
 std::string ExecutablePath();
+
+// The full path of a file name, from the working folder when it is relative, without "." parts
+// and repeated slashes. Up to its last ".." part the path is resolved on disk (a ".." after
+// a symbolic link goes to the link's target's parent); when that fails, the ".." parts stay.
+std::string FullFileName(const std::string& fileName);
 
 // Something that is not a folder exists at fileName (symbolic links followed).
 bool FileExists(const std::string& fileName);

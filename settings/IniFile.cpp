@@ -2,7 +2,6 @@
 
 #include "platform/Format.h"
 #include "platform/SafeFile.h"
-#include "platform/Streams.h"
 
 #include <sys/stat.h>
 
@@ -233,10 +232,29 @@ void TMemIniFile::EraseSection(std::string_view section)
     Reindex();
 }
 
+void TMemIniFile::DeleteKey(std::string_view section, std::string_view key)
+{
+    TSection* s = FindSection(section);
+    if (!s)
+        return;
+    const std::string lower = LowerAscii(key);
+    std::erase_if(s->Lines, [&](const TLine& l) { return l.IsValue && LowerAscii(l.Name) == lower; });
+    Reindex();
+}
+
+std::vector<std::string> TMemIniFile::ValueNames(std::string_view section) const
+{
+    std::vector<std::string> names;
+    if (const TSection* s = FindSection(section))
+        for (std::size_t i = 0; i < s->Lines.size(); ++i)
+            if (s->Lines[i].IsValue && s->Index.at(LowerAscii(s->Lines[i].Name)) == i)
+                names.push_back(s->Lines[i].Name);
+    return names;
+}
+
 void TMemIniFile::UpdateFile() const
 {
-    const std::string text = Text();
-    WriteFileSafely(FFileName, [&](TStream& s) { s.WriteBuffer(text.data(), int64_t(text.size())); }, 0600);
+    WriteSettingsFile(FFileName, Text());
 }
 
 }  // namespace nolvi2

@@ -44,7 +44,12 @@ public:
     void WriteBool(std::string_view section, std::string_view key, bool value);
     // Removes every section of that name.
     void EraseSection(std::string_view section);
-    // Writes the file through a temporary file (a new file is private to the user).
+    // Removes the value from the section (every line of that name).
+    void DeleteKey(std::string_view section, std::string_view key);
+    // The names of the section's values, in file order, each name once.
+    std::vector<std::string> ValueNames(std::string_view section) const;
+    // Writes the file through a temporary file (a new file is private to the user); a file whose
+    // permission bits forbid writing raises EWriteError and stays as it is.
     void UpdateFile() const;
 
 private:

@@ -145,6 +145,109 @@ TEST(SafeFile, ConcurrentWritersKeepTheUmask)
     EXPECT_EQ(dir.EntryCount(), 1200u);
 }
 
+// Whether a file may be replaced is read from the bits of the user's class (owner, group,
+// others), whoever the user is: the superuser is held to them as anyone.
+TEST(SafeFile, WritableByTheBitsOfTheUsersClass)
+{
+    TempDir dir;
+    const std::string name = dir / "settings.ini";
+    EXPECT_NO_THROW(RequireWritableFile(name));  // nothing there yet
+    std::ofstream(name) << "x";
+    struct Case {
+        uid_t owner;
+        gid_t group;
+        mode_t mode;
+        bool writable;
+    };
+    const uid_t me = ::geteuid();
+    const gid_t myGroup = ::getegid();
+    const uid_t other = me == 65534 ? 65533 : 65534;
+    std::vector<Case> cases = {
+        {me, myGroup, 0644, true}, {me, myGroup, 0444, false}, {me, myGroup, 0200, true}, {me, myGroup, 0466, false},
+    };
+    // Files of another owner can only be made by the superuser.
+    if (me == 0)
+        cases.insert(cases.end(), {{other, gid_t(other), 0644, false},
+                                   {other, gid_t(other), 0646, true},
+                                   {other, myGroup, 0464, true},
+                                   {other, myGroup, 0646, false}});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.owner << ":" << c.group << " " << std::oct << c.mode);
+        ASSERT_EQ(::chown(name.c_str(), c.owner, c.group), 0);
+        ASSERT_EQ(::chmod(name.c_str(), c.mode), 0);
+        if (c.writable) {
+            EXPECT_NO_THROW(RequireWritableFile(name));
+        } else {
+            try {
+                RequireWritableFile(name);
+                ADD_FAILURE() << "not refused";
+            } catch (const EWriteError& e) {
+                EXPECT_EQ(std::string(e.what()),
+                          "ファイルに書き込めません。\r" + name + "\r(" + ErrnoText(EACCES) + ")");
+            }
+        }
+    }
+    // Through a link, the bits of the file it ends at.
+    ASSERT_EQ(::chown(name.c_str(), me, myGroup), 0);
+    ASSERT_EQ(::chmod(name.c_str(), 0444), 0);
+    fs::create_symlink(name, dir.Path() / "link.ini");
+    EXPECT_THROW(RequireWritableFile(dir / "link.ini"), EWriteError);
+    // A settings file so protected stays as it is.
+    EXPECT_THROW(WriteSettingsFile(name, "replaced"), EWriteError);
+    EXPECT_EQ(ReadAll(name), "x");
+}
+
+// What a killed write of a file left beside it (".name.nolvi2-XXXXXX") goes; anything else stays,
+// and so does the temporary file of a write still under way.
+TEST(SafeFile, AbandonedTemporariesOfAFileAreRemoved)
+{
+    TempDir dir;
+    const std::string name = dir / "values.reg";
+    std::ofstream(name) << "x";
+    const std::vector<std::pair<std::string, bool>> entries = {
+        {".values.reg.nolvi2-AbC019", true},   {".values.reg.nolvi2-zzzzzz", true},
+        {".values.reg.nolvi2-AbC01", false},   {".values.reg.nolvi2-AbC0123", false},
+        {".values.reg.nolvi2-AbC01!", false},  {"values.reg.nolvi2-AbC019", false},
+        {".values.rex.nolvi2-AbC019", false},  {".other.nolvi2-AbC019", false},
+        {".Values.reg.nolvi2-AbC019", false},  {".values.reg.backup", false},
+        {".values.reg.AbC019", false},
+    };
+    for (const auto& [entry, removed] : entries)
+        std::ofstream(dir / entry) << "left";
+    fs::create_directory(dir.Path() / ".values.reg.nolvi2-Folder");
+    fs::create_symlink(name, dir.Path() / ".values.reg.nolvi2-Linked");
+    if (::geteuid() == 0) {
+        std::ofstream(dir / ".values.reg.nolvi2-Others") << "someone else's";
+        ASSERT_EQ(::chown((dir / ".values.reg.nolvi2-Others").c_str(), 65534, 65534), 0);
+    }
+    RemoveAbandonedTemporaries(name);
+    for (const auto& [entry, removed] : entries)
+        EXPECT_EQ(fs::exists(dir.Path() / entry), !removed) << entry;
+    EXPECT_TRUE(fs::is_directory(dir.Path() / ".values.reg.nolvi2-Folder"));
+    EXPECT_TRUE(fs::is_symlink(dir.Path() / ".values.reg.nolvi2-Linked"));
+    EXPECT_EQ(fs::exists(dir.Path() / ".values.reg.nolvi2-Others"), ::geteuid() == 0);
+    EXPECT_EQ(ReadAll(name), "x");
+
+    // A write under way keeps its temporary file, and ends as it should.
+    TempDir quiet;
+    const std::string target = quiet / "values.reg";
+    std::promise<void> started, resume;
+    auto writer = std::async(std::launch::async, [&] {
+        WriteFileSafely(target, [&](TStream& s) {
+            WriteText(s, "new");
+            started.set_value();
+            resume.get_future().wait();
+        });
+    });
+    started.get_future().wait();
+    RemoveAbandonedTemporaries(target);
+    EXPECT_EQ(quiet.EntryCount(), 1u);
+    resume.set_value();
+    EXPECT_NO_THROW(writer.get());
+    EXPECT_EQ(ReadAll(target), "new");
+    EXPECT_EQ(quiet.EntryCount(), 1u);
+}
+
 // An interrupted program gives up the writes under way: their temporary files go at once,
 // a write then fails and leaves its target as it was, and no new write starts.
 TEST(SafeFileDeathTest, AbandonedWritesLeaveNoTemporaryFile)
