@@ -101,8 +101,9 @@ void ImportOldRecentFiles(TOZIniFile2& store, TOZHistoryList& recent)
             names.push_back(std::move(name));
     }
     recent.Clear();
+    // The names as they were stored: a relative one names no folder that could be known now.
     for (auto it = names.rbegin(); it != names.rend(); ++it)
-        recent.AddFile(*it);
+        recent.Add(*it, *it);
 }
 
 std::vector<std::string> LoadSettings(TOZIniFile2& store, TWindowSettings& settings, TOZHistoryList& recent)
@@ -111,6 +112,11 @@ std::vector<std::string> LoadSettings(TOZIniFile2& store, TWindowSettings& setti
     if (!store.Notice().empty())
         Note(messages, store.Notice());
     std::string section;
+    // A value of the wrong type reads as its default and is reported where it was read.
+    const auto noteFailures = [&] {
+        for (std::string& m : store.TakeReadFailures())
+            Note(messages, std::move(m));
+    };
     for (const TSettingEntry& e : WindowSettingsTable()) {
         Try(messages, [&] {
             if (section != e.Section) {
@@ -121,13 +127,18 @@ std::vector<std::string> LoadSettings(TOZIniFile2& store, TWindowSettings& setti
                                                        : store.ReadInteger(e.Key, e.Default);
             e.Set(settings, v);
         });
+        noteFailures();
     }
     Try(messages, [&] {
-        if (store.SectionExists(kOldRecentSection))
+        if (store.SectionExists(kOldRecentSection)) {
             ImportOldRecentFiles(store, recent);
-        else
+            // What the newer section holds was seen too, though not taken.
+            recent.NoteStored(store, kRecentSection);
+        } else {
             recent.LoadFromIni(store, kRecentSection);
+        }
     });
+    noteFailures();
     return messages;
 }
 
@@ -142,7 +153,7 @@ std::vector<std::string> LoadSettings(TWindowSettings& settings, TOZHistoryList&
     return messages;
 }
 
-void SaveSettings(const TWindowSettings& settings, const TOZHistoryList& recent, const TFirstStartQuestion& question)
+void SaveSettings(const TWindowSettings& settings, TOZHistoryList& recent, const TFirstStartQuestion& question)
 {
     TOZIniFile2 store(question);
     std::string section;

@@ -70,8 +70,10 @@ std::vector<std::string> LoadSettings(TOZIniFile2& store, TWindowSettings& setti
 // Reads the older form of the recent list: "VisibleCount", "Count" and the paths "0", "1", …
 void ImportOldRecentFiles(TOZIniFile2& store, TOZHistoryList& recent);
 // Writes settings and recent into the store (the recent list into "RecentFiles2", erasing
-// the older "RecentFiles"); raises the store's error on failure.
-void SaveSettings(const TWindowSettings& settings, const TOZHistoryList& recent,
+// the older "RecentFiles"); raises the store's error on failure. The other values replace
+// what is stored; recent takes in the entries other windows stored meanwhile
+// (TOZHistoryList::SaveToIni).
+void SaveSettings(const TWindowSettings& settings, TOZHistoryList& recent,
                   const TFirstStartQuestion& question = {});
 
 }  // namespace nolvi2

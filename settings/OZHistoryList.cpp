@@ -10,14 +10,69 @@
 
 namespace nolvi2 {
 
+namespace {
+
+struct TEntries {
+    std::vector<std::string> Data;
+    std::vector<std::string> Captions;
+};
+
+// The first n entries of the current section. An entry whose data cannot be read (a value of
+// another type) is left out; a caption that cannot be read is the data.
+TEntries ReadEntries(TOZIniFile2& store, int32_t n)
+{
+    TEntries entries;
+    for (int32_t i = 0; i < n; ++i) {
+        std::size_t failures = store.ReadFailures().size();
+        std::string caption = store.ReadString(Format("Caption%d", i), "");
+        const bool captionLost = store.ReadFailures().size() != failures;
+        failures = store.ReadFailures().size();
+        std::string data = store.ReadString(Format("Data%d", i), "");
+        if (store.ReadFailures().size() != failures)
+            continue;
+        entries.Captions.push_back(captionLost ? data : std::move(caption));
+        entries.Data.push_back(std::move(data));
+    }
+    return entries;
+}
+
+// Whether a value name is "Caption" or "Data" followed by a number of count or more.
+bool IsEntryBeyond(std::string_view name, int32_t count)
+{
+    const std::string lower = LowerAscii(name);
+    std::string_view digits = lower;
+    if (digits.starts_with("caption"))
+        digits.remove_prefix(7);
+    else if (digits.starts_with("data"))
+        digits.remove_prefix(4);
+    else
+        return false;
+    if (digits.empty() || digits.size() > 10 || !std::all_of(digits.begin(), digits.end(), [](char c) {
+            return c >= '0' && c <= '9';
+        }))
+        return false;
+    return std::stoll(std::string(digits)) >= count;
+}
+
+}  // namespace
+
+bool TOZHistoryList::SameData(std::string_view a, std::string_view b) const
+{
+    return CaseSensitive ? a == b : LowerAscii(a) == LowerAscii(b);
+}
+
 int TOZHistoryList::IndexOf(std::string_view data) const
 {
-    const std::string lower = CaseSensitive ? std::string() : LowerAscii(data);
-    for (std::size_t i = 0; i < FDataItems.size(); ++i) {
-        if (CaseSensitive ? FDataItems[i] == data : LowerAscii(FDataItems[i]) == lower)
+    for (std::size_t i = 0; i < FDataItems.size(); ++i)
+        if (SameData(FDataItems[i], data))
             return int(i);
-    }
     return -1;
+}
+
+void TOZHistoryList::AddFile(std::string_view fileName)
+{
+    const std::string full = FullFileName(std::string(fileName));
+    Add(full, full);
 }
 
 void TOZHistoryList::Add(std::string_view data, std::string_view caption)
@@ -103,22 +158,42 @@ void TOZHistoryList::LoadFromIni(TOZIniFile2& store, std::string_view section)
     const int32_t visible = store.ReadInteger("VisibleCount", FVisibleCount);
     // Entries beyond MaxCount would be dropped at once: they are not read, so a count that
     // lies cannot make the list huge.
-    const int32_t n = std::min({count, std::max(maxCount, 0), kMostStoredEntries});
-    std::vector<std::string> data, captions;
-    for (int32_t i = 0; i < n; ++i) {
-        captions.push_back(store.ReadString(Format("Caption%d", i), ""));
-        data.push_back(store.ReadString(Format("Data%d", i), ""));
-    }
-    FDataItems = std::move(data);
-    FCaptions = std::move(captions);
+    TEntries entries = ReadEntries(store, std::min({count, std::max(maxCount, 0), kMostStoredEntries}));
+    FDataItems = std::move(entries.Data);
+    FCaptions = std::move(entries.Captions);
+    FSeen = FDataItems;
     FMaxCount = maxCount;
     TrimToMax();
     SetVisibleCount(visible);
 }
 
-void TOZHistoryList::SaveToIni(TOZIniFile2& store, std::string_view section) const
+void TOZHistoryList::NoteStored(TOZIniFile2& store, std::string_view section)
+{
+    store.OpenSection(section, false);
+    const int32_t count = store.ReadInteger("Count", 0);
+    FSeen = ReadEntries(store, std::min(count, kMostStoredEntries)).Data;
+}
+
+void TOZHistoryList::SaveToIni(TOZIniFile2& store, std::string_view section)
 {
     store.OpenSection(section, true);
+    const int32_t stored = store.ReadInteger("Count", 0);
+    TEntries others = ReadEntries(store, std::min(stored, kMostStoredEntries));
+    bool added = false;
+    for (std::size_t i = 0; i < others.Data.size(); ++i) {
+        const std::string& data = others.Data[i];
+        const auto same = [&](const std::string& d) { return SameData(d, data); };
+        if (std::none_of(FSeen.begin(), FSeen.end(), same) && IndexOf(data) < 0) {
+            FDataItems.push_back(data);
+            FCaptions.push_back(others.Captions[i]);
+            added = true;
+        }
+    }
+    TrimToMax();
+    if (added)
+        UpdateMenu();
+    FSeen = FDataItems;
+
     store.WriteInteger("Count", Count());
     for (int i = 0; i < Count(); ++i) {
         store.WriteString(Format("Caption%d", i), FCaptions[std::size_t(i)]);
@@ -126,6 +201,9 @@ void TOZHistoryList::SaveToIni(TOZIniFile2& store, std::string_view section) con
     }
     store.WriteInteger("MaxCount", FMaxCount);
     store.WriteInteger("VisibleCount", FVisibleCount);
+    for (const std::string& name : store.ValueNames())
+        if (IsEntryBeyond(name, Count()))
+            store.DeleteValue(name);
 }
 
 void TOZHistoryList::LoadFromStream(TStream& stream)
@@ -145,6 +223,7 @@ void TOZHistoryList::LoadFromStream(TStream& stream)
     const int32_t visible = ReadStreamInteger(stream);
     FDataItems = std::move(data);
     FCaptions = std::move(captions);
+    FSeen = FDataItems;
     FMaxCount = maxCount;
     TrimToMax();
     SetVisibleCount(visible);

@@ -34,7 +34,8 @@ public:
 
     // Data already in the list moves to the top (keeping its caption); new data goes on top.
     void Add(std::string_view data, std::string_view caption);
-    void AddFile(std::string_view fileName) { Add(fileName, fileName); }
+    // A file by its full path (FullFileName), as data and caption.
+    void AddFile(std::string_view fileName);
     void Delete(int index);
     void MoveToTop(int index);
     void Clear();
@@ -48,9 +49,17 @@ public:
     // The caption of the shown entry i: "&" + (i + 1) + " " + its caption.
     std::string ItemCaption(int i) const;
 
-    // The settings store: "Count", "Caption<i>", "Data<i>", "MaxCount", "VisibleCount".
+    // The settings store: "Count", "Caption<i>", "Data<i>", "MaxCount", "VisibleCount". A value
+    // of the wrong type costs only itself: an entry without its data is left out, one without
+    // its caption takes its data as caption, a count reads as its default.
     void LoadFromIni(TOZIniFile2& store, std::string_view section);
-    void SaveToIni(TOZIniFile2& store, std::string_view section) const;
+    // Several windows share the store: the entries that it holds now but this list never saw
+    // (others saved them since it was read) join the list after its own, within MaxCount, and
+    // the list is saved so. Entries of higher numbers than the count are removed from the store.
+    void SaveToIni(TOZIniFile2& store, std::string_view section);
+    // Takes the entries that the section holds now as seen, without changing the list (the list
+    // came from elsewhere but the store's entries were read).
+    void NoteStored(TOZIniFile2& store, std::string_view section);
     // The binary form: 32-bit little-endian signed integers; the count, then each entry's
     // caption and data as a length and that many bytes, then MaxCount and VisibleCount. A
     // stream that ends early or lies about a length raises EReadError and leaves the list as
@@ -63,11 +72,15 @@ public:
 
 protected:
     int IndexOf(std::string_view data) const;
+    bool SameData(std::string_view a, std::string_view b) const;
 
     std::vector<std::string> FDataItems;
     std::vector<std::string> FCaptions;
     int32_t FMaxCount = 32;
     int32_t FVisibleCount = 8;
+    // The data texts this list has seen in the store, or received with it: what SaveToIni
+    // finds there beyond these came from another window.
+    std::vector<std::string> FSeen;
 };
 
 }  // namespace nolvi2

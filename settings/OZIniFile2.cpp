@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +19,14 @@ std::string& ExecutableOverride()
 {
     static std::string name;
     return name;
+}
+
+// The first start's answers given in this process, by the places they were given for (the
+// INI file's name and the program key's folder).
+std::map<std::string, TIniStyle>& FirstStartAnswers()
+{
+    static std::map<std::string, TIniStyle> answers;
+    return answers;
 }
 
 }  // namespace
@@ -132,8 +141,16 @@ TOZIniFile2::TOZIniFile2(const TFirstStartQuestion& question) : FAppName(GetAppN
         // without asking.
         const std::string iniName = GetIniFileName();
         style = isRegistry;
-        if (::access(FolderOf(iniName).c_str(), W_OK) == 0 && question && question())
-            style = isIniFile;
+        if (::access(FolderOf(iniName).c_str(), W_OK) == 0 && question) {
+            const std::string places = iniName + '\n' + ProgramKeyFolder();
+            const auto known = FirstStartAnswers().find(places);
+            if (known != FirstStartAnswers().end()) {
+                style = known->second;
+            } else {
+                style = question() ? isIniFile : isRegistry;
+                FirstStartAnswers().emplace(places, style);
+            }
+        }
         if (style == isIniFile) {
             try {
                 InitializeStore(isIniFile);
@@ -182,31 +199,38 @@ void TOZIniFile2::RequireSection() const
         throw Exception("カレントセクションが設定されていません。");
 }
 
+template <class T, class Read>
+T TOZIniFile2::ReadKeyStore(std::string_view key, T def, Read read)
+{
+    if (!FSectionOpen || !FRegistry->ValueExists(key))
+        return def;
+    try {
+        return read(*FRegistry);
+    } catch (const ERegistryException& e) {
+        FReadFailures.emplace_back(e.what());
+        return def;
+    }
+}
+
 int32_t TOZIniFile2::ReadInteger(std::string_view key, int32_t def)
 {
     if (FStyle == isIniFile)
         return FIniFile->ReadInteger(FCurrentSection, key, def);
-    if (!FSectionOpen || !FRegistry->ValueExists(key))
-        return def;
-    return FRegistry->ReadInteger(key);
+    return ReadKeyStore(key, def, [&](const TRegistry& r) { return r.ReadInteger(key); });
 }
 
 std::string TOZIniFile2::ReadString(std::string_view key, std::string_view def)
 {
     if (FStyle == isIniFile)
         return FIniFile->ReadString(FCurrentSection, key, def);
-    if (!FSectionOpen || !FRegistry->ValueExists(key))
-        return std::string(def);
-    return FRegistry->ReadString(key);
+    return ReadKeyStore(key, std::string(def), [&](const TRegistry& r) { return r.ReadString(key); });
 }
 
 bool TOZIniFile2::ReadBool(std::string_view key, bool def)
 {
     if (FStyle == isIniFile)
         return FIniFile->ReadBool(FCurrentSection, key, def);
-    if (!FSectionOpen || !FRegistry->ValueExists(key))
-        return def;
-    return FRegistry->ReadBool(key);
+    return ReadKeyStore(key, def, [&](const TRegistry& r) { return r.ReadBool(key); });
 }
 
 void TOZIniFile2::WriteInteger(std::string_view key, int32_t value)
@@ -234,6 +258,22 @@ void TOZIniFile2::WriteBool(std::string_view key, bool value)
         FIniFile->WriteBool(FCurrentSection, key, value);
     else
         FRegistry->WriteBool(key, value);
+}
+
+void TOZIniFile2::DeleteValue(std::string_view key)
+{
+    RequireSection();
+    if (FStyle == isIniFile)
+        FIniFile->DeleteKey(FCurrentSection, key);
+    else
+        FRegistry->DeleteValue(key);
+}
+
+std::vector<std::string> TOZIniFile2::ValueNames() const
+{
+    if (!FSectionOpen)
+        return {};
+    return FStyle == isIniFile ? FIniFile->ValueNames(FCurrentSection) : FRegistry->ValueNames();
 }
 
 bool TOZIniFile2::SectionExists(std::string_view name)

@@ -17,6 +17,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace nolvi2 {
 
@@ -35,8 +37,10 @@ using TFirstStartQuestion = std::function<bool()>;
 
 class TOZIniFile2 {
 public:
-    // Decides the store and opens it; at the first start the user is asked question. Raises
-    // the file error when the INI file cannot be read.
+    // Decides the store and opens it; at the first start the user is asked question, once per
+    // process and place: a later store of the same places takes the same answer without
+    // asking (also when the store it chose could not be made). Raises the file error when the
+    // INI file cannot be read.
     explicit TOZIniFile2(const TFirstStartQuestion& question = {});
     ~TOZIniFile2();
     TOZIniFile2(const TOZIniFile2&) = delete;
@@ -53,12 +57,22 @@ public:
     // Makes name the current section. In the key store a missing key is made when
     // canCreate; an empty name selects the program key itself.
     void OpenSection(std::string_view name, bool canCreate);
+    // The value, or def. A key-store value of another type also reads as def: only that value
+    // is lost, and its message joins ReadFailures.
     int32_t ReadInteger(std::string_view key, int32_t def);
     std::string ReadString(std::string_view key, std::string_view def);
     bool ReadBool(std::string_view key, bool def);
+    // The messages of the values that read as their default because of their type, in the
+    // order they were read.
+    const std::vector<std::string>& ReadFailures() const { return FReadFailures; }
+    std::vector<std::string> TakeReadFailures() { return std::exchange(FReadFailures, {}); }
     void WriteInteger(std::string_view key, int32_t value);
     void WriteString(std::string_view key, std::string_view value);
     void WriteBool(std::string_view key, bool value);
+    // Removes a value of the current section (RequireSection first).
+    void DeleteValue(std::string_view key);
+    // The names of the current section's values (none without a section).
+    std::vector<std::string> ValueNames() const;
     // Raises the common exception "カレントセクションが設定されていません。" when no section is open.
     void RequireSection() const;
     bool SectionExists(std::string_view name);
@@ -96,6 +110,9 @@ public:
     static std::string ExecutableName();
 
 private:
+    template <class T, class Read>
+    T ReadKeyStore(std::string_view key, T def, Read read);
+
     TIniStyle FStyle = isRegistry;
     std::string FAppName;
     std::unique_ptr<TMemIniFile> FIniFile;
@@ -103,6 +120,7 @@ private:
     bool FSectionOpen = false;
     std::string FCurrentSection;
     std::string FNotice;
+    std::vector<std::string> FReadFailures;
 };
 
 }  // namespace nolvi2

@@ -49,7 +49,7 @@ TEST(StateBlock, LayoutOfASmallCase)
     TWindowState s = SomeState();
     s.Title = "t.jpg";
     TOZHistoryList recent;
-    recent.AddFile("a");
+    recent.Add("a", "a");
     TBitmap picture = SomePicture(2, 1);
     TMemoryStream m;
     WriteState(m, s, recent, picture);

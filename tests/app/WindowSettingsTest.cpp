@@ -185,7 +185,8 @@ TEST(WindowSettings, UnreadableValuesAreReportedAndTheRestRead)
     WriteText(box.KeyFolder() + "/Config/values.reg",
               "\"WindowX\"=\"10\"\n\"WindowY\"=dword:00000014\n\"ShowProgressTime\"=\"yes\"\n"
               "\"GrassWidth\"=dword:00000004\n\"AutoRotate\"=\"no\"\n\"ApplyColorProfile\"=dword:00000000\n");
-    WriteText(box.KeyFolder() + "/RecentFiles2/values.reg", "\"Count\"=\"2\"\n\"Data0\"=\"a.jpg\"\n");
+    WriteText(box.KeyFolder() + "/RecentFiles2/values.reg",
+              "\"Count\"=\"2\"\n\"Data0\"=\"a.jpg\"\n\"VisibleCount\"=dword:00000003\n");
     TWindowSettings settings;
     TOZHistoryList recent;
     recent.AddFile("/p/before.jpg");
@@ -202,7 +203,9 @@ TEST(WindowSettings, UnreadableValuesAreReportedAndTheRestRead)
     EXPECT_FALSE(settings.Options.ApplyColorProfile);
     EXPECT_EQ(settings.Options.GrassWidth, 4);
     EXPECT_EQ(settings.JpegQuality, 80);
-    EXPECT_EQ(recent.DataItems(), (Strings{"/p/before.jpg"}));
+    // The count that cannot be read is none, the visible count is read.
+    EXPECT_EQ(recent.Count(), 0);
+    EXPECT_EQ(recent.VisibleCount(), 3);
 }
 
 TEST(WindowSettings, AFirstStartThatCannotMakeTheIniFileIsReported)

@@ -10,6 +10,7 @@
 
 #include <climits>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -148,7 +149,9 @@ TEST(HistoryList, ClearMissing)
     EXPECT_EQ(list.Updates, 1);
 }
 
-TEST(HistoryList, SavingFewerOverMoreLeavesTheOldEntriesBehind)
+// A list that lost entries since it was read leaves none of their names in the store; values
+// that are not entries stay.
+TEST(HistoryList, SavingFewerRemovesTheNamesBeyondTheCount)
 {
     for (const TIniStyle style : {isIniFile, isRegistry}) {
         SCOPED_TRACE(int(style));
@@ -156,28 +159,173 @@ TEST(HistoryList, SavingFewerOverMoreLeavesTheOldEntriesBehind)
         TOZIniFile2::InitializeStore(style);
         {
             TOZHistoryList five;
-            Fill(five, {"0", "1", "2", "3", "4"});
+            Fill(five, {"/p/zero", "/p/one", "/p/two", "/p/three", "/p/four"});
             TOZIniFile2 store;
             five.SaveToIni(store, "Recent");
-            TOZHistoryList three;
-            Fill(three, {"x", "y", "z"});
-            three.SetMaxCount(10);
-            three.SetVisibleCount(4);
-            three.SaveToIni(store, "Recent");
+            store.WriteString("Other", "kept");
+            store.WriteString("Data", "kept too");
             store.UpdateFile();
         }
+        const std::string file = style == isIniFile ? box.IniFile() : box.KeyFolder() + "/Recent/values.reg";
+        const auto saveAfter = [](const std::function<void(TOZHistoryList&)>& change) {
+            TOZHistoryList list;
+            {
+                TOZIniFile2 store;
+                list.LoadFromIni(store, "Recent");
+            }
+            change(list);
+            TOZIniFile2 store;
+            list.SaveToIni(store, "Recent");
+            store.UpdateFile();
+        };
+
+        saveAfter([](TOZHistoryList& l) {
+            l.Delete(4);
+            l.Delete(1);
+        });
+        {
+            TOZIniFile2 store;
+            TOZHistoryList list;
+            list.LoadFromIni(store, "Recent");
+            EXPECT_EQ(list.DataItems(), (Strings{"/p/zero", "/p/two", "/p/three"}));
+            EXPECT_EQ(list.Captions(), (Strings{"caption of /p/zero", "caption of /p/two", "caption of /p/three"}));
+        }
+        std::string text = ReadText(file);
+        EXPECT_EQ(text.find("/p/four"), std::string::npos) << text;
+        EXPECT_EQ(text.find("Data3"), std::string::npos) << text;
+        EXPECT_EQ(text.find("Caption4"), std::string::npos) << text;
+
+        saveAfter([](TOZHistoryList& l) { l.Clear(); });
+        text = ReadText(file);
+        EXPECT_EQ(text.find("/p/"), std::string::npos) << text;
         TOZIniFile2 store;
-        TOZHistoryList list;
-        list.LoadFromIni(store, "Recent");
-        EXPECT_EQ(list.DataItems(), (Strings{"x", "y", "z"}));
-        EXPECT_EQ(list.Captions(), (Strings{"caption of x", "caption of y", "caption of z"}));
-        EXPECT_EQ(list.MaxCount(), 10);
-        EXPECT_EQ(list.VisibleCount(), 4);
         store.OpenSection("Recent", false);
-        EXPECT_EQ(store.ReadString("Data3", ""), "3");
-        EXPECT_EQ(store.ReadString("Caption4", ""), "caption of 4");
-        EXPECT_EQ(store.ReadString("Data5", "none"), "none");
+        EXPECT_EQ(store.ReadInteger("Count", -1), 0);
+        EXPECT_EQ(store.ReadString("Other", ""), "kept");
+        EXPECT_EQ(store.ReadString("Data", ""), "kept too");
     }
+}
+
+// Two windows share the store: each save keeps the entries that the other stored since this
+// one read it, after its own; what this one saw and let go stays gone.
+TEST(HistoryList, SavingTakesInWhatOthersStoredSince)
+{
+    for (const TIniStyle style : {isIniFile, isRegistry}) {
+        SCOPED_TRACE(int(style));
+        SettingsSandbox box(false);
+        TOZIniFile2::InitializeStore(style);
+        const auto save = [](TOZHistoryList& l) {
+            TOZIniFile2 store;
+            l.SaveToIni(store, "Recent");
+            store.UpdateFile();
+        };
+        const auto load = [](TOZHistoryList& l) {
+            TOZIniFile2 store;
+            l.LoadFromIni(store, "Recent");
+        };
+        {
+            TOZHistoryList first;
+            Fill(first, {"/p/s", "/p/x"});
+            save(first);
+        }
+        TOZHistoryList a, b;
+        load(a);
+        load(b);
+        b.Add("/p/b1", "b1");
+        b.Add("/p/b2", "b2");
+        save(b);
+        a.Add("/p/a1", "a1");
+        a.Delete(a.Count() - 1);  // "/p/x", which a saw
+        save(a);
+        const Strings merged = {"/p/a1", "/p/s", "/p/b2", "/p/b1"};
+        EXPECT_EQ(a.DataItems(), merged);
+        EXPECT_EQ(a.Captions(), (Strings{"a1", "caption of /p/s", "b2", "b1"}));
+        TOZHistoryList stored;
+        load(stored);
+        EXPECT_EQ(stored.DataItems(), merged);
+
+        // Saving again changes nothing; clearing then empties the store, as a saw all of it.
+        save(a);
+        load(stored);
+        EXPECT_EQ(stored.DataItems(), merged);
+        a.Clear();
+        save(a);
+        load(stored);
+        EXPECT_EQ(stored.Count(), 0);
+
+        // Within the saving list's MaxCount.
+        TOZHistoryList c;
+        load(c);
+        c.SetMaxCount(2);
+        b.Add("/p/b3", "b3");
+        save(b);
+        c.Add("/p/c1", "c1");
+        save(c);
+        load(stored);
+        EXPECT_EQ(stored.DataItems(), (Strings{"/p/c1", "/p/b3"}));
+    }
+}
+
+// A value of the wrong type costs only itself: the entry without its data, the caption of
+// another (which then shows its data), the visible count.
+TEST(HistoryList, OneValueOfTheWrongTypeCostsOnlyThatValue)
+{
+    SettingsSandbox box;
+    fs::create_directories(box.KeyFolder() + "/Recent");
+    WriteText(box.KeyFolder() + "/Recent/values.reg",
+              "\"Count\"=dword:00000004\n\"Caption0\"=\"zero\"\n\"Data0\"=\"/p/0\"\n"
+              "\"Caption1\"=\"one\"\n\"Data1\"=dword:00000001\n"
+              "\"Caption2\"=dword:00000002\n\"Data2\"=\"/p/2\"\n"
+              "\"Caption3\"=\"three\"\n\"Data3\"=\"/p/3\"\n"
+              "\"MaxCount\"=dword:00000014\n\"VisibleCount\"=\"5\"\n");
+    TOZIniFile2 store;
+    TOZHistoryList list;
+    list.SetVisibleCount(3);
+    list.LoadFromIni(store, "Recent");
+    EXPECT_EQ(list.DataItems(), (Strings{"/p/0", "/p/2", "/p/3"}));
+    EXPECT_EQ(list.Captions(), (Strings{"zero", "/p/2", "three"}));
+    EXPECT_EQ(list.MaxCount(), 20);
+    EXPECT_EQ(list.VisibleCount(), 3);
+    ASSERT_EQ(store.ReadFailures().size(), 3u);
+    EXPECT_NE(store.ReadFailures()[0].find("\"VisibleCount\""), std::string::npos) << store.ReadFailures()[0];
+    EXPECT_NE(store.ReadFailures()[1].find("\"Data1\""), std::string::npos) << store.ReadFailures()[1];
+    EXPECT_NE(store.ReadFailures()[2].find("\"Caption2\""), std::string::npos) << store.ReadFailures()[2];
+}
+
+// A file enters by its full path, however it was named: one entry for one file.
+TEST(HistoryList, AddFileTakesTheFullPath)
+{
+    TempDir temp;
+    fs::create_directories(temp.Path() / "sub" / "deeper");
+    fs::create_directory_symlink(temp.Path() / "sub" / "deeper", temp.Path() / "link");
+    const fs::path old = fs::current_path();
+    fs::current_path(temp.Path());
+    const std::string full = (fs::canonical(temp.Path()) / "a.jpg").string();
+    // ".." after a link leaves the folder the link points to.
+    const std::string viaLink = (fs::canonical(temp.Path() / "sub") / "b.jpg").string();
+    const std::pair<std::string, std::string> cases[] = {
+        {"a.jpg", full},
+        {"./a.jpg", full},
+        {"sub/../a.jpg", full},
+        {"sub/deeper/../../a.jpg", full},
+        {full, full},
+        {fs::canonical(temp.Path()).string() + "//./a.jpg", full},
+        {"link/../b.jpg", viaLink},
+        {"missing/../c.jpg", (fs::canonical(temp.Path()) / "missing/../c.jpg").string()},
+    };
+    for (const auto& [name, expected] : cases) {
+        TOZHistoryList list;
+        list.AddFile(name);
+        ASSERT_EQ(list.Count(), 1);
+        EXPECT_EQ(list.DataItems()[0], expected) << name;
+        EXPECT_EQ(list.Captions()[0], expected) << name;
+    }
+    TOZHistoryList list;
+    for (const char* name : {"a.jpg", "./a.jpg", "sub/../a.jpg"})
+        list.AddFile(name);
+    list.AddFile(full);
+    EXPECT_EQ(list.DataItems(), Strings{full});
+    fs::current_path(old);
 }
 
 TEST(HistoryList, StoredCountsThatLie)

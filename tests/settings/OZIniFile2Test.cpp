@@ -367,7 +367,8 @@ TEST(SettingsStore, StoredNumbersAsTheyAreRead)
         EXPECT_FALSE(store.ReadBool("Word", false));
         EXPECT_EQ(store.ReadInteger("Big", 5), 5);
     }
-    // The key store: any non-zero dword is true; another type raises.
+    // The key store: any non-zero dword is true; another type reads as the default and is
+    // reported.
     fs::remove(box.IniFile());
     fs::create_directories(box.KeyFolder() + "/Config");
     WriteText(box.KeyFolder() + "/Config/values.reg",
@@ -376,9 +377,15 @@ TEST(SettingsStore, StoredNumbersAsTheyAreRead)
     ASSERT_EQ(store.Style(), isRegistry);
     store.OpenSection("Config", false);
     EXPECT_TRUE(store.ReadBool("Two", false));
-    EXPECT_THROW(store.ReadBool("Text", false), ERegistryException);
-    EXPECT_THROW(store.ReadInteger("Text", 0), ERegistryException);
-    EXPECT_THROW(store.ReadString("Number", ""), ERegistryException);
+    EXPECT_TRUE(store.ReadBool("Text", true));
+    EXPECT_EQ(store.ReadInteger("Text", 7), 7);
+    EXPECT_EQ(store.ReadString("Number", "def"), "def");
+    EXPECT_EQ(store.ReadString("Text", ""), "1");
+    const std::vector<std::string> failures = store.TakeReadFailures();
+    ASSERT_EQ(failures.size(), 3u);
+    EXPECT_NE(failures[0].find("\"Text\""), std::string::npos) << failures[0];
+    EXPECT_NE(failures[2].find("\"Number\""), std::string::npos) << failures[2];
+    EXPECT_TRUE(store.ReadFailures().empty());
 }
 
 TEST(SettingsStore, PlacesFollowTheExecutableName)
@@ -425,4 +432,51 @@ TEST(SettingsStore, AnotherNameForTheSameExecutableHasItsOwnStore)
     TOZIniFile2::InitializeStore(isRegistry);
     EXPECT_TRUE(fs::is_directory(box.Config() + "/Tamberlo/b"));
     EXPECT_TRUE(fs::is_directory(box.KeyFolder()));
+}
+
+// A store file that its permission bits keep from writing is not replaced: the save is refused
+// with the reason, and the file keeps its text and bits.
+TEST(SettingsStore, ReadOnlyFilesAreNotReplaced)
+{
+    for (const TIniStyle style : {isIniFile, isRegistry}) {
+        SCOPED_TRACE(int(style));
+        SettingsSandbox box(false);
+        MakeStore(style);
+        const std::string file = style == isIniFile ? box.IniFile() : box.KeyFolder() + "/Config/values.reg";
+        const std::string before = ReadText(file);
+        ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+        TOZIniFile2 store;
+        store.OpenSection("Config", true);
+        store.WriteInteger("Value", 2);
+        try {
+            store.UpdateFile();
+            ADD_FAILURE() << "not refused";
+        } catch (const EWriteError& e) {
+            EXPECT_TRUE(std::string(e.what()).starts_with("ファイルに書き込めません。\r" + file + "\r(")) << e.what();
+        }
+        EXPECT_EQ(ReadText(file), before);
+        EXPECT_EQ(ModeOf(file), 0444);
+    }
+}
+
+// What a killed save left beside a store file goes at the next save; other files stay.
+TEST(SettingsStore, TheNextSaveRemovesWhatAKilledSaveLeft)
+{
+    for (const TIniStyle style : {isIniFile, isRegistry}) {
+        SCOPED_TRACE(int(style));
+        SettingsSandbox box(false);
+        MakeStore(style);
+        const std::string folder = style == isIniFile ? box.Bin() : box.KeyFolder() + "/Config";
+        const std::string base = style == isIniFile ? "nolvi2.ini" : "values.reg";
+        WriteText(folder + "/." + base + ".nolvi2-K1ll3d", "half a save");
+        WriteText(folder + "/." + base + ".backup", "the user's");
+        WriteText(folder + "/notes.txt", "the user's");
+        TOZIniFile2 store;
+        store.OpenSection("Config", true);
+        store.WriteInteger("Value", 2);
+        store.UpdateFile();
+        EXPECT_FALSE(fs::exists(folder + "/." + base + ".nolvi2-K1ll3d"));
+        EXPECT_TRUE(fs::exists(folder + "/." + base + ".backup"));
+        EXPECT_TRUE(fs::exists(folder + "/notes.txt"));
+    }
 }
