@@ -174,6 +174,8 @@ TForm1::TForm1(std::shared_ptr<TWindowServices> services)
     : FServices(services ? std::move(services) : std::make_shared<TWindowServices>())
 {
     setWindowTitle(QStringLiteral("nolvi2"));
+    // The open and save dialogs leave no history of the user's folders in a file of Qt's.
+    KeepToolkitSettingsUnwritten();
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAcceptDrops(true);
     setFocusPolicy(Qt::StrongFocus);

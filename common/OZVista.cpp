@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QStyle>
 #include <QTextLayout>
 
@@ -117,6 +118,15 @@ void PlaceOnScreen(QWidget& form)
 
 QString ApplicationTitle() { return TitleStore(); }
 void SetApplicationTitle(const QString& title) { TitleStore() = title; }
+
+void KeepToolkitSettingsUnwritten()
+{
+    // /dev/null is no folder and none can be made in it, by the superuser neither: QSettings
+    // then finds nothing to read and fails to write, silently. The program's own settings do
+    // not go through QSettings.
+    for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+        QSettings::setPath(format, QSettings::UserScope, QStringLiteral("/dev/null"));
+}
 
 TOZVistaForm::TOZVistaForm(QWidget* parent) : QWidget(parent)
 {

@@ -60,6 +60,12 @@ enum TModalResult : int {
 QString ApplicationTitle();
 void SetApplicationTitle(const QString& title);
 
+// Qt keeps its own settings in QtProject.conf under the user's configuration folder: a file
+// dialog writes its history, last folder and layout there when it is destroyed, readable by
+// anyone who may read that folder. After this call that file is never read or written: the
+// user-scope place of Qt's settings becomes one where no file can be made.
+void KeepToolkitSettingsUnwritten();
+
 // The first TOZVistaForm created owns the task-bar entry (the main window); dialogs
 // (TOZVistaDialog, message boxes) are transient for it and stay in front of it.
 class TOZVistaForm : public QWidget {

@@ -7,6 +7,9 @@
 #include "settings/OZRegIniDlg.h"
 
 #include <QCloseEvent>
+#include <QDialog>
+#include <QFileInfo>
+#include <QSettings>
 
 namespace nolvi2::test {
 
@@ -250,6 +253,68 @@ TEST_F(Window, FirstStartAsksOnceAndYesMakesTheIniFile)
     again.FormCreate({});
     EXPECT_EQ(messages.size(), 1u);
     EXPECT_EQ(TMemIniFile(settings.IniFile()).ReadInteger("Config", "WindowX", 0), again.pos().x());
+}
+
+// The question is the first start's, once per run: when the chosen store cannot be made, the
+// save at close reports that and asks nothing.
+TEST_F(Window, FirstStartIsAskedOnceEvenWhenNoStoreCanBeMade)
+{
+    for (const bool yes : {true, false}) {
+        SCOPED_TRACE(yes);
+        SettingsSandbox box(false);
+        fs::create_directory(box.IniFile());  // the INI file cannot be made
+        std::ofstream(box.Config() + "/file") << "x";
+        ::setenv("XDG_CONFIG_HOME", (box.Config() + "/file/config").c_str(), 1);  // nor the key store
+        messages.clear();
+        services->answer = [yes](const QString&, TMsgDlgType, TMsgDlgButtons) { return int(yes ? mrYes : mrNo); };
+        {
+            TForm1 w(services);
+            w.FormCreate({});
+            w.close();
+        }
+        int asked = 0;
+        for (const Message& m : messages)
+            asked += m.text.toStdString() == kFirstStartQuestion;
+        EXPECT_EQ(asked, 1);
+        ASSERT_FALSE(messages.empty());
+        EXPECT_TRUE(messages.back().text.startsWith(QStringLiteral("設定を保存できませんでした。")))
+            << messages.back().text.toStdString();
+    }
+}
+
+// A file opened by a relative name is listed by its full path.
+TEST_F(Window, RelativeNamesEnterTheRecentListWhole)
+{
+    MakePicture("a.bmp", 20, 10);
+    auto w = MakeWindow();
+    const fs::path old = fs::current_path();
+    fs::current_path(dir);
+    w->OpenFile("a.bmp");
+    w->OpenFile("./a.bmp");
+    fs::current_path(old);
+    EXPECT_EQ(w->RecentMenu().DataItems(), std::vector<std::string>{(fs::canonical(dir) / "a.bmp").string()});
+}
+
+// The open and save dialogs leave no file of Qt's with the user's folders in it.
+TEST_F(Window, FileDialogsLeaveNoHistoryBehind)
+{
+    const std::string a = MakePicture("a.bmp", 20, 10);
+    auto w = MakeWindow({a});
+    for (const char* action : {"actOpen", "actSaveAsBMP"}) {
+        bool shown = false;
+        QTimer::singleShot(0, [&shown] {
+            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                shown = true;
+                dialog->reject();
+            }
+        });
+        w->Execute(QString::fromLatin1(action));
+        EXPECT_TRUE(shown) << action;
+    }
+    const QSettings qt(QSettings::UserScope, QStringLiteral("QtProject"));
+    EXPECT_FALSE(qt.contains(QStringLiteral("FileDialog/lastVisited")));
+    EXPECT_FALSE(QFileInfo::exists(qt.fileName())) << qt.fileName().toStdString();
+    EXPECT_FALSE(fs::exists(settings.Config() + "/QtProject.conf"));
 }
 
 // A store that cannot be read or written is reported; the window starts with what could be
