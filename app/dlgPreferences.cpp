@@ -4,6 +4,7 @@
 #include "settings/OZHistoryList.h"
 #include "susie/SPIs.h"
 
+#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -68,6 +69,50 @@ void CheckButton(QButtonGroup* group, int index)
     }
 }
 
+// A spin box that also takes the digits of other scripts as digits: the full-width "２０" that
+// a Japanese input method gives is 20.
+class TNumberSpinBox : public QSpinBox {
+public:
+    using QSpinBox::QSpinBox;
+
+    static void AsciiDigits(QString& text)
+    {
+        for (QChar& c : text)
+            if (c.unicode() > 0x7F && c.isDigit())
+                c = QChar(u'0' + c.digitValue());
+    }
+
+protected:
+    // The editor keeps the text as validate leaves it, so it shows ASCII digits at once.
+    QValidator::State validate(QString& text, int& pos) const override
+    {
+        AsciiDigits(text);
+        return QSpinBox::validate(text, pos);
+    }
+    int valueFromText(const QString& text) const override
+    {
+        QString ascii = text;
+        AsciiDigits(ascii);
+        return QSpinBox::valueFromText(ascii);
+    }
+};
+
+// Tab enters a radio group at its checked button (the first when none is) and leaves it with
+// the next Tab; the arrow keys move within the group, as they do without this.
+void TabToCheckedButton(QButtonGroup* group)
+{
+    const auto update = [group] {
+        const QList<QAbstractButton*> buttons = group->buttons();
+        QAbstractButton* entry = group->checkedButton();
+        if (!entry && !buttons.isEmpty())
+            entry = buttons.front();
+        for (QAbstractButton* b : buttons)
+            b->setFocusPolicy(b == entry ? Qt::StrongFocus : Qt::ClickFocus);
+    };
+    QObject::connect(group, &QButtonGroup::buttonToggled, group, update);
+    update();
+}
+
 // Fills box with radio buttons for items, column by column over the given number of columns
 // (as many rows as that needs); the returned group numbers them from 0.
 QButtonGroup* FillRadioGroup(QGroupBox* box, std::initializer_list<const char*> items, int columns)
@@ -84,13 +129,14 @@ QButtonGroup* FillRadioGroup(QGroupBox* box, std::initializer_list<const char*> 
     }
     for (int c = 0; c < columns; ++c)
         grid->setColumnStretch(c, 1);
+    TabToCheckedButton(group);
     return group;
 }
 
 // A spin box from min to max (not wrapping) at the left of box.
 QSpinBox* FillSpinGroup(QGroupBox* box, const char* name, int min, int max)
 {
-    auto* spin = Named<QSpinBox>(name, box);
+    QSpinBox* spin = Named<TNumberSpinBox>(name, box);
     spin->setRange(min, max);
     spin->setWrapping(false);
     auto* layout = new QHBoxLayout(box);
@@ -176,7 +222,8 @@ TPreferencesDialog::TPreferencesDialog(QWidget* owner)
     // 最近開いたファイル: the clearing buttons change the list at once.
     QWidget* recent = AddPage(PageControl1, "TabSheet2", QStringLiteral("最近開いたファイル"));
     auto* groupBox1 = Named<QGroupBox>("GroupBox1", QStringLiteral("最近開いたファイルの数(&R)"), recent);
-    updRecentFileCount = FillSpinGroup(groupBox1, "updRecentFileCount", 1, 32);
+    // The counts the list keeps: none to all of the menu's items.
+    updRecentFileCount = FillSpinGroup(groupBox1, "updRecentFileCount", 0, TOZHistoryList::kItemCount);
     auto* clearing = new QWidget(recent);
     Button3 = Named<QPushButton>("Button3", QStringLiteral("クリア(&C)"), clearing);
     Button4 = Named<QPushButton>("Button4", QStringLiteral("存在しないファイルをクリア(&N)"), clearing);
@@ -215,8 +262,10 @@ TPreferencesDialog::TPreferencesDialog(QWidget* owner)
     ListView1->header()->setSectionsClickable(false);
     ListView1->header()->setSectionsMovable(false);
     ListView1->header()->setStretchLastSection(false);
-    for (int c = 0; c < 4; ++c)
-        ListView1->setColumnWidth(c, 106);
+    // The columns share the list's width (FitPluginColumns); a text cut short keeps its ends,
+    // and every cell tells its whole text as a tooltip.
+    ListView1->setTextElideMode(Qt::ElideMiddle);
+    ListView1->viewport()->installEventFilter(this);
     auto* pluginsLayout = new QVBoxLayout(plugins);
     pluginsLayout->addWidget(ListView1);
 
@@ -268,10 +317,42 @@ void TPreferencesDialog::ListPlugins(const TSPIs* spis)
     for (int i = 0; spis && i < spis->Count(); ++i) {
         const TSPI& spi = spis->Items(i);
         // The tree owns its items.
-        new QTreeWidgetItem(ListView1, {Text(spi.FileName()), Text(spi.About()), FirstText(spi.Extensions()),
-                                        FirstText(spi.Formats())});
+        auto* item = new QTreeWidgetItem(ListView1, {Text(spi.FileName()), Text(spi.About()),
+                                                     FirstText(spi.Extensions()), FirstText(spi.Formats())});
+        for (int c = 0; c < item->columnCount(); ++c)
+            item->setToolTip(c, item->text(c));
     }
+    FitPluginColumns();
     ListView1->setUpdatesEnabled(true);
+}
+
+void TPreferencesDialog::FitPluginColumns()
+{
+    // Columns narrower than an equal share of what is left get their whole width; the wider
+    // ones share the rest equally.
+    const int columns = ListView1->columnCount();
+    std::vector<int> want(std::size_t(columns), 0), order(std::size_t(columns), 0);
+    const QAbstractItemView* view = ListView1;  // the tree's own hint, called through its public base
+    for (int c = 0; c < columns; ++c) {
+        want[std::size_t(c)] = std::max(view->sizeHintForColumn(c), ListView1->header()->sectionSizeHint(c));
+        order[std::size_t(c)] = c;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return want[std::size_t(a)] < want[std::size_t(b)]; });
+    int available = ListView1->viewport()->width();
+    int left = columns;
+    for (const int c : order) {
+        const int width = std::min(want[std::size_t(c)], std::max(available, 0) / left);
+        ListView1->setColumnWidth(c, width);
+        available -= width;
+        --left;
+    }
+}
+
+bool TPreferencesDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ListView1->viewport() && event->type() == QEvent::Resize)
+        FitPluginColumns();
+    return TOZVistaDialog::eventFilter(watched, event);
 }
 
 void TPreferencesDialog::GetSettings(TWindowOptions& options) const

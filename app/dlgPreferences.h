@@ -45,7 +45,8 @@ public:
     // Shows options and the targets' values in the controls; the clearing buttons act on
     // targets.Recent from now on.
     void SetSettings(const TWindowOptions& options, const TPreferencesTargets& targets);
-    // One row per plug-in of spis in registry order; none for a null registry.
+    // One row per plug-in of spis in registry order; none for a null registry. Each cell's
+    // tooltip is its text.
     void ListPlugins(const TSPIs* spis);
     // Reads the window's options from the controls. With no out-of-selection button checked that
     // option keeps its value.
@@ -82,7 +83,13 @@ public:
 
     QTreeWidget* ListView1 = nullptr;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    // Sizes the plug-in list's columns to their texts within the list's width.
+    void FitPluginColumns();
+
     TOZHistoryList* FRecent = nullptr;
 };
 

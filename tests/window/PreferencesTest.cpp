@@ -8,6 +8,9 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QInputMethodEvent>
+#include <QLineEdit>
+#include <QTabBar>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -264,13 +267,18 @@ TEST_F(Preferences, OkWritesEachControlBack)
 
 TEST_F(Preferences, ValuesTheControlsCannotShow)
 {
-    // Counts of 17 to 32 pass the spinner but not the list, which keeps its count.
-    for (const int count : {17, 32}) {
-        EXPECT_TRUE(Run([count](TPreferencesDialog& d) {
+    // The spinner offers exactly the counts the list keeps: none to the menu's sixteen items.
+    for (const int count : {0, 1, 16, 17, 20, 32}) {
+        int shown = -1;
+        EXPECT_TRUE(Run([count, &shown](TPreferencesDialog& d) {
+            EXPECT_EQ(d.updRecentFileCount->minimum(), 0);
+            EXPECT_EQ(d.updRecentFileCount->maximum(), TOZHistoryList::kItemCount);
             d.updRecentFileCount->setValue(count);
+            shown = d.updRecentFileCount->value();
             d.Button1->click();
         }));
-        EXPECT_EQ(recent.VisibleCount(), 5) << count;
+        EXPECT_EQ(recent.VisibleCount(), shown) << count;
+        EXPECT_EQ(shown, std::min(count, 16)) << count;
     }
 
     // A grid without a button shows as none and becomes none; the grids of the buttons come
@@ -288,16 +296,72 @@ TEST_F(Preferences, ValuesTheControlsCannotShow)
     }
 
     // An out-of-selection value without a button checks none and stays; a stored recent
-    // count of 0 shows as the spinner's least.
+    // count of 0 shows as 0 and stays.
     options.OutOfSelection = 7;
     recent.SetVisibleCount(0);
     EXPECT_TRUE(Run([](TPreferencesDialog& d) {
         EXPECT_EQ(d.OutOfSelectionButtons->checkedId(), -1);
-        EXPECT_EQ(d.updRecentFileCount->value(), 1);
+        EXPECT_EQ(d.updRecentFileCount->value(), 0);
         d.Button1->click();
     }));
     EXPECT_EQ(options.OutOfSelection, 7);
-    EXPECT_EQ(recent.VisibleCount(), 1);
+    EXPECT_EQ(recent.VisibleCount(), 0);
+}
+
+// Digits typed through an input method come full-width ("２０"): the number fields take them.
+TEST_F(Preferences, FullWidthDigitsCountAsDigits)
+{
+    EXPECT_TRUE(Run([](TPreferencesDialog& d) {
+        const std::pair<QSpinBox*, QString> typed[] = {
+            {d.updRecentFileCount, QStringLiteral("１２")},
+            {d.updGrassWidth, QStringLiteral("３０")},
+            {d.updRainbowMaskSize, QStringLiteral("2４")},
+        };
+        for (const auto& [spin, text] : typed) {
+            QLineEdit* edit = spin->findChild<QLineEdit*>();
+            ASSERT_NE(edit, nullptr);
+            edit->selectAll();
+            QInputMethodEvent commit;
+            commit.setCommitString(text);
+            QApplication::sendEvent(edit, &commit);
+            EXPECT_EQ(edit->text(), text.normalized(QString::NormalizationForm_KC)) << text.toStdString();
+        }
+        d.Button1->click();
+    }));
+    EXPECT_EQ(recent.VisibleCount(), 12);
+    EXPECT_EQ(options.GrassWidth, 30);
+    EXPECT_EQ(options.RainbowMaskSize, 24);
+}
+
+// Tab enters a radio group at its checked button and leaves it with the next Tab; the arrow
+// keys move the check within the group, and Tab then enters at the new one.
+TEST_F(Preferences, TabEntersARadioGroupAtItsCheckedButton)
+{
+    EXPECT_FALSE(Run([](TPreferencesDialog& d) {
+        QApplication::setActiveWindow(&d);
+        d.PageControl1->setCurrentIndex(1);
+        QWidget* tabs = d.PageControl1->findChild<QTabBar*>();
+        ASSERT_NE(tabs, nullptr);
+        const auto tabFrom = [](QWidget* from, bool back = false) {
+            from->setFocus();
+            QTest::keyClick(from, back ? Qt::Key_Backtab : Qt::Key_Tab, back ? Qt::ShiftModifier : Qt::NoModifier);
+            return QApplication::focusWidget();
+        };
+        QAbstractButton* unit16 = d.SelectUnitButtons->button(2);
+        QAbstractButton* lighten = d.OutOfSelectionButtons->button(2);
+        EXPECT_EQ(tabFrom(tabs), unit16);
+        EXPECT_EQ(tabFrom(unit16), lighten);
+        EXPECT_EQ(tabFrom(lighten, true), unit16);
+        QWidget* after = tabFrom(lighten);
+        EXPECT_FALSE(d.OutOfSelectionButtons->buttons().contains(qobject_cast<QAbstractButton*>(after)));
+        EXPECT_FALSE(d.SelectUnitButtons->buttons().contains(qobject_cast<QAbstractButton*>(after)));
+
+        unit16->setFocus();
+        QTest::keyClick(unit16, Qt::Key_Down);
+        EXPECT_EQ(d.SelectUnitButtons->checkedId(), 3);
+        EXPECT_EQ(tabFrom(tabs), d.SelectUnitButtons->button(3));
+        d.Button2->click();
+    }));
 }
 
 TEST_F(Preferences, PluginRowsInRegistryOrder)
@@ -307,7 +371,6 @@ TEST_F(Preferences, PluginRowsInRegistryOrder)
     EXPECT_EQ(d.ListView1->topLevelItemCount(), 0);
     EXPECT_EQ(d.ListView1->columnCount(), 4);
     EXPECT_EQ(d.ListView1->headerItem()->text(2), QStringLiteral("Ext"));
-    EXPECT_EQ(d.ListView1->columnWidth(3), 106);
     EXPECT_FALSE(d.ListView1->header()->sectionsClickable());
 
     // As plain plug-ins they stay out of the picture-format table that other tests use.
@@ -324,9 +387,25 @@ TEST_F(Preferences, PluginRowsInRegistryOrder)
         {QString::fromStdString(spis.Items(1).FileName()), QStringLiteral("test plug-in"), QString(), QString()},
     };
     for (int r = 0; r < 2; ++r)
-        for (int c = 0; c < 4; ++c)
+        for (int c = 0; c < 4; ++c) {
             EXPECT_EQ(d.ListView1->topLevelItem(r)->text(c), rows[r][c]) << r << ", " << c;
+            EXPECT_EQ(d.ListView1->topLevelItem(r)->toolTip(c), rows[r][c]) << r << ", " << c;
+        }
     EXPECT_TRUE(rows[0][0].endsWith(QStringLiteral("/t_pic.spi")));
+
+    // Shown, the columns share the list's width: the short texts show whole, the long name is
+    // cut short in the middle and told whole by its tooltip.
+    d.PageControl1->setCurrentIndex(4);
+    d.show();
+    QTreeWidget* list = d.ListView1;
+    const QFontMetrics metrics(list->font());
+    int total = 0;
+    for (int c = 0; c < 4; ++c)
+        total += list->columnWidth(c);
+    EXPECT_LE(total, list->viewport()->width());
+    for (const int c : {1, 2, 3})
+        EXPECT_GT(list->columnWidth(c), metrics.horizontalAdvance(rows[0][c])) << c;
+    EXPECT_GT(list->columnWidth(0), list->viewport()->width() / 4);
 }
 
 }  // namespace
