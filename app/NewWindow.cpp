@@ -1,41 +1,23 @@
 #include "NewWindow.h"
 
-#include "platform/SafeFile.h"
 #include "platform/SharedMemory.h"
-#include "platform/Tick.h"
 
-#include <chrono>
-#include <csignal>
-#include <thread>
+#include <unistd.h>
 
 namespace nolvi2 {
 
 namespace {
 
-struct TLaunched {
-    std::string Name;
-    pid_t Pid = 0;
-};
-
-std::vector<TLaunched>& Launched()
-{
-    static std::vector<TLaunched> launched;
-    return launched;
-}
-
 std::string PositionArgument(TPoint p) { return "pos:" + std::to_string(p.X) + "," + std::to_string(p.Y); }
 
-// This program, started again: /proc/self/exe still names it after its file was replaced.
-pid_t StartSelf(const std::vector<std::string>& arguments, const TProgramStarter& start)
+// This program, started again under its real path; /proc/self/exe when that file is gone.
+pid_t StartSelf(const std::vector<std::string>& arguments, const TProgramStarter& start, int handOver = -1)
 {
-    std::vector<std::string> argv{ExecutablePath()};
-    if (argv.front().empty())
-        argv.front() = "nolvi2";
+    const std::string program = ::access(ProgramPath().c_str(), X_OK) == 0 ? ProgramPath() : "/proc/self/exe";
+    std::vector<std::string> argv{program};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return start("/proc/self/exe", argv);
+    return start(program, argv, handOver);
 }
-
-bool Alive(pid_t pid) { return pid > 0 && ::kill(pid, 0) == 0; }
 
 }  // namespace
 
@@ -51,9 +33,9 @@ std::vector<std::string> FileStartArguments(TPoint p, const std::string& fileNam
     return {PositionArgument(p), fileName};
 }
 
-std::vector<std::string> PictureStartArguments(TPoint p, uint32_t tick, int64_t size)
+std::vector<std::string> PictureStartArguments(TPoint p, int fd, int64_t size)
 {
-    return {PositionArgument(p), "common:nolvi", std::to_string(tick), std::to_string(size)};
+    return {PositionArgument(p), "common:nolvi", std::to_string(fd), std::to_string(size)};
 }
 
 void LaunchForFile(TPoint p, const std::string& fileName, const TProgramStarter& start)
@@ -64,37 +46,11 @@ void LaunchForFile(TPoint p, const std::string& fileName, const TProgramStarter&
 void LaunchWithPicture(const TWindowState& state, const TOZHistoryList& recent, const TBitmap& picture, TPoint p,
                        const TProgramStarter& start)
 {
-    TNewSharedBlock block = CreateSharedBlock(timeGetTime());
-    pid_t pid = 0;
-    try {
-        WriteState(*block.Stream, state, recent, picture);
-        const int64_t size = block.Stream->Size();
-        block.Stream.reset();
-        pid = StartSelf(PictureStartArguments(p, block.Tick, size), start);
-    } catch (...) {
-        RemoveSharedBlock(block.Name);
-        throw;
-    }
-    Launched().push_back({block.Name, pid});
-}
-
-void ReleaseLaunchedBlocks(int maxWaitMs)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxWaitMs);
-    for (const TLaunched& l : Launched()) {
-        while (SharedBlockExists(l.Name) && Alive(l.Pid) && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        RemoveSharedBlock(l.Name);
-    }
-    Launched().clear();
-}
-
-std::vector<std::string> LaunchedBlocks()
-{
-    std::vector<std::string> names;
-    for (const TLaunched& l : Launched())
-        names.push_back(l.Name);
-    return names;
+    // The block closes here whatever happens: after the start only the child holds it.
+    const std::unique_ptr<TSharedBlock> block = CreateSharedBlock();
+    WriteState(*block, state, recent, picture);
+    block->Seal();
+    StartSelf(PictureStartArguments(p, block->Handle(), block->Size()), start, block->Handle());
 }
 
 }  // namespace nolvi2

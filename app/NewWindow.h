@@ -1,8 +1,8 @@
 #pragma once
-// Starting new windows, each its own process of this program: for a file ("pos:x,y" and the
-// name) or with a picture and the window's state in a shared block ("pos:x,y",
-// "common:nolvi", the block's tick and size). The blocks this process made are removed when
-// its window ends, once their receivers have had the chance to read them.
+// Starting new windows, each its own process of this program under its real path: for a file
+// ("pos:x,y" and the name) or with a picture and the window's state in a shared block
+// ("pos:x,y", "common:nolvi", the block's descriptor number and size). The block is handed to
+// the new process alone; this process keeps no copy of it.
 
 #include "StateBlock.h"
 #include "platform/Process.h"
@@ -20,20 +20,15 @@ TPoint NewWindowPos(const TRect& frame, const TRect& workArea, int32_t w, int32_
 
 // The argument vectors of the two starts (argument 0 excluded).
 std::vector<std::string> FileStartArguments(TPoint p, const std::string& fileName);
-std::vector<std::string> PictureStartArguments(TPoint p, uint32_t tick, int64_t size);
+std::vector<std::string> PictureStartArguments(TPoint p, int fd, int64_t size);
 
 // The starts go through start (StartProgram for real windows).
 void LaunchForFile(TPoint p, const std::string& fileName, const TProgramStarter& start);
 
-// Writes the block and starts the new window. A block that cannot be made or written, or a
-// process that cannot be started, raises the error and leaves no block behind.
+// Writes and seals the block and starts the new window with it. A block that cannot be made
+// or written raises ESharedMemory, a process that cannot be started its error; either way
+// the block is gone with the call, as it is after a start.
 void LaunchWithPicture(const TWindowState& state, const TOZHistoryList& recent, const TBitmap& picture, TPoint p,
                        const TProgramStarter& start);
-
-// Removes the blocks this process made. A block still unread by a live receiver is given up
-// to maxWaitMs to be read first.
-void ReleaseLaunchedBlocks(int maxWaitMs);
-// The names of the blocks made and not yet released, oldest first.
-std::vector<std::string> LaunchedBlocks();
 
 }  // namespace nolvi2

@@ -46,7 +46,7 @@ TStartup ParseStartup(std::vector<std::string> parameters)
         if (!size)
             throw Exception(Format("'%s' は有効な整数値ではありません", parameters[i + 2].c_str()));
         r.Receive = true;
-        r.Tick = parameters[i + 1];
+        r.BlockFd = parameters[i + 1];
         r.BlockSize = *size;
         return r;
     }

@@ -1,6 +1,6 @@
 #pragma once
 // What the command line asks of a new window: a position ("pos:x,y"), a picture handed over
-// in shared memory ("common:nolvi" tick size), or files to open, the first here and every
+// in shared memory ("common:nolvi" descriptor size), or files to open, the first here and every
 // further one in a window of its own.
 
 #include <cstdint>
@@ -14,9 +14,9 @@ struct TStartup {
     // From the first parameter starting with "pos:": each coordinate that is an integer.
     std::optional<int32_t> Left, Top;
     bool HasPosition = false;
-    // "common:nolvi" (in any case) followed by the block's tick and size.
+    // "common:nolvi" (in any case) followed by the block's descriptor number and size.
     bool Receive = false;
-    std::string Tick;
+    std::string BlockFd;
     int32_t BlockSize = 0;
     // The remaining parameters, when nothing is received.
     std::vector<std::string> Files;

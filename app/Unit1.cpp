@@ -231,15 +231,12 @@ TForm1::~TForm1()
     FSelectTool->OnChange = nullptr;
     // The recent menu's items belong to its menu, which goes with the window.
     FRecentMenu.reset();
-    // The blocks handed to new windows: each receiver removes its own once read; what a
-    // receiver that failed left, or one that has not read yet after a while, goes now.
-    ReleaseLaunchedBlocks(3000);
 }
 
 TProgramStarter TForm1::Starter() const
 {
-    return [this](const std::string& program, const std::vector<std::string>& args) {
-        return FServices->StartProgram(program, args);
+    return [this](const std::string& program, const std::vector<std::string>& args, int handOver) {
+        return FServices->StartProgram(program, args, handOver);
     };
 }
 
@@ -471,7 +468,7 @@ void TForm1::FormCreate(const std::vector<std::string>& parameters)
     bool received = false;
     if (startup && startup->Receive) {
         try {
-            ReceiveFromSharedMemory(startup->Tick, startup->BlockSize);
+            ReceiveFromSharedMemory(startup->BlockFd, startup->BlockSize);
             received = true;
         } catch (const std::bad_alloc&) {
             startupError = "メモリが足りません。";
@@ -499,9 +496,9 @@ void TForm1::FormCreate(const std::vector<std::string>& parameters)
         Dispatch([&] { LaunchForFile(startup->Files[i]); });
 }
 
-void TForm1::ReceiveFromSharedMemory(const std::string& tickText, int32_t size)
+void TForm1::ReceiveFromSharedMemory(const std::string& fdText, int32_t size)
 {
-    const std::unique_ptr<TFileStream> block = OpenSharedBlock(tickText, size);
+    const std::unique_ptr<TSharedBlock> block = OpenSharedBlock(fdText, size);
     TWindowState state;
     TBitmap picture;
     ReadState(*block, state, *FRecentMenu, picture);

@@ -59,7 +59,7 @@ public:
 
     // New windows: each its own process, for a file or with a picture and this window's
     // state.
-    void ReceiveFromSharedMemory(const std::string& tickText, int32_t size);
+    void ReceiveFromSharedMemory(const std::string& fdText, int32_t size);
     void LaunchForFile(const std::string& name);
     void LaunchWithPicture(bool isFile, const std::string& title, bool keepSelection, const TBitmap& picture);
     TPoint NewWindowPos(int32_t w, int32_t h) const;

@@ -36,9 +36,10 @@ bool TWindowServices::FirstStartQuestion()
     return MessageBox(text, mtConfirmation, Buttons({mbYes, mbNo}), true) == mrYes;
 }
 
-pid_t TWindowServices::StartProgram(const std::string& program, const std::vector<std::string>& arguments)
+pid_t TWindowServices::StartProgram(const std::string& program, const std::vector<std::string>& arguments,
+                                    int handOver)
 {
-    return nolvi2::StartProgram(program, arguments);
+    return nolvi2::StartProgram(program, arguments, handOver);
 }
 
 }  // namespace nolvi2

@@ -41,7 +41,7 @@ public:
     // The first start's question: true for the INI file.
     virtual bool FirstStartQuestion();
     // Starts a program (a new window); see StartProgram.
-    virtual pid_t StartProgram(const std::string& program, const std::vector<std::string>& arguments);
+    virtual pid_t StartProgram(const std::string& program, const std::vector<std::string>& arguments, int handOver);
 };
 
 }  // namespace nolvi2

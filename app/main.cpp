@@ -1,6 +1,7 @@
 // nolvi2: one picture, one window, one process.
 #include "Unit1.h"
 #include "common/OZVista.h"
+#include "platform/Process.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -13,6 +14,9 @@
 
 int main(int argc, char** argv)
 {
+    // New windows start from the file this process started from, resolved before anything
+    // could replace it.
+    nolvi2::ProgramPath();
     // X11 (XWayland on a Wayland desktop) unless a platform is chosen explicitly.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");

@@ -97,9 +97,9 @@ void RunBatch(std::size_t count, unsigned workers, const std::function<TFileResu
     for (unsigned k = 0; k < workers; ++k) {
         try {
             threads.emplace_back(worker);
-        } catch (const std::system_error&) {
+        } catch (const std::system_error& e) {
             if (threads.empty())
-                throw;
+                throw Exception("作業スレッドを作成できません。(" + ErrnoText(e.code().value()) + ")");
             break;  // fewer workers than asked for do the same work
         }
     }

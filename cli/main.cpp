@@ -579,7 +579,7 @@ int main(int argc, char** argv)
         std::filesystem::create_directories(*o.outDir, ec);
         if (ec) {
             std::fprintf(stderr, "nolvi2-cli: フォルダを作成できません。\n%s\n(%s)\n", o.outDir->c_str(),
-                         ec.message().c_str());
+                         ErrnoText(ec.value()).c_str());
             return kExitFailure;
         }
     }

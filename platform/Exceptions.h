@@ -51,7 +51,10 @@ public:
     EAbort() : Exception("Operation aborted") {}
 };
 
-// The text of errno for a message's parenthesised detail.
+// The system's reason for err, for a message's parenthesised detail: the common reasons (no
+// such file, permission denied, a folder, no space left, a read-only file system) in
+// Japanese, the others as the system words them. Every message that carries a system error
+// gets its text here.
 std::string ErrnoText(int err);
 
 }  // namespace nolvi2

@@ -3,6 +3,8 @@
 #include "Format.h"
 
 #include <cerrno>
+#include <climits>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -11,63 +13,69 @@
 
 namespace nolvi2 {
 
+namespace {
+
+constexpr int kContentSeals = F_SEAL_WRITE | F_SEAL_GROW | F_SEAL_SHRINK;
+
+}  // namespace
+
 ESharedMemory::ESharedMemory(int code)
     : Exception(Format("共有メモリが開けませんでした(%d)", code)), FCode(code)
 {
 }
 
-std::string SharedBlockName(std::string_view tickText) { return "/nolvi2" + std::string(tickText); }
+void TSharedBlock::ReadFailed(int err) { throw ESharedMemory(err); }
 
-TNewSharedBlock CreateSharedBlock(uint32_t tick)
+void TSharedBlock::WriteFailed(int err) { throw ESharedMemory(err); }
+
+void TSharedBlock::Seal()
 {
-    // Two launches in the same millisecond take neighbouring names.
-    for (int attempt = 0; attempt < 1000; ++attempt, ++tick) {
-        const std::string name = SharedBlockName(std::to_string(tick));
-        const int fd = ::shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
-            throw ESharedMemory(errno);
-        }
-        // The umask cannot widen 0600, but a narrower one must not lock the owner out.
-        ::fchmod(fd, 0600);
-        return {tick, name, std::make_unique<TFileStream>(fd, name)};
-    }
-    throw ESharedMemory(EEXIST);
+    if (::fcntl(Handle(), F_ADD_SEALS, kContentSeals | F_SEAL_SEAL) != 0)
+        throw ESharedMemory(errno);
 }
 
-std::unique_ptr<TFileStream> OpenSharedBlock(std::string_view tickText, int64_t size)
+std::unique_ptr<TSharedBlock> CreateSharedBlock()
 {
-    // The name comes from the command line: only a decimal tick names one of our blocks.
-    if (tickText.empty() || tickText.size() > 10 || tickText.find_first_not_of("0123456789") != std::string_view::npos)
-        throw ESharedMemory(EINVAL);
-    const std::string name = SharedBlockName(tickText);
-    const int fd = ::shm_open(name.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    const int fd = ::memfd_create("nolvi2", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (fd < 0)
         throw ESharedMemory(errno);
-    auto stream = std::make_unique<TFileStream>(fd, name);
+    auto block = std::make_unique<TSharedBlock>(fd);
+    // Only the owner could reach it through /proc anyway; the mode says so too.
+    ::fchmod(fd, 0600);
+    return block;
+}
+
+std::unique_ptr<TSharedBlock> OpenSharedBlock(std::string_view fdText, int64_t size)
+{
+    // The number comes from the command line: decimal digits naming a descriptor past the
+    // standard streams that is open in this process.
+    if (fdText.empty() || fdText.size() > 10 || fdText.find_first_not_of("0123456789") != std::string_view::npos)
+        throw ESharedMemory(EINVAL);
+    const long long number = std::stoll(std::string(fdText));
+    if (number > INT_MAX)
+        throw ESharedMemory(EINVAL);
+    const int fd = int(number);
+    if (fd <= STDERR_FILENO || ::fcntl(fd, F_GETFD) < 0)
+        throw ESharedMemory(EBADF);
+    // Only a memory file made for sealing carries content seals; anything else this process
+    // holds under that number is left alone.
+    const int seals = ::fcntl(fd, F_GET_SEALS);
+    if (seals < 0)
+        throw ESharedMemory(EINVAL);
+    auto block = std::make_unique<TSharedBlock>(fd);
+    // Read once: what this process starts does not inherit it.
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     struct stat st {};
     if (::fstat(fd, &st) != 0)
         throw ESharedMemory(errno);
-    // Read once: the name goes now, whatever the content turns out to be.
-    if (st.st_uid == ::geteuid())
-        ::shm_unlink(name.c_str());
-    else
+    if (st.st_uid != ::geteuid())
         throw ESharedMemory(EACCES);
-    if (!S_ISREG(st.st_mode) || size <= 0 || st.st_size != size)
+    if ((seals & kContentSeals) != kContentSeals || !S_ISREG(st.st_mode) || size <= 0 || st.st_size != size)
         throw ESharedMemory(EINVAL);
-    return stream;
+    // The offset is the launcher's too, left at the end of what it wrote.
+    if (::lseek(fd, 0, SEEK_SET) != 0)
+        throw ESharedMemory(errno);
+    return block;
 }
-
-bool SharedBlockExists(const std::string& name)
-{
-    const int fd = ::shm_open(name.c_str(), O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
-}
-
-void RemoveSharedBlock(const std::string& name) { ::shm_unlink(name.c_str()); }
 
 }  // namespace nolvi2

@@ -1,13 +1,14 @@
 #pragma once
-// Blocks of shared memory that hand a picture and a window's state to a new process: POSIX
-// shared memory objects named "/nolvi2<tick>", private to the user, read once and removed.
+// Blocks of memory that hand a picture and a window's state to a new process: anonymous
+// memory files (memfd) that have no name anywhere. The launcher writes and seals the block,
+// hands its descriptor to the one child it starts and closes its own copy; the child checks
+// the descriptor, reads the block and closes it, and the memory is gone.
 
 #include "Exceptions.h"
 #include "Streams.h"
 
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <string_view>
 
 namespace nolvi2 {
@@ -22,26 +23,30 @@ private:
     int FCode;
 };
 
-// The object's name for a tick written in decimal: "/nolvi2" and the text.
-std::string SharedBlockName(std::string_view tickText);
+// A block over a descriptor that the stream owns. Every failure to read or write raises
+// ESharedMemory with the system's error number.
+class TSharedBlock : public TFileStream {
+public:
+    explicit TSharedBlock(int fd) : TFileStream(fd, "nolvi2") {}
 
-// A new, empty block that only this user can open. It is made with exclusive creation, so
-// nobody can have planted one of that name first; when the name of tick is taken, the
-// following ticks are tried. Tick is the tick used; the stream writes the block's content.
-struct TNewSharedBlock {
-    uint32_t Tick = 0;
-    std::string Name;
-    std::unique_ptr<TFileStream> Stream;
+    // Seals the content: nobody can write, grow or shrink the block from now on.
+    void Seal();
+
+protected:
+    [[noreturn]] void ReadFailed(int err) override;
+    [[noreturn]] void WriteFailed(int err) override;
 };
-TNewSharedBlock CreateSharedBlock(uint32_t tick);
 
-// Opens the block of tickText (decimal digits only), checks that it belongs to this user and
-// holds exactly size bytes, and removes its name at once: the stream is the only way left to
-// it. Failures raise ESharedMemory.
-std::unique_ptr<TFileStream> OpenSharedBlock(std::string_view tickText, int64_t size);
+// A new, empty block: a memory file that only this process holds, not inherited by any
+// program started (close-on-exec) unless handed over on purpose.
+std::unique_ptr<TSharedBlock> CreateSharedBlock();
 
-bool SharedBlockExists(const std::string& name);
-// Removes the name; a block already gone is no failure.
-void RemoveSharedBlock(const std::string& name);
+// Takes over the block handed to this process under the descriptor number fdText (decimal
+// digits only), at its start. The descriptor must be a sealed memory file of this user
+// holding exactly size bytes; once it is known to be a memory file it belongs to the returned
+// stream (closed also when refused), and no program this process starts inherits it. Failures raise
+// ESharedMemory: EBADF for a number that is no open descriptor (or a standard stream), EINVAL
+// for one that is no sealed memory file of this size, EACCES for one of another user.
+std::unique_ptr<TSharedBlock> OpenSharedBlock(std::string_view fdText, int64_t size);
 
 }  // namespace nolvi2

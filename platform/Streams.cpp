@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -210,6 +211,18 @@ TFileStream::~TFileStream()
         ::close(FHandle);
 }
 
+int TFileStream::Release() { return std::exchange(FHandle, -1); }
+
+void TFileStream::ReadFailed(int err)
+{
+    throw EReadError(Format("ファイルを読み込めません。\r%s\r(%s)", FFileName.c_str(), ErrnoText(err).c_str()));
+}
+
+void TFileStream::WriteFailed(int err)
+{
+    throw EWriteError(Format("ファイルに書き込めません。\r%s\r(%s)", FFileName.c_str(), ErrnoText(err).c_str()));
+}
+
 int64_t TFileStream::Read(void* buffer, int64_t count)
 {
     auto* p = static_cast<uint8_t*>(buffer);
@@ -219,8 +232,7 @@ int64_t TFileStream::Read(void* buffer, int64_t count)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            throw EReadError(Format("ファイルを読み込めません。\r%s\r(%s)", FFileName.c_str(),
-                                    ErrnoText(errno).c_str()));
+            ReadFailed(errno);
         }
         if (n == 0)
             break;
@@ -238,8 +250,7 @@ int64_t TFileStream::Write(const void* buffer, int64_t count)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            throw EWriteError(Format("ファイルに書き込めません。\r%s\r(%s)", FFileName.c_str(),
-                                     ErrnoText(errno).c_str()));
+            WriteFailed(errno);
         }
         done += n;
     }

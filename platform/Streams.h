@@ -85,6 +85,14 @@ public:
 
     int Handle() const { return FHandle; }
     const std::string& FileName() const { return FFileName; }
+    // Gives the descriptor up without closing it.
+    int Release();
+
+protected:
+    // A read or write that failed with the system's error err: EReadError or EWriteError
+    // naming the file.
+    [[noreturn]] virtual void ReadFailed(int err);
+    [[noreturn]] virtual void WriteFailed(int err);
 
 private:
     int FHandle = -1;

@@ -13,7 +13,6 @@
 #include "app/Unit1.h"
 #include "platform/Process.h"
 #include "platform/SharedMemory.h"
-#include "platform/Tick.h"
 #include "settings/OZIniFile2.h"
 
 #include <QApplication>
@@ -105,12 +104,12 @@ int main(int argc, char** argv)
     struct TTimedStart : TWindowServices {
         std::string Self, Report;
         double Spawned = 0;
-        pid_t StartProgram(const std::string&, const std::vector<std::string>& args) override
+        pid_t StartProgram(const std::string&, const std::vector<std::string>& args, int handOver) override
         {
             std::vector<std::string> child{args[0], "--child", Report};
             child.insert(child.end(), args.begin() + 1, args.end());
             Spawned = Ms(Clock::now());
-            const pid_t pid = nolvi2::StartProgram(Self, child);
+            const pid_t pid = nolvi2::StartProgram(Self, child, handOver);
             return pid;
         }
     };
@@ -135,13 +134,14 @@ int main(int argc, char** argv)
         picture.Assign(bench::LargePicture());
         // The window's picture, as an opened file would give it.
         {
-            TNewSharedBlock block = CreateSharedBlock(timeGetTime());
+            const auto block = CreateSharedBlock();
             TWindowState s;
             TOZHistoryList none;
-            WriteState(*block.Stream, s, none, picture);
-            const int64_t size = block.Stream->Size();
-            block.Stream.reset();
-            w.ReceiveFromSharedMemory(std::to_string(block.Tick), int32_t(size));
+            WriteState(*block, s, none, picture);
+            block->Seal();
+            const int64_t size = block->Size();
+            // The window takes the descriptor over.
+            w.ReceiveFromSharedMemory(std::to_string(block->Release()), int32_t(size));
         }
         w.resize(1280, 800);
         paint();
@@ -156,10 +156,9 @@ int main(int argc, char** argv)
         // Writing the block alone, for the split.
         const auto w0 = Clock::now();
         {
-            TNewSharedBlock block = CreateSharedBlock(timeGetTime());
+            const auto block = CreateSharedBlock();
             TOZHistoryList none;
-            WriteState(*block.Stream, TWindowState{}, none, w.Picture());
-            RemoveSharedBlock(block.Name);
+            WriteState(*block, TWindowState{}, none, w.Picture());
         }
         const double wr = std::chrono::duration<double, std::milli>(Clock::now() - w0).count();
 
@@ -175,7 +174,6 @@ int main(int argc, char** argv)
                 break;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
-        ReleaseLaunchedBlocks(0);
         if (t[5] != 6000)
             std::fprintf(stderr, "the new window did not receive the picture\n");
         if (run == 0)

@@ -1,38 +1,59 @@
-// Starting new windows without starting any: where they open, their argument vectors, and the
-// shared blocks (private, exclusive, read once, never left behind).
+// Starting new windows without starting any: where they open, their argument vectors, the
+// program they start, and the hand-over block (given to the start alone, never left behind).
 #include "app/NewWindow.h"
 
+#include "HandedBlocks.h"
 #include "Pictures.h"
 #include "platform/Process.h"
 #include "platform/SharedMemory.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <set>
 
 #include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace nolvi2;
+using nolvi2::test::HandedBlocks;
 using nolvi2::test::SamePixels;
 
 namespace {
 
+std::set<std::string> SharedMemoryNames()
+{
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator("/dev/shm"))
+        names.insert(e.path().filename().string());
+    return names;
+}
+
 struct StartRecorder {
-    ~StartRecorder() { ReleaseLaunchedBlocks(0); }
+    struct Start {
+        std::string program;
+        std::vector<std::string> args;
+        int handOver = -1;
+        std::unique_ptr<TSharedBlock> copy;  // what the child would inherit
+    };
     // Records each start instead of starting anything.
-    TProgramStarter Start()
+    TProgramStarter Starter()
     {
-        return [this](const std::string& program, const std::vector<std::string>& args) {
+        return [this](const std::string& program, const std::vector<std::string>& args, int handOver) {
             if (fail)
                 throw Exception("新しいウィンドウを開けませんでした。");
-            starts.push_back({program, args});
+            Start s{program, args, handOver, nullptr};
+            if (handOver >= 0)
+                s.copy = std::make_unique<TSharedBlock>(::fcntl(handOver, F_DUPFD_CLOEXEC, 3));
+            namesAtStart = SharedMemoryNames();
+            starts.push_back(std::move(s));
             return pid_t(0);
         };
     }
-    std::vector<std::pair<std::string, std::vector<std::string>>> starts;
+    std::vector<Start> starts;
+    std::set<std::string> namesAtStart;
     bool fail = false;
 };
 
@@ -58,109 +79,94 @@ TEST(NewWindow, Position)
     EXPECT_EQ(NewWindowPos({-50, -20, 10, 10}, area, 0, 0), (TPoint{-26, 4}));
 }
 
-// The block's name and the command line carry the same decimal tick, also above 2^31.
-TEST(NewWindow, ArgumentsAndTicks)
+TEST(NewWindow, Arguments)
 {
     EXPECT_EQ(FileStartArguments({-3, 40}, "/a \"b\".jpg"), (std::vector<std::string>{"pos:-3,40", "/a \"b\".jpg"}));
-    EXPECT_EQ(PictureStartArguments({5, 6}, 3000000000u, 1234),
-              (std::vector<std::string>{"pos:5,6", "common:nolvi", "3000000000", "1234"}));
-    TNewSharedBlock block = CreateSharedBlock(0xFFFFFFFFu - 1);
-    EXPECT_EQ(block.Name, "/nolvi2" + std::to_string(block.Tick));
-    // Taken names move on to the next tick.
-    TNewSharedBlock next = CreateSharedBlock(block.Tick);
-    EXPECT_EQ(next.Tick, block.Tick + 1);
-    struct stat st {};
-    ASSERT_EQ(fstat(block.Stream->Handle(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    RemoveSharedBlock(block.Name);
-    RemoveSharedBlock(next.Name);
+    EXPECT_EQ(PictureStartArguments({5, 6}, 7, 1234),
+              (std::vector<std::string>{"pos:5,6", "common:nolvi", "7", "1234"}));
 }
 
+// Both starts run the program's file under its real path (so the new process is named after
+// it), never /proc/self/exe; the picture start hands its block over under the number that the
+// command line names, and this process keeps no copy.
 TEST(NewWindow, LaunchHandsTheStateOverOnce)
 {
+    const std::string self = std::filesystem::canonical("/proc/self/exe").string();
+    EXPECT_EQ(ProgramPath(), self);
     StartRecorder recorder;
+    LaunchForFile({1, 2}, "a.jpg", recorder.Starter());
     TWindowState state;
     state.Title = "階調の反転 photo.jpg";
     TOZHistoryList recent;
     recent.AddFile("/p/photo.jpg");
     const TBitmap picture = Picture();
-    LaunchWithPicture(state, recent, picture, {10, 20}, recorder.Start());
+    LaunchWithPicture(state, recent, picture, {10, 20}, recorder.Starter());
 
-    ASSERT_EQ(recorder.starts.size(), 1u);
-    const auto& [program, args] = recorder.starts[0];
-    EXPECT_EQ(program, "/proc/self/exe");
-    ASSERT_EQ(args.size(), 5u);
-    EXPECT_EQ(args[1], "pos:10,20");
-    EXPECT_EQ(args[2], "common:nolvi");
-    ASSERT_EQ(LaunchedBlocks(), std::vector<std::string>{"/nolvi2" + args[3]});
+    ASSERT_EQ(recorder.starts.size(), 2u);
+    for (const auto& s : recorder.starts) {
+        EXPECT_EQ(s.program, self);
+        EXPECT_EQ(s.args.at(0), self);
+    }
+    EXPECT_EQ(recorder.starts[0].args, (std::vector<std::string>{self, "pos:1,2", "a.jpg"}));
+    EXPECT_EQ(recorder.starts[0].handOver, -1);
+    auto& s = recorder.starts[1];
+    ASSERT_EQ(s.args.size(), 5u);
+    EXPECT_EQ(s.args[1], "pos:10,20");
+    EXPECT_EQ(s.args[2], "common:nolvi");
+    EXPECT_EQ(s.args[3], std::to_string(s.handOver));
+    EXPECT_EQ(HandedBlocks(), std::vector<int>{s.copy->Handle()}) << "the launcher's copy is closed";
 
-    // The receiver reads it and its name is gone at once.
-    const auto stream = OpenSharedBlock(args[3], std::stoi(args[4]));
-    EXPECT_FALSE(SharedBlockExists("/nolvi2" + args[3]));
+    const auto block = OpenSharedBlock(std::to_string(s.copy->Release()), std::stoi(s.args[4]));
     TWindowState got;
     TOZHistoryList list;
     TBitmap gotPicture;
-    ReadState(*stream, got, list, gotPicture);
+    ReadState(*block, got, list, gotPicture);
     EXPECT_EQ(got.Title, state.Title);
     EXPECT_EQ(list.DataItems(), recent.DataItems());
     EXPECT_TRUE(SamePixels(gotPicture, picture));
 }
 
-// A block nobody read is removed when the launching window ends; a start that fails removes
-// its block at once.
+// The block has no name at any moment, so nobody can plant, block or read one and a launcher
+// killed at any moment leaves nothing; a start or a write that fails leaves no descriptor.
 TEST(NewWindow, NothingLeftBehind)
 {
+    const std::set<std::string> before = SharedMemoryNames();
     StartRecorder recorder;
     const TBitmap picture = Picture();
-    LaunchWithPicture({}, TOZHistoryList{}, picture, {0, 0}, recorder.Start());
-    const std::vector<std::string> names = LaunchedBlocks();
-    ASSERT_EQ(names.size(), 1u);
-    EXPECT_TRUE(SharedBlockExists(names[0]));
-    ReleaseLaunchedBlocks(1000);  // no live receiver: no waiting
-    EXPECT_FALSE(SharedBlockExists(names[0]));
-    EXPECT_TRUE(LaunchedBlocks().empty());
+    LaunchWithPicture({}, TOZHistoryList{}, picture, {0, 0}, recorder.Starter());
+    EXPECT_EQ(recorder.namesAtStart, before);
+    recorder.starts.clear();
+    EXPECT_TRUE(HandedBlocks().empty());
 
-    const auto ours = [] {
-        int n = 0;
-        for (const auto& e : std::filesystem::directory_iterator("/dev/shm"))
-            n += e.path().filename().string().starts_with("nolvi2") ? 1 : 0;
-        return n;
-    };
-    const int before = ours();
     recorder.fail = true;
-    EXPECT_THROW(LaunchWithPicture({}, TOZHistoryList{}, picture, {0, 0}, recorder.Start()), Exception);
-    // An empty picture cannot be written: nothing is started and the block goes as well.
+    EXPECT_THROW(LaunchWithPicture({}, TOZHistoryList{}, picture, {0, 0}, recorder.Starter()), Exception);
+    // An empty picture cannot be written: nothing is started.
     recorder.fail = false;
-    EXPECT_THROW(LaunchWithPicture({}, TOZHistoryList{}, TBitmap{}, {0, 0}, recorder.Start()), Exception);
-    EXPECT_EQ(recorder.starts.size(), 1u);
-    EXPECT_TRUE(LaunchedBlocks().empty());
-    EXPECT_EQ(ours(), before);
+    EXPECT_THROW(LaunchWithPicture({}, TOZHistoryList{}, TBitmap{}, {0, 0}, recorder.Starter()), Exception);
+    EXPECT_TRUE(recorder.starts.empty());
+    EXPECT_TRUE(HandedBlocks().empty());
+    EXPECT_EQ(SharedMemoryNames(), before);
 }
 
-// What the receiving side refuses: names that are no tick, missing blocks, sizes that do not
-// match the block, and blocks of another user (only testable as root).
-TEST(NewWindow, OpenRefusals)
+// A block the system refuses to hold is reported with the system's code, and nothing starts.
+TEST(NewWindow, ABlockThatCannotBeWritten)
 {
-    const auto code = [](std::string_view tick, int64_t size) {
-        try {
-            OpenSharedBlock(tick, size);
-        } catch (const ESharedMemory& e) {
-            EXPECT_EQ(std::string(e.what()), "共有メモリが開けませんでした(" + std::to_string(e.Code()) + ")");
-            return e.Code();
-        }
-        return 0;
-    };
-    EXPECT_EQ(code("", 10), EINVAL);
-    EXPECT_EQ(code("../etc", 10), EINVAL);
-    EXPECT_EQ(code("12a", 10), EINVAL);
-    EXPECT_EQ(code("99999999999", 10), EINVAL);
-    EXPECT_EQ(code("4294967295", 10), ENOENT);
-
-    for (const int64_t size : {int64_t(0), int64_t(-1), int64_t(99), int64_t(101)}) {
-        TNewSharedBlock block = CreateSharedBlock(4000000000u);
-        const std::vector<uint8_t> bytes(100, 7);
-        block.Stream->WriteBuffer(bytes.data(), 100);
-        EXPECT_EQ(code(std::to_string(block.Tick), size), EINVAL) << size;
-        EXPECT_FALSE(SharedBlockExists(block.Name)) << "read once, even when refused";
+    StartRecorder recorder;
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 100;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string message;
+    try {
+        LaunchWithPicture({}, TOZHistoryList{}, Picture(), {0, 0}, recorder.Starter());
+    } catch (const Exception& e) {
+        message = e.what();
     }
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(message, "共有メモリが開けませんでした(" + std::to_string(EFBIG) + ")");
+    EXPECT_TRUE(recorder.starts.empty());
+    EXPECT_TRUE(HandedBlocks().empty());
 }

@@ -13,7 +13,7 @@ TEST(StartupArgs, Table)
         std::vector<std::string> params;
         std::optional<int32_t> left, top;
         bool receive;
-        std::string tick;
+        std::string block;
         int32_t size;
         std::vector<std::string> files;
     };
@@ -39,7 +39,7 @@ TEST(StartupArgs, Table)
         EXPECT_EQ(s.Left, c.left);
         EXPECT_EQ(s.Top, c.top);
         EXPECT_EQ(s.Receive, c.receive);
-        EXPECT_EQ(s.Tick, c.tick);
+        EXPECT_EQ(s.BlockFd, c.block);
         EXPECT_EQ(s.BlockSize, c.size);
         EXPECT_EQ(s.Files, c.files);
     }

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <future>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -107,6 +108,66 @@ TEST(SafeFile, FailureLeavesOldFileAndNoTemporary)
     EXPECT_THROW(WriteFileSafely(dir / "no/such/x.bin", [](TStream& s) { WriteText(s, "x"); }), EFCreateError);
     fs::create_directory(dir.Path() / "sub");
     EXPECT_THROW(WriteFileSafely(dir / "sub", [](TStream& s) { WriteText(s, "x"); }), EFCreateError);
+}
+
+// The common system reasons read in Japanese; the others as the system gives them.
+TEST(SystemError, ReasonTexts)
+{
+    const std::pair<int, std::string> cases[] = {
+        {ENOENT, "ファイルまたはフォルダがありません"},
+        {EACCES, "アクセスが拒否されました"},
+        {EPERM, "アクセスが拒否されました"},
+        {EISDIR, "フォルダです"},
+        {ENOSPC, "空き領域がありません"},
+        {EROFS, "読み取り専用のファイルシステムです"},
+        {EAGAIN, std::strerror(EAGAIN)},
+        {EMFILE, std::strerror(EMFILE)},
+    };
+    for (const auto& [err, text] : cases)
+        EXPECT_EQ(ErrnoText(err), text) << err;
+}
+
+// A picture saved where it cannot be: the message names the file and the reason in Japanese.
+// The read-only folder is tried by a user other than root, in a child process.
+TEST(SystemError, SavingReportsTheReason)
+{
+    TempDir dir;
+    const TBitmap picture(2, 2, TPixelFormat::pf24bit);
+    const auto messageOf = [&](const std::string& name) {
+        try {
+            picture.SaveToFile(name);
+        } catch (const Exception& e) {
+            return std::string(e.what());
+        }
+        return std::string("saved");
+    };
+    fs::create_directory(dir.Path() / "sub");
+    fs::create_directory(dir.Path() / "locked");
+    fs::permissions(dir.Path() / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    const std::string missing = dir / "no/x.bmp", folder = dir / "sub", locked = dir / "locked/x.bmp";
+    EXPECT_EQ(messageOf(missing), "ファイルを作成できません。\r" + missing + "\r(ファイルまたはフォルダがありません)");
+    EXPECT_EQ(messageOf(folder), "ファイルを作成できません。\r" + folder + "\r(フォルダです)");
+
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(ends[0]);
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(1);
+        const std::string text = messageOf(locked);
+        ::_exit(::write(ends[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 1);
+    }
+    ::close(ends[1]);
+    std::string text;
+    char buf[512];
+    for (ssize_t n; (n = ::read(ends[0], buf, sizeof buf)) > 0;)
+        text.append(buf, std::size_t(n));
+    ::close(ends[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(text, "ファイルを作成できません。\r" + locked + "\r(アクセスが拒否されました)");
 }
 
 TEST(SafeFile, SymbolicLinkTargetIsReplaced)

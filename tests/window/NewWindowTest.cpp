@@ -4,19 +4,19 @@
 #include "WindowFixture.h"
 
 #include "ExifJpeg.h"
+#include "HandedBlocks.h"
 
 #include "app/NewWindow.h"
 #include "app/StateBlock.h"
 #include "platform/Process.h"
 #include "platform/SharedMemory.h"
-#include "platform/Tick.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <map>
 #include <thread>
 
 namespace nolvi2::test {
@@ -30,15 +30,20 @@ protected:
     void SetUp() override
     {
         Window::SetUp();
-        services->start = ([this](const std::string&, const TArgs& args) {
+        services->start = ([this](const std::string&, const TArgs& args, int handOver) {
+            // The block the child would inherit, kept open to be read.
+            if (handOver >= 0) {
+                EXPECT_EQ(args.at(3), std::to_string(handOver));
+                handed[starts.size()] = std::make_unique<TSharedBlock>(fcntl(handOver, F_DUPFD_CLOEXEC, 3));
+            }
             starts.push_back(TArgs(args.begin() + 1, args.end()));
             return pid_t(0);
         });
     }
     void TearDown() override
     {
-        services->start = ([](const std::string&, const TArgs&) { return pid_t(0); });
-        ReleaseLaunchedBlocks(0);
+        services->start = nullptr;
+        handed.clear();
         Window::TearDown();
     }
 
@@ -61,21 +66,24 @@ protected:
         const TArgs& a = starts.at(i);
         EXPECT_EQ(a.at(1), "common:nolvi");
         auto r = std::make_unique<Received>();
-        const auto block = OpenSharedBlock(a.at(2), std::stoi(a.at(3)));
+        const auto block = OpenSharedBlock(std::to_string(handed.at(i)->Release()), std::stoi(a.at(3)));
         ReadState(*block, r->state, r->recent, r->picture);
         return r;
     }
 
-    // A block as a launching window writes it, and the parameters that start a window with it.
-    TArgs Block(const TWindowState& state, const TBitmap& picture, TPoint p = {60, 70})
+    // A block as a launching window writes it (changed by damage before it is sealed), and the
+    // parameters that start a window with it, which takes the descriptor over.
+    TArgs Block(const TWindowState& state, const TBitmap& picture, const std::function<void(int fd)>& damage = {})
     {
         TOZHistoryList recent;
         recent.AddFile("/p/recent.png");
-        TNewSharedBlock block = CreateSharedBlock(timeGetTime());
-        WriteState(*block.Stream, state, recent, picture);
-        const int64_t size = block.Stream->Size();
-        made.push_back(block.Name);
-        return PictureStartArguments(p, block.Tick, size);
+        const auto block = CreateSharedBlock();
+        WriteState(*block, state, recent, picture);
+        if (damage)
+            damage(block->Handle());
+        block->Seal();
+        const int64_t size = block->Size();
+        return PictureStartArguments({60, 70}, block->Release(), size);
     }
 
     static void WriteConfigValue(const char* section, const char* key, int32_t value)
@@ -87,7 +95,7 @@ protected:
     }
 
     std::vector<TArgs> starts;
-    std::vector<std::string> made;
+    std::map<std::size_t, std::unique_ptr<TSharedBlock>> handed;
 };
 
 TBitmap Gradient(int32_t w, int32_t h)
@@ -190,8 +198,8 @@ TEST_F(NewWindows, WhatAResultCarries)
 // A new window that cannot be started is reported, and this window goes on unchanged.
 TEST_F(NewWindows, AStartThatFailsIsReported)
 {
-    services->start = ([](const std::string&, const TArgs&) -> pid_t {
-        throw Exception("新しいウィンドウを開けませんでした。\r/proc/self/exe\r(Resource temporarily unavailable)");
+    services->start = ([](const std::string&, const TArgs&, int) -> pid_t {
+        throw Exception("新しいウィンドウを開けませんでした。\r/usr/bin/nolvi2\r(Resource temporarily unavailable)");
     });
     const std::string file = MakePicture("photo.bmp", 40, 30);
     auto w = ResultWindow({file});
@@ -203,7 +211,7 @@ TEST_F(NewWindows, AStartThatFailsIsReported)
     EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral("新しいウィンドウを開けませんでした。")));
     EXPECT_EQ(w->windowTitle(), QStringLiteral("photo.bmp [40x30x24] @ 100%"));
     EXPECT_TRUE(SamePixels(w->Picture(), before));
-    EXPECT_TRUE(LaunchedBlocks().empty());
+    EXPECT_TRUE(HandedBlocks().empty());
 }
 
 // A window started with a picture: the state applied, the selection clamped (15, 0, 30, 10) to
@@ -224,7 +232,7 @@ TEST_F(NewWindows, AWindowStartedWithAPicture)
 
     TForm1 w(services);
     w.FormCreate(params);
-    EXPECT_FALSE(SharedBlockExists(made.back()));
+    EXPECT_TRUE(HandedBlocks().empty()) << "read once and closed";
     EXPECT_EQ(w.pos(), QPoint(60, 70));
     EXPECT_EQ(w.windowTitle(), QStringLiteral("階調の反転 photo.jpg [20x10x24] @ 100%"));
     EXPECT_TRUE(SamePixels(w.Picture(), Gradient(20, 10)));
@@ -286,25 +294,22 @@ TEST_F(NewWindows, AFileWindowStartedWithAPictureDoesNotReadTheFile)
 }
 
 // Blocks that are missing, of another size than said, or broken leave an empty window with
-// the user's settings and one message; parameters missing after the word do too.
+// the user's settings and one message; parameters missing after the word do too. Every block
+// handed over is closed, read or not.
 TEST_F(NewWindows, BrokenStartsLeaveAnEmptyWindow)
 {
     WriteConfigValue("Config", "GrassWidth", 21);
-    TArgs good = Block(TWindowState{}, Gradient(4, 4));
-    TArgs wrongSize = good;
-    wrongSize[3] = std::to_string(std::stoi(good[3]) + 1);
-    TArgs broken = Block(TWindowState{}, Gradient(4, 4));
-    {
+    TArgs wrongSize = Block(TWindowState{}, Gradient(4, 4));
+    wrongSize[3] = std::to_string(std::stoi(wrongSize[3]) + 1);
+    const TArgs broken = Block(TWindowState{}, Gradient(4, 4), [](int fd) {
         // The BMP's signature damaged.
-        const int fd = shm_open(made.back().c_str(), O_RDWR, 0);
-        ASSERT_GE(fd, 0);
         const off_t at = 25 + (4 + 2 * (4 + 13) + 8) + 2 + 16 + 1 + 4;
         ASSERT_EQ(pwrite(fd, "XX", 2, at), 2);
-        close(fd);
-    }
+    });
     const std::pair<TArgs, QString> cases[] = {
         {wrongSize, QStringLiteral("共有メモリが開けませんでした(22)")},
-        {good, QStringLiteral("共有メモリが開けませんでした(2)")},  // read once, by the case above
+        {{"common:nolvi", "999999", "10"}, QStringLiteral("共有メモリが開けませんでした(9)")},  // no descriptor
+        {{"common:nolvi", "0", "10"}, QStringLiteral("共有メモリが開けませんでした(9)")},       // standard input
         {broken, QString()},
         {{"common:nolvi", "1"}, QStringLiteral("リストのインデックスが範囲を超えています (2)")},
         {{"common:nolvi", "1", "x"}, QStringLiteral("'x' は有効な整数値ではありません")},
@@ -322,8 +327,7 @@ TEST_F(NewWindows, BrokenStartsLeaveAnEmptyWindow)
             EXPECT_EQ(messages[0].text, text);
         }
     }
-    for (const std::string& name : made)
-        EXPECT_FALSE(SharedBlockExists(name));
+    EXPECT_TRUE(HandedBlocks().empty());
 }
 
 // Three files: the first opens here, each further one in a window of its own at this
@@ -344,29 +348,27 @@ TEST_F(NewWindows, SeveralFilesOnTheCommandLine)
     EXPECT_EQ(second.FileName(), b);
 }
 
-// A real second process: the program started with a block reads it, shows the picture, and
-// the block is gone.
+// A real second process: the program started with a block inherits and reads it and shows
+// the picture; the launcher keeps no copy.
 TEST_F(NewWindows, ASecondProcessReceivesThePicture)
 {
     const std::string report = (dir / "report.txt").string();
     pid_t child = 0;
-    services->start = ([&](const std::string&, const TArgs& args) {
+    services->start = ([&](const std::string&, const TArgs& args, int handOver) {
         TArgs probe{NOLVI2_RECEIVE_PROBE, report};
         probe.insert(probe.end(), args.begin() + 1, args.end());
-        child = StartProgram(NOLVI2_RECEIVE_PROBE, probe);
+        child = StartProgram(NOLVI2_RECEIVE_PROBE, probe, handOver);
         return child;
     });
     const std::string file = MakePicture("photo.bmp", 20, 10);
     auto w = ResultWindow({file});
     w->Execute("actInvert");
     ASSERT_TRUE(messages.empty()) << messages[0].text.toStdString();
-    const std::vector<std::string> blocks = LaunchedBlocks();
-    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_TRUE(HandedBlocks().empty());
     // The probe writes its report and ends; the launcher's reaper collects it.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (kill(child, 0) == 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_FALSE(SharedBlockExists(blocks[0]));
     std::ifstream in(report);
     std::string title, size, messagesSeen;
     std::getline(in, title);

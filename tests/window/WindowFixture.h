@@ -54,7 +54,7 @@ public:
     std::function<bool(int32_t& width, int32_t& height, uint8_t& algorithm)> resize;
     std::function<bool(TWindowOptions& options, const TPreferencesTargets& targets)> preferences;
     std::function<bool(const QString& keyPathText, TIniStyle& style)> iniStyle;
-    std::function<pid_t(const std::string& program, const std::vector<std::string>& arguments)> start;
+    TProgramStarter start;
     bool realBoxes = false;  // the program's real message and about boxes
 
     int MessageBox(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons, bool taskBar) override
@@ -83,9 +83,9 @@ public:
     {
         return iniStyle && iniStyle(Text(keyPathText), style);
     }
-    pid_t StartProgram(const std::string& program, const std::vector<std::string>& arguments) override
+    pid_t StartProgram(const std::string& program, const std::vector<std::string>& arguments, int handOver) override
     {
-        return start ? start(program, arguments) : pid_t(0);
+        return start ? start(program, arguments, handOver) : pid_t(0);
     }
 };
 
