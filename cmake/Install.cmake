@@ -67,6 +67,30 @@ if(TARGET nolvi2)
   endforeach()
 endif()
 
+# The documents Debian asks of a package: the copyright in the machine-readable format, and a
+# changelog compressed as its tools do (gzip -9, no name or time in the header).
+set(nolvi2_docdir ${CMAKE_INSTALL_DATADIR}/doc/nolvi2)
+# The package's Debian revision: the package is made apart from the program's sources.
+set(NOLVI2_DEB_REVISION 1)
+set(NOLVI2_DEB_VERSION ${PROJECT_VERSION}-${NOLVI2_DEB_REVISION})
+string(TIMESTAMP nolvi2_changelog_date "%a, %d %b %Y 00:00:00 +0000" UTC)
+file(WRITE ${CMAKE_BINARY_DIR}/data/changelog.Debian
+  "nolvi2 (${NOLVI2_DEB_VERSION}) unstable; urgency=medium\n\n"
+  "  * Release ${PROJECT_VERSION}.\n\n"
+  " -- Tamberlo <nolvi2@tamberlo.example>  ${nolvi2_changelog_date}\n")
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/data/changelog.Debian.gz
+  COMMAND Python3::Interpreter -c
+          "import gzip,sys; d=open(sys.argv[1],'rb').read(); open(sys.argv[2],'wb').write(gzip.compress(d,9,mtime=0))"
+          ${CMAKE_BINARY_DIR}/data/changelog.Debian ${CMAKE_BINARY_DIR}/data/changelog.Debian.gz
+  DEPENDS ${CMAKE_BINARY_DIR}/data/changelog.Debian
+  COMMENT "changelog.Debian.gz" VERBATIM)
+add_custom_target(nolvi2_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/data/changelog.Debian.gz)
+install(FILES ${CMAKE_SOURCE_DIR}/data/copyright ${CMAKE_BINARY_DIR}/data/changelog.Debian.gz
+        DESTINATION ${nolvi2_docdir})
+# lintian's notes on what its checks cannot tell (the reasons are in the file).
+install(FILES ${CMAKE_SOURCE_DIR}/data/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME nolvi2)
+
 # The Debian package: cpack -G DEB in the build folder.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME nolvi2)
@@ -87,12 +111,16 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${NOLVI2_DEB_REVISION})
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The Japanese font and Qt's Japanese texts, which the window uses when they are there.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-ipafont-gothic, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+# A package without Depends is an error, and the ldconfig scripts CPack adds go
+# (cmake/DebPostBuild.cmake).
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/DebPostBuild.cmake)
 include(CPack)
 
 # The checks: an install into a temporary folder and the programs run from it, the desktop
@@ -100,7 +128,7 @@ include(CPack)
 if(NOLVI2_TESTS AND TARGET nolvi2)
   set(check ${CMAKE_SOURCE_DIR}/scripts/check-install.sh)
   string(JOIN " " plugins ${nolvi2_plugins})
-  set(env NOLVI2_VERSION=${PROJECT_VERSION} NOLVI2_APP_ID=${NOLVI2_APP_ID} "NOLVI2_PLUGINS=${plugins}")
+  set(env NOLVI2_VERSION=${PROJECT_VERSION} NOLVI2_DEB_VERSION=${NOLVI2_DEB_VERSION} NOLVI2_APP_ID=${NOLVI2_APP_ID} "NOLVI2_PLUGINS=${plugins}")
   foreach(step tree desktop man package deb)
     add_test(NAME install.${step} COMMAND ${check} ${step} ${CMAKE_BINARY_DIR})
     set_tests_properties(install.${step} PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${NOLVI2_TEST_TIMEOUT})

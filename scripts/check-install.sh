@@ -7,15 +7,17 @@
 #   scripts/check-install.sh man BUILD       the manual pages: roff without warnings, every
 #                                            command and option of nolvi2-cli --help in them
 #   scripts/check-install.sh package BUILD   the Debian package made by cpack into
-#                                            BUILD/install-check/ (for the deb step)
-#   scripts/check-install.sh deb BUILD       that package: its fields, and its files checked
-#                                            as an install's
-# The environment gives NOLVI2_VERSION, NOLVI2_APP_ID and NOLVI2_PLUGINS (names, blank-separated).
+#                                            BUILD/install-check/ (for the deb step), and
+#                                            cpack failing on a package without Depends
+#   scripts/check-install.sh deb BUILD       that package: its fields, no maintainer scripts,
+#                                            lintian, and its files checked as an install's
+# The environment gives NOLVI2_VERSION, NOLVI2_DEB_VERSION (the package's, with its Debian revision),
+# NOLVI2_APP_ID and NOLVI2_PLUGINS (names, blank-separated).
 set -euo pipefail
 
 step=$1
 build=$(realpath "$2")
-: "${NOLVI2_VERSION:?}" "${NOLVI2_APP_ID:?}" "${NOLVI2_PLUGINS:?}"
+: "${NOLVI2_VERSION:?}" "${NOLVI2_DEB_VERSION:?}" "${NOLVI2_APP_ID:?}" "${NOLVI2_PLUGINS:?}"
 read -r -a plugins <<<"$NOLVI2_PLUGINS"
 
 work=$(mktemp -d)
@@ -45,6 +47,7 @@ check_tree() {
     echo usr/share/icons/hicolor/scalable/apps/nolvi2.svg
     for s in 16 32 48 64 128 256; do echo "usr/share/icons/hicolor/${s}x$s/apps/nolvi2.png"; done
     for m in man1 ja/man1; do echo "usr/share/man/$m/nolvi2.1.gz" "usr/share/man/$m/nolvi2-cli.1.gz"; done
+    echo usr/share/doc/nolvi2/copyright usr/share/doc/nolvi2/changelog.Debian.gz usr/share/lintian/overrides/nolvi2
   } | tr ' ' '\n' | sort >"$work/expected"
   (cd "$root" && find . ! -type d | sed 's|^\./||' | sort) >"$work/found"
   diff -u "$work/expected" "$work/found" >&2 || fail "the installed files differ from the expected ones (- missing, + extra)"
@@ -202,21 +205,39 @@ case "$step" in
       cat "$work/cpack.log" >&2
       fail "cpack -G DEB"
     }
-    deb=$(echo "$build/install-check"/nolvi2_"$NOLVI2_VERSION"_*.deb)
-    [ -f "$deb" ] || fail "no package nolvi2_${NOLVI2_VERSION}_*.deb"
+    deb=$(echo "$build/install-check"/nolvi2_"$NOLVI2_DEB_VERSION"_*.deb)
+    [ -f "$deb" ] || fail "no package nolvi2_${NOLVI2_DEB_VERSION}_*.deb"
+    # Without the libraries' names (as without dpkg-shlibdeps) cpack fails and leaves no package.
+    if (cd "$build" && cpack -G DEB -B "$work/no-depends" -D CPACK_DEBIAN_PACKAGE_SHLIBDEPS=OFF \
+          >"$work/cpack-no-depends.log" 2>&1); then
+      fail "cpack made a package without Depends and succeeded"
+    fi
+    grep -q "has no Depends field" "$work/cpack-no-depends.log" || {
+      cat "$work/cpack-no-depends.log" >&2
+      fail "cpack failed without saying that the package has no Depends"
+    }
+    ! ls "$work/no-depends"/*.deb 2>/dev/null || fail "cpack left a package without Depends"
     ;;
   deb)
-    deb=$(echo "$build/install-check"/nolvi2_"$NOLVI2_VERSION"_*.deb)
-    [ -f "$deb" ] || fail "no package nolvi2_${NOLVI2_VERSION}_*.deb in $build/install-check (the step package makes it)"
+    deb=$(echo "$build/install-check"/nolvi2_"$NOLVI2_DEB_VERSION"_*.deb)
+    [ -f "$deb" ] || fail "no package nolvi2_${NOLVI2_DEB_VERSION}_*.deb in $build/install-check (the step package makes it)"
     field() { dpkg-deb -f "$deb" "$1"; }
     [ "$(field Package)" = nolvi2 ] || fail "Package: $(field Package)"
-    [ "$(field Version)" = "$NOLVI2_VERSION" ] || fail "Version: $(field Version)"
+    [ "$(field Version)" = "$NOLVI2_DEB_VERSION" ] || fail "Version: $(field Version)"
     [ "$(field Section)" = graphics ] || fail "Section: $(field Section)"
     [ -n "$(field Maintainer)" ] || fail "no Maintainer"
     depends=$(field Depends)
     for library in libqt6widgets6 libqt6gui6 libqt6core6 libjpeg62-turbo libgif7 libtiff6 libwebp7 libheif1 libjxl; do
       grep -q "$library" <<<"$depends" || fail "Depends does not name $library: $depends"
     done
+    # No maintainer scripts: the package installs no library for ldconfig, and nothing of it
+    # stays in dpkg's "rc" state after a remove.
+    dpkg-deb --ctrl-tarfile "$deb" | tar -t >"$work/control-files"
+    ! grep -E 'post|pre' "$work/control-files" >&2 || fail "the package has maintainer scripts"
+    # lintian: no error, and no hardening tag (fortify, relro, bindnow, PIE, stack protector).
+    lintian --no-tag-display-limit -I "$deb" >"$work/lintian" 2>&1 || true
+    ! grep -E '^E:' "$work/lintian" >&2 || fail "lintian reports errors (above)"
+    ! grep -E 'hardening-|-no-pie|no-relro|no-bindnow|no-fortify' "$work/lintian" >&2 || fail "lintian reports missing hardening (above)"
     dpkg-deb -x "$deb" "$work/root"
     check_tree "$work/root"
     check_cli "$work/root"

@@ -13,7 +13,7 @@ packages=(g++ cmake ninja-build pkg-config python3 libjpeg62-turbo-dev zlib1g-de
 case "${1:-}" in
   test) packages+=(libgtest-dev libbenchmark-dev libpng-dev
                   imagemagick gifsicle libtiff-tools python3-pil libimage-exiftool-perl libjpeg-turbo-progs webp libheif-examples libjxl-tools
-                  dpkg-dev file desktop-file-utils appstream groff-base parallel) ;;
+                  dpkg-dev lintian file desktop-file-utils appstream groff-base parallel) ;;
   fuzz) packages+=(clang libclang-rt-14-dev) ;;
   display) packages+=(xvfb xauth imagemagick xdotool) ;;
 esac
