@@ -1102,7 +1102,10 @@ void TForm1::dragEnterEvent(QDragEnterEvent* event)
 void TForm1::dropEvent(QDropEvent* event)
 {
     event->acceptProposedAction();
-    FilesDropped(event->mimeData()->urls());
+    // The drag's source waits until the drop returns: the file opens, and any message about
+    // it shows, once it has.
+    QMetaObject::invokeMethod(
+        this, [this, urls = event->mimeData()->urls()] { FilesDropped(urls); }, Qt::QueuedConnection);
 }
 
 void TForm1::FilesDropped(const QList<QUrl>& urls)

@@ -79,7 +79,8 @@ public:
     void SetZoom(float zoom);
     void UpdateCaption();
 
-    // A drop of these files: exactly one local file opens.
+    // A drop of these files: exactly one local file opens. A drop on the window comes here
+    // after its event has returned.
     void FilesDropped(const QList<QUrl>& urls);
 
     // Runs an action as the user would (through the error dispatch), when it is enabled.
