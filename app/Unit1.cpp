@@ -561,7 +561,9 @@ void TForm1::LaunchWithPicture(bool isFile, const std::string& title, bool keepS
 
 bool TForm1::ResultInNewWindow() const
 {
-    const bool shift = QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
+    // The modifiers of the input that started the command (its key or click), not those held
+    // now: a quick Shift+R may be released before its key event is handled.
+    const bool shift = QGuiApplication::keyboardModifiers().testFlag(Qt::ShiftModifier);
     return FOptions.OpenResultInNewWindow != shift;
 }
 
@@ -1133,6 +1135,9 @@ void TForm1::RunCommand(const TCommand& command)
     // Nothing runs on a selection that is still being drawn.
     if (FPicture.Empty() || FSelectTool->IsDragging())
         return;
+    // The destination is decided as the command starts, by the Shift key held then (filters
+    // ignore it), not by what is held when a dialog closes.
+    const bool toNew = command.Family == TFamily::D ? FOptions.OpenResultInNewWindow : ResultInNewWindow();
     TCommandOptions options;
     options.GrassWidth = FOptions.GrassWidth;
     options.RainbowMaskSize = FOptions.RainbowMaskSize;
@@ -1143,8 +1148,6 @@ void TForm1::RunCommand(const TCommand& command)
         if (!FServices->ResizeDialog(options.ResizeWidth, options.ResizeHeight, options.ResizeAlgorithm))
             return;
     }
-    // Filters ignore the Shift key.
-    const bool toNew = command.Family == TFamily::D ? FOptions.OpenResultInNewWindow : ResultInNewWindow();
     std::optional<TRect> selection = FSelectTool->Selection();
     if (toNew) {
         TNewWindowResult result =

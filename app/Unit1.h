@@ -62,9 +62,10 @@ public:
     void ReceiveFromSharedMemory(const std::string& tickText, int32_t size);
     void LaunchForFile(const std::string& name);
     void LaunchWithPicture(bool isFile, const std::string& title, bool keepSelection, const TBitmap& picture);
+    // Where a new window opens: for a picture of w x h logical pixels, or for a file (0 x 0).
     TPoint NewWindowPos(int32_t w, int32_t h) const;
     // The destination of a command's result: OpenResultInNewWindow, inverted while Shift is
-    // held.
+    // held (read as the command starts).
     bool ResultInNewWindow() const;
     TChronograph& Chronograph() { return FChronograph; }
 

@@ -142,6 +142,41 @@ TEST_F(NewWindows, WhereResultsGo)
     EXPECT_TRUE(messages.empty());
 }
 
+// Shift counts as the command starts: held when R starts the resize, it inverts the
+// destination, whatever is held when the dialog's OK is pressed.
+TEST_F(NewWindows, ShiftIsReadWhenTheCommandStarts)
+{
+    const std::string file = MakePicture("photo.bmp", 40, 30);
+    struct Case {
+        bool option, shiftAtStart, shiftAtOk, toNew;
+    };
+    const Case cases[] = {
+        {false, true, false, true},
+        {false, false, true, false},
+        {true, true, false, false},
+        {true, false, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "option " << c.option << ", Shift at the start " << c.shiftAtStart
+                                          << ", at OK " << c.shiftAtOk);
+        auto w = ResultWindow({file});
+        w->Options().OpenResultInNewWindow = c.option;
+        starts.clear();
+        services->resize = [&](int32_t& width, int32_t& height, uint8_t&) {
+            HoldShift(*w, c.shiftAtOk);
+            width = 20;
+            height = 15;
+            return true;
+        };
+        HoldShift(*w, c.shiftAtStart);
+        QTest::keyClick(w.get(), Qt::Key_R, c.shiftAtStart ? Qt::ShiftModifier : Qt::NoModifier);
+        HoldShift(*w, false);
+        EXPECT_EQ(starts.size(), c.toNew ? 1u : 0u);
+        EXPECT_EQ(w->Picture().Width(), c.toNew ? 40 : 20);
+    }
+    EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(NewWindows, WhatAResultCarries)
 {
     const std::string file = MakePicture("photo.bmp", 40, 30);
