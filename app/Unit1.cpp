@@ -34,6 +34,7 @@
 
 #include <array>
 #include <cstring>
+#include <filesystem>
 
 namespace nolvi2 {
 
@@ -1294,16 +1295,22 @@ void TForm1::actSaveAsExecute(bool jpeg)
 {
     if (FPicture.Empty() || (jpeg && !FJpegPreview))
         return;
-    QFileDialog dialog(this);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setWindowTitle(jpeg ? QStringLiteral("JPEG形式で保存 画質%1").arg(FJpegQuality) : QStringLiteral("BMP形式で保存"));
-    dialog.setDefaultSuffix(jpeg ? QStringLiteral("jpg") : QStringLiteral("bmp"));
-    dialog.setNameFilter(Text(SaveDialogFilter(jpeg)));
-    if (FIsFile)
-        dialog.setDirectory(QFileInfo(ShownName(FFileName)).absolutePath());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    const QString title = jpeg ? QStringLiteral("JPEG形式で保存 画質%1").arg(FJpegQuality) : QStringLiteral("BMP形式で保存");
+    const QString dir = FIsFile ? QFileInfo(ShownName(FFileName)).absolutePath() : QString();
+    const QString chosen = FServices->SaveFileDialog(this, title, jpeg ? QStringLiteral("jpg") : QStringLiteral("bmp"),
+                                                     Text(SaveDialogFilter(jpeg)), dir);
+    if (chosen.isEmpty())
         return;
-    const std::string name = NameOf(dialog.selectedFiles().front());
+    // A name that says another format gets this format's extension; the dialog asked about
+    // overwriting the name typed, so a changed name that exists is asked about here.
+    const std::string typed = NameOf(chosen);
+    const std::string name = NameForFormat(typed, jpeg ? TSaveFormat::Jpeg : TSaveFormat::Bmp);
+    std::error_code error;
+    const bool taken = std::filesystem::exists(std::filesystem::symlink_status(name, error));
+    if (name != typed && taken &&
+        Message(QStringLiteral("%1 は既に存在します。\r上書きしますか？").arg(ShownName(name)), mtConfirmation,
+                Buttons({mbYes, mbNo})) != mrYes)
+        return;
     if (jpeg)
         SaveAsJpeg(name);
     else

@@ -54,6 +54,7 @@ public:
     std::function<bool(int32_t& width, int32_t& height, uint8_t& algorithm)> resize;
     std::function<bool(TWindowOptions& options, const TPreferencesTargets& targets)> preferences;
     std::function<bool(const QString& keyPathText, TIniStyle& style)> iniStyle;
+    std::function<QString(const QString& title, const QString& filter)> save;  // the name typed
     std::function<pid_t(const std::string& program, const std::vector<std::string>& arguments)> start;
     bool realBoxes = false;  // the program's real message and about boxes
 
@@ -78,6 +79,11 @@ public:
     bool PreferencesDialog(QWidget*, TWindowOptions& options, const TPreferencesTargets& targets, const TSPIs*) override
     {
         return preferences && preferences(options, targets);
+    }
+    QString SaveFileDialog(QWidget*, const QString& title, const QString&, const QString& filter,
+                           const QString&) override
+    {
+        return save ? save(title, filter) : QString();
     }
     bool IniStyleDialog(QWidget*, const std::string& keyPathText, TIniStyle& style) override
     {
