@@ -70,6 +70,9 @@ static_assert('O' == Qt::Key_O && '+' == Qt::Key_Plus && '=' == Qt::Key_Equal &&
 
 TRect RectOf(const QRect& r) { return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
 
+// A typical window frame: 8 pixels each side and a 31-pixel title bar.
+constexpr QMargins kTypicalFrame(8, 31, 8, 8);
+
 TPixelFormat FormatOfBits(int bits)
 {
     switch (bits) {
@@ -178,9 +181,10 @@ TForm1::TForm1(std::shared_ptr<TWindowServices> services)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAcceptDrops(true);
     setFocusPolicy(Qt::StrongFocus);
-    // An outer size of 328 x 270 pixels less a typical frame (8 pixels each side, a 31-pixel
-    // title bar) until a picture sizes the window.
-    resize(328 - 16, 270 - 39);
+    // Never narrower than the title bar's buttons need, also for the user.
+    setMinimumSize(kMinClientWidth, kMinClientHeight);
+    // An outer size of 328 x 270 pixels less a typical frame until a picture sizes the window.
+    resize(328 - kTypicalFrame.left() - kTypicalFrame.right(), 270 - kTypicalFrame.top() - kTypicalFrame.bottom());
 
     Label1 = new QLabel(QStringLiteral("画像が読み込まれていません。ファイルをドロップするか、"
                                        "開くメニューで画像を読み込んで下さい。"),
@@ -463,8 +467,13 @@ void TForm1::FormCreate(const std::vector<std::string>& parameters)
         startupError = e.what();
     }
     const auto applyPosition = [&] {
-        if (startup && startup->HasPosition)
-            move(startup->Left.value_or(x()), startup->Top.value_or(y()));
+        if (startup && startup->HasPosition) {
+            // A position given (a new window's, placed by the window that started it) only
+            // moves as far as the smallest window needs.
+            const TPoint p = UsablePosition({startup->Left.value_or(x()), startup->Top.value_or(y())},
+                                            {kMinClientWidth, kMinClientHeight});
+            move(p.X, p.Y);
+        }
     };
     applyPosition();
     bool received = false;
@@ -529,7 +538,26 @@ TPoint TForm1::NewWindowPos(int32_t w, int32_t h) const
     const QRect frame = frameGeometry();
     const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->availableGeometry() : frame;
-    return nolvi2::NewWindowPos(RectOf(frame), RectOf(area), w, h);
+    const TLaunchingWindow window{RectOf(frame), RectOf(geometry()), PixelRatio()};
+    if (w <= 0 || h <= 0)
+        return nolvi2::NewWindowPos(window, RectOf(area), 0, 0);
+    // The new window's outer size: its fitted client in a frame like this window's.
+    const QMargins m = FrameMargins();
+    return nolvi2::NewWindowPos(window, RectOf(area), std::max(w, kMinClientWidth) + m.left() + m.right(),
+                                std::max(h, kMinClientHeight) + m.top() + m.bottom());
+}
+
+TPoint TForm1::UsablePosition(TPoint p, QSize client) const
+{
+    std::vector<TScreenArea> screens;  // the primary first
+    for (const QScreen* s : QGuiApplication::screens())
+        screens.push_back({RectOf(s->geometry()), RectOf(s->availableGeometry())});
+    // Before the window manager has framed the window its frame is taken as a typical one.
+    QMargins frame = FrameMargins();
+    if (frame.isNull())
+        frame = kTypicalFrame;
+    return RescuedPosition(p, screens, client.width() + frame.left() + frame.right(),
+                           client.height() + frame.top() + frame.bottom());
 }
 
 void TForm1::LaunchForFile(const std::string& name)
@@ -725,15 +753,10 @@ TWindowSettings TForm1::CurrentSettings() const
 
 void TForm1::ApplySettings(const TWindowSettings& s)
 {
-    // A position off every screen (a monitor that is gone) moves onto the primary screen.
-    std::vector<TRect> screens;
-    for (const QScreen* screen : QGuiApplication::screens())
-        screens.push_back(RectOf(screen->geometry()));
-    std::optional<TRect> primary;
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        primary = RectOf(screen->availableGeometry());
-    const QSize outer = frameGeometry().size();
-    const TPoint p = RescuedPosition({s.WindowX, s.WindowY}, screens, primary, outer.width(), outer.height());
+    // A position off every screen (a monitor that is gone) moves onto the primary screen, one
+    // at a screen's edge onto the screen, so that the window of its size now (the picture it
+    // will show is not known yet) fits there.
+    const TPoint p = UsablePosition({s.WindowX, s.WindowY}, size());
     move(p.X, p.Y);
     FSelectTool->SetMinimumUnit(s.MinimumUnit);
     FHandTool->SetInvert(s.InvertTenohiraTool);

@@ -175,6 +175,9 @@ private:
     QAction* MenuProxy(const TActionInfo& info);
     void UpdateScrollBars();
     void FitWindow(int32_t clientWidth, int32_t clientHeight);
+    // A position for this window (its frame's top-left) where a window of that client size has
+    // its title bar and client on a screen's work area (RescuedPosition).
+    TPoint UsablePosition(TPoint p, QSize client) const;
     // Fits the window again when the last fit was made without its frame and the frame is
     // known now, so that a window framed after opening its picture fits as one framed before.
     void FrameKnown();
