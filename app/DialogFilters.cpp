@@ -66,7 +66,9 @@ std::string OpenDialogFilter()
 std::string SaveDialogFilter(bool jpeg)
 {
     const TPictureFormats& t = TPictureFormats::Instance();
-    return QtFilter(t.GraphicFilter(jpeg ? TJPEGImage::ClassInfo() : TBitmap::ClassInfo()));
+    // The class's own extensions only: the plug-ins' formats derive from the bitmap class, but
+    // what is written is a BMP or JPEG file.
+    return QtFilter(t.GraphicFilter(jpeg ? TJPEGImage::ClassInfo() : TBitmap::ClassInfo(), false));
 }
 
 }  // namespace nolvi2

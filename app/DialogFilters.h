@@ -14,7 +14,7 @@ namespace nolvi2 {
 std::string QtFilter(std::string_view filter);
 
 // Everything readable (the plug-ins' formats, then the decoders' own; BMP files are reached
-// through "all files"), and the save filter of BMP or JPEG.
+// through "all files"), and the save filter of BMP or JPEG (that format's extensions alone).
 std::string OpenDialogFilter();
 std::string SaveDialogFilter(bool jpeg);
 

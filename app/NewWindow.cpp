@@ -1,7 +1,9 @@
 #include "NewWindow.h"
 
+#include "ZoomView.h"
 #include "platform/SharedMemory.h"
 
+#include <cmath>
 #include <unistd.h>
 
 namespace nolvi2 {
@@ -21,11 +23,27 @@ pid_t StartSelf(const std::vector<std::string>& arguments, const TProgramStarter
 
 }  // namespace
 
-TPoint NewWindowPos(const TRect& frame, const TRect& workArea, int32_t w, int32_t h)
+int32_t BesideEdge(const TLaunchingWindow& window)
 {
-    if (w > 0 && h > 0 && int64_t(frame.Right) + w <= workArea.Right)
-        return {frame.Right, frame.Top};
-    return {frame.Left + 24, frame.Top + 24};
+    const double r = window.Ratio;
+    // The smallest device position the toolkit rounds to the logical value v.
+    const auto lowest = [r](int32_t v) { return std::ceil((v - 0.5) * r); };
+    const int32_t margin = window.Frame.Right - window.Client.Right;
+    const double right =
+        lowest(window.Client.Left) + DeviceExtent(window.Client.Width(), r) + (margin > 0 ? lowest(margin) : 0.0);
+    return int32_t(std::floor(right / r));
+}
+
+TPoint NewWindowPos(const TLaunchingWindow& window, const TRect& workArea, int32_t outerWidth, int32_t outerHeight)
+{
+    const TRect& f = window.Frame;
+    const TPoint offset{f.Left + 24, f.Top + 24};
+    if (outerWidth <= 0 || outerHeight <= 0)
+        return offset;
+    const int32_t edge = BesideEdge(window);
+    const TPoint p = int64_t(edge) + outerWidth <= workArea.Right ? TPoint{edge, f.Top} : offset;
+    const TScreenArea area[] = {{workArea, workArea}};
+    return RescuedPosition(p, area, outerWidth, outerHeight);
 }
 
 std::vector<std::string> FileStartArguments(TPoint p, const std::string& fileName)

@@ -13,10 +13,30 @@
 
 namespace nolvi2 {
 
-// Where a new window opens: beside the window (frame, outer rectangle) when a picture of
-// w x h is given and the window's right edge plus w stays inside the work area; else 24
-// pixels right of and below the window's top-left corner.
-TPoint NewWindowPos(const TRect& frame, const TRect& workArea, int32_t w, int32_t h);
+// The launching window as the toolkit reports it, in logical pixels: its outer (frame) and
+// client rectangles, and its device pixel ratio.
+struct TLaunchingWindow {
+    TRect Frame;
+    TRect Client;
+    double Ratio = 1.0;
+};
+
+// Where a window beside the launching one begins: the right edge of its frame. At a device
+// pixel ratio other than 1 the toolkit reports the client's position and each frame margin
+// rounded to whole logical pixels, which may reach past the window manager's frame; the edge
+// is the last logical position whose device pixel is not beyond the narrowest frame those
+// values can stand for, so that the new frame begins on the launching frame's edge or a few
+// device pixels inside it, never leaving a gap.
+int32_t BesideEdge(const TLaunchingWindow& window);
+
+// Where a new window opens (its frame's top-left). A window of outerWidth × outerHeight (its
+// picture's client with a frame like the launching window's) opens beside the launching
+// window when it fits between BesideEdge and the work area's right edge, else 24 pixels right
+// of and below the launching window's top-left corner; it then moves left and up as far as the
+// work area needs to hold it whole (never past the work area's left and top edges), so that
+// it need not shrink. Without a size (a start for a file, whose picture is not known yet) it
+// is the offset position as it is.
+TPoint NewWindowPos(const TLaunchingWindow& window, const TRect& workArea, int32_t outerWidth, int32_t outerHeight);
 
 // The argument vectors of the two starts (argument 0 excluded).
 std::vector<std::string> FileStartArguments(TPoint p, const std::string& fileName);

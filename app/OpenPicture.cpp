@@ -134,6 +134,14 @@ std::optional<TSaveFormat> SaveFormatOf(const std::string& fileName)
     return std::nullopt;
 }
 
+std::string NameForFormat(const std::string& fileName, TSaveFormat format)
+{
+    if (SaveFormatOf(fileName) == format)
+        return fileName;
+    const char* ext = format == TSaveFormat::Bmp ? "bmp" : format == TSaveFormat::Jpeg ? "jpg" : "png";
+    return fileName + (fileName.ends_with('.') ? "" : ".") + ext;
+}
+
 void SavePicture(const std::string& fileName, const TBitmap& picture, TSaveFormat format,
                  const TJpegSettings& jpegSettings, const TPngSettings& pngSettings)
 {

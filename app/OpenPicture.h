@@ -40,6 +40,12 @@ struct TJpegSettings {
 // The format a file name asks for by its extension (.bmp, .jpg, .jpeg, .png), if any.
 std::optional<TSaveFormat> SaveFormatOf(const std::string& fileName);
 
+// The name a file of that format is written under: fileName when its extension is one of the
+// format's own (.bmp; .jpg or .jpeg; .png), else fileName with the format's extension (.bmp,
+// .jpg, .png) added, so that no file is named as a format it does not hold ("out.gif" becomes
+// "out.gif.bmp", "out" becomes "out.bmp").
+std::string NameForFormat(const std::string& fileName, TSaveFormat format);
+
 // PNG rows: the encoder's filter setting (0 adaptive, 1 none … 5 Paeth) and zlib's level
 // (-1 its default). The defaults are the picture class's.
 struct TPngSettings {

@@ -34,6 +34,7 @@
 
 #include <array>
 #include <cstring>
+#include <filesystem>
 
 namespace nolvi2 {
 
@@ -68,6 +69,9 @@ static_assert('O' == Qt::Key_O && '+' == Qt::Key_Plus && '=' == Qt::Key_Equal &&
               '-' == Qt::Key_Minus && '0' == Qt::Key_0);
 
 TRect RectOf(const QRect& r) { return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
+
+// A typical window frame: 8 pixels each side and a 31-pixel title bar.
+constexpr QMargins kTypicalFrame(8, 31, 8, 8);
 
 TPixelFormat FormatOfBits(int bits)
 {
@@ -179,9 +183,10 @@ TForm1::TForm1(std::shared_ptr<TWindowServices> services)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAcceptDrops(true);
     setFocusPolicy(Qt::StrongFocus);
-    // An outer size of 328 x 270 pixels less a typical frame (8 pixels each side, a 31-pixel
-    // title bar) until a picture sizes the window.
-    resize(328 - 16, 270 - 39);
+    // Never narrower than the title bar's buttons need, also for the user.
+    setMinimumSize(kMinClientWidth, kMinClientHeight);
+    // An outer size of 328 x 270 pixels less a typical frame until a picture sizes the window.
+    resize(328 - kTypicalFrame.left() - kTypicalFrame.right(), 270 - kTypicalFrame.top() - kTypicalFrame.bottom());
 
     Label1 = new QLabel(QStringLiteral("画像が読み込まれていません。ファイルをドロップするか、"
                                        "開くメニューで画像を読み込んで下さい。"),
@@ -461,8 +466,13 @@ void TForm1::FormCreate(const std::vector<std::string>& parameters)
         startupError = e.what();
     }
     const auto applyPosition = [&] {
-        if (startup && startup->HasPosition)
-            move(startup->Left.value_or(x()), startup->Top.value_or(y()));
+        if (startup && startup->HasPosition) {
+            // A position given (a new window's, placed by the window that started it) only
+            // moves as far as the smallest window needs.
+            const TPoint p = UsablePosition({startup->Left.value_or(x()), startup->Top.value_or(y())},
+                                            {kMinClientWidth, kMinClientHeight});
+            move(p.X, p.Y);
+        }
     };
     applyPosition();
     bool received = false;
@@ -527,7 +537,26 @@ TPoint TForm1::NewWindowPos(int32_t w, int32_t h) const
     const QRect frame = frameGeometry();
     const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->availableGeometry() : frame;
-    return nolvi2::NewWindowPos(RectOf(frame), RectOf(area), w, h);
+    const TLaunchingWindow window{RectOf(frame), RectOf(geometry()), PixelRatio()};
+    if (w <= 0 || h <= 0)
+        return nolvi2::NewWindowPos(window, RectOf(area), 0, 0);
+    // The new window's outer size: its fitted client in a frame like this window's.
+    const QMargins m = FrameMargins();
+    return nolvi2::NewWindowPos(window, RectOf(area), std::max(w, kMinClientWidth) + m.left() + m.right(),
+                                std::max(h, kMinClientHeight) + m.top() + m.bottom());
+}
+
+TPoint TForm1::UsablePosition(TPoint p, QSize client) const
+{
+    std::vector<TScreenArea> screens;  // the primary first
+    for (const QScreen* s : QGuiApplication::screens())
+        screens.push_back({RectOf(s->geometry()), RectOf(s->availableGeometry())});
+    // Before the window manager has framed the window its frame is taken as a typical one.
+    QMargins frame = FrameMargins();
+    if (frame.isNull())
+        frame = kTypicalFrame;
+    return RescuedPosition(p, screens, client.width() + frame.left() + frame.right(),
+                           client.height() + frame.top() + frame.bottom());
 }
 
 void TForm1::LaunchForFile(const std::string& name)
@@ -560,7 +589,9 @@ void TForm1::LaunchWithPicture(bool isFile, const std::string& title, bool keepS
 
 bool TForm1::ResultInNewWindow() const
 {
-    const bool shift = QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
+    // The modifiers of the input that started the command (its key or click), not those held
+    // now: a quick Shift+R may be released before its key event is handled.
+    const bool shift = QGuiApplication::keyboardModifiers().testFlag(Qt::ShiftModifier);
     return FOptions.OpenResultInNewWindow != shift;
 }
 
@@ -721,15 +752,10 @@ TWindowSettings TForm1::CurrentSettings() const
 
 void TForm1::ApplySettings(const TWindowSettings& s)
 {
-    // A position off every screen (a monitor that is gone) moves onto the primary screen.
-    std::vector<TRect> screens;
-    for (const QScreen* screen : QGuiApplication::screens())
-        screens.push_back(RectOf(screen->geometry()));
-    std::optional<TRect> primary;
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        primary = RectOf(screen->availableGeometry());
-    const QSize outer = frameGeometry().size();
-    const TPoint p = RescuedPosition({s.WindowX, s.WindowY}, screens, primary, outer.width(), outer.height());
+    // A position off every screen (a monitor that is gone) moves onto the primary screen, one
+    // at a screen's edge onto the screen, so that the window of its size now (the picture it
+    // will show is not known yet) fits there.
+    const TPoint p = UsablePosition({s.WindowX, s.WindowY}, size());
     move(p.X, p.Y);
     FSelectTool->SetMinimumUnit(s.MinimumUnit);
     FHandTool->SetInvert(s.InvertTenohiraTool);
@@ -1101,7 +1127,10 @@ void TForm1::dragEnterEvent(QDragEnterEvent* event)
 void TForm1::dropEvent(QDropEvent* event)
 {
     event->acceptProposedAction();
-    FilesDropped(event->mimeData()->urls());
+    // The drag's source waits until the drop returns: the file opens, and any message about
+    // it shows, once it has.
+    QMetaObject::invokeMethod(
+        this, [this, urls = event->mimeData()->urls()] { FilesDropped(urls); }, Qt::QueuedConnection);
 }
 
 void TForm1::FilesDropped(const QList<QUrl>& urls)
@@ -1129,6 +1158,9 @@ void TForm1::RunCommand(const TCommand& command)
     // Nothing runs on a selection that is still being drawn.
     if (FPicture.Empty() || FSelectTool->IsDragging())
         return;
+    // The destination is decided as the command starts, by the Shift key held then (filters
+    // ignore it), not by what is held when a dialog closes.
+    const bool toNew = command.Family == TFamily::D ? FOptions.OpenResultInNewWindow : ResultInNewWindow();
     TCommandOptions options;
     options.GrassWidth = FOptions.GrassWidth;
     options.RainbowMaskSize = FOptions.RainbowMaskSize;
@@ -1139,8 +1171,6 @@ void TForm1::RunCommand(const TCommand& command)
         if (!FServices->ResizeDialog(options.ResizeWidth, options.ResizeHeight, options.ResizeAlgorithm))
             return;
     }
-    // Filters ignore the Shift key.
-    const bool toNew = command.Family == TFamily::D ? FOptions.OpenResultInNewWindow : ResultInNewWindow();
     std::optional<TRect> selection = FSelectTool->Selection();
     if (toNew) {
         TNewWindowResult result =
@@ -1287,16 +1317,22 @@ void TForm1::actSaveAsExecute(bool jpeg)
 {
     if (FPicture.Empty() || (jpeg && !FJpegPreview))
         return;
-    QFileDialog dialog(this);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setWindowTitle(jpeg ? QStringLiteral("JPEG形式で保存 画質%1").arg(FJpegQuality) : QStringLiteral("BMP形式で保存"));
-    dialog.setDefaultSuffix(jpeg ? QStringLiteral("jpg") : QStringLiteral("bmp"));
-    dialog.setNameFilter(Text(SaveDialogFilter(jpeg)));
-    if (FIsFile)
-        dialog.setDirectory(QFileInfo(ShownName(FFileName)).absolutePath());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    const QString title = jpeg ? QStringLiteral("JPEG形式で保存 画質%1").arg(FJpegQuality) : QStringLiteral("BMP形式で保存");
+    const QString dir = FIsFile ? QFileInfo(ShownName(FFileName)).absolutePath() : QString();
+    const QString chosen = FServices->SaveFileDialog(this, title, jpeg ? QStringLiteral("jpg") : QStringLiteral("bmp"),
+                                                     Text(SaveDialogFilter(jpeg)), dir);
+    if (chosen.isEmpty())
         return;
-    const std::string name = NameOf(dialog.selectedFiles().front());
+    // A name that says another format gets this format's extension; the dialog asked about
+    // overwriting the name typed, so a changed name that exists is asked about here.
+    const std::string typed = NameOf(chosen);
+    const std::string name = NameForFormat(typed, jpeg ? TSaveFormat::Jpeg : TSaveFormat::Bmp);
+    std::error_code error;
+    const bool taken = std::filesystem::exists(std::filesystem::symlink_status(name, error));
+    if (name != typed && taken &&
+        Message(QStringLiteral("%1 は既に存在します。\r上書きしますか？").arg(ShownName(name)), mtConfirmation,
+                Buttons({mbYes, mbNo})) != mrYes)
+        return;
     if (jpeg)
         SaveAsJpeg(name);
     else

@@ -62,9 +62,10 @@ public:
     void ReceiveFromSharedMemory(const std::string& fdText, int32_t size);
     void LaunchForFile(const std::string& name);
     void LaunchWithPicture(bool isFile, const std::string& title, bool keepSelection, const TBitmap& picture);
+    // Where a new window opens: for a picture of w x h logical pixels, or for a file (0 x 0).
     TPoint NewWindowPos(int32_t w, int32_t h) const;
     // The destination of a command's result: OpenResultInNewWindow, inverted while Shift is
-    // held.
+    // held (read as the command starts).
     bool ResultInNewWindow() const;
     TChronograph& Chronograph() { return FChronograph; }
 
@@ -79,7 +80,8 @@ public:
     void SetZoom(float zoom);
     void UpdateCaption();
 
-    // A drop of these files: exactly one local file opens.
+    // A drop of these files: exactly one local file opens. A drop on the window comes here
+    // after its event has returned.
     void FilesDropped(const QList<QUrl>& urls);
 
     // Runs an action as the user would (through the error dispatch), when it is enabled.
@@ -173,6 +175,9 @@ private:
     QAction* MenuProxy(const TActionInfo& info);
     void UpdateScrollBars();
     void FitWindow(int32_t clientWidth, int32_t clientHeight);
+    // A position for this window (its frame's top-left) where a window of that client size has
+    // its title bar and client on a screen's work area (RescuedPosition).
+    TPoint UsablePosition(TPoint p, QSize client) const;
     // Fits the window again when the last fit was made without its frame and the frame is
     // known now, so that a window framed after opening its picture fits as one framed before.
     void FrameKnown();

@@ -5,6 +5,8 @@
 #include "platform/Process.h"
 #include "settings/OZRegIniDlg.h"
 
+#include <QFileDialog>
+
 namespace nolvi2 {
 
 int TWindowServices::MessageBox(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons, bool taskBar)
@@ -23,6 +25,21 @@ bool TWindowServices::PreferencesDialog(QWidget* owner, TWindowOptions& options,
                                         const TSPIs* spis)
 {
     return TPreferencesDialog::Execute(owner, options, targets, spis);
+}
+
+QString TWindowServices::SaveFileDialog(QWidget* owner, const QString& title, const QString& defaultSuffix,
+                                        const QString& filter, const QString& directory)
+{
+    QFileDialog dialog(owner);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setWindowTitle(title);
+    dialog.setDefaultSuffix(defaultSuffix);
+    dialog.setNameFilter(filter);
+    if (!directory.isEmpty())
+        dialog.setDirectory(directory);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().front();
 }
 
 bool TWindowServices::IniStyleDialog(QWidget* owner, const std::string& keyPathText, TIniStyle& style)

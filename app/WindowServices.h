@@ -36,6 +36,10 @@ public:
     // The preferences dialog: true when the user confirmed (options and targets then changed).
     virtual bool PreferencesDialog(QWidget* owner, TWindowOptions& options, const TPreferencesTargets& targets,
                                    const TSPIs* spis);
+    // The save dialog with its title, default suffix, filter (Qt's form) and starting folder:
+    // the chosen name (after asking before overwriting it), or empty when cancelled.
+    virtual QString SaveFileDialog(QWidget* owner, const QString& title, const QString& defaultSuffix,
+                                   const QString& filter, const QString& directory);
     // The settings store's dialog: the choice starting from style; true with the chosen one.
     virtual bool IniStyleDialog(QWidget* owner, const std::string& keyPathText, TIniStyle& style);
     // The first start's question: true for the INI file.

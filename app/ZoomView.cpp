@@ -206,28 +206,36 @@ TScrollLayout ScrollLayout(int32_t rangeX, int32_t rangeY, int32_t width, int32_
 TPoint FitClientSize(int32_t clientWidth, int32_t clientHeight, double ratio, TPoint frameTopLeft, int32_t frameWidth,
                      int32_t frameHeight, const std::optional<TRect>& workArea)
 {
-    int32_t w = std::max(LogicalExtent(clientWidth, ratio), 1);
-    int32_t h = std::max(LogicalExtent(clientHeight, ratio), 1);
+    int32_t w = std::max(LogicalExtent(clientWidth, ratio), kMinClientWidth);
+    int32_t h = std::max(LogicalExtent(clientHeight, ratio), kMinClientHeight);
     if (workArea) {
-        if (workArea->Right < frameTopLeft.X + w + frameWidth)
-            w = std::max(1, workArea->Right - frameTopLeft.X - frameWidth);
-        if (workArea->Bottom < frameTopLeft.Y + h + frameHeight)
-            h = std::max(1, workArea->Bottom - frameTopLeft.Y - frameHeight);
+        const int64_t roomX = int64_t(workArea->Right) - frameTopLeft.X - frameWidth;
+        const int64_t roomY = int64_t(workArea->Bottom) - frameTopLeft.Y - frameHeight;
+        if (roomX < w)
+            w = int32_t(std::max<int64_t>(kMinClientWidth, roomX));
+        if (roomY < h)
+            h = int32_t(std::max<int64_t>(kMinClientHeight, roomY));
     }
     return {w, h};
 }
 
-TPoint RescuedPosition(TPoint position, std::span<const TRect> screens, const std::optional<TRect>& primaryArea,
-                       int32_t outerWidth, int32_t outerHeight)
+TPoint RescuedPosition(TPoint position, std::span<const TScreenArea> screens, int32_t outerWidth, int32_t outerHeight)
 {
-    for (const TRect& s : screens)
-        if (position.X >= s.Left && position.X < s.Right && position.Y >= s.Top && position.Y < s.Bottom)
-            return position;
-    if (!primaryArea)
+    if (screens.empty())
         return position;
-    const TRect& a = *primaryArea;
-    return {std::clamp(position.X, a.Left, std::max(a.Left, a.Right - outerWidth)),
-            std::clamp(position.Y, a.Top, std::max(a.Top, a.Bottom - outerHeight))};
+    const TScreenArea* on = &screens.front();
+    for (const TScreenArea& s : screens) {
+        const TRect& g = s.Geometry;
+        if (position.X >= g.Left && position.X < g.Right && position.Y >= g.Top && position.Y < g.Bottom) {
+            on = &s;
+            break;
+        }
+    }
+    const TRect& a = on->WorkArea;
+    const auto axis = [](int32_t v, int32_t low, int32_t high, int32_t extent) {
+        return int32_t(std::clamp<int64_t>(v, low, std::max<int64_t>(low, int64_t(high) - extent)));
+    };
+    return {axis(position.X, a.Left, a.Right, outerWidth), axis(position.Y, a.Top, a.Bottom, outerHeight)};
 }
 
 TRect ImageToScreen(const TView& view, int32_t x, int32_t y)

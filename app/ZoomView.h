@@ -117,18 +117,31 @@ struct TScrollLayout {
 TScrollLayout ScrollLayout(int32_t rangeX, int32_t rangeY, int32_t width, int32_t height, int32_t barWidth,
                            int32_t barHeight, double ratio);
 
+// The smallest client a window keeps, in logical pixels: wide enough that the title bar above
+// it has room for its buttons, the close button among them, and tall enough to show a picture.
+inline constexpr int32_t kMinClientWidth = 120;
+inline constexpr int32_t kMinClientHeight = 40;
+
 // The logical client size of a window fitted to client device pixels clientWidth ×
-// clientHeight (at least 1 × 1). The window is never moved: when the framed window, its
-// frame's top-left at frameTopLeft and its frame adding frameWidth and frameHeight, would
-// reach past the work area's right or bottom edge, it shrinks to end there (to no less than
-// 1 pixel).
+// clientHeight (at least kMinClientWidth × kMinClientHeight). The window is never moved: when
+// the framed window, its frame's top-left at frameTopLeft and its frame adding frameWidth and
+// frameHeight, would reach past the work area's right or bottom edge, it shrinks to end there,
+// to no less than the smallest client.
 TPoint FitClientSize(int32_t clientWidth, int32_t clientHeight, double ratio, TPoint frameTopLeft, int32_t frameWidth,
                      int32_t frameHeight, const std::optional<TRect>& workArea);
 
-// A stored window position: kept when it lies on one of the screens; else, when there is a
-// primary screen, moved onto its work area with as much of the outer size on it as fits.
-TPoint RescuedPosition(TPoint position, std::span<const TRect> screens, const std::optional<TRect>& primaryArea,
-                       int32_t outerWidth, int32_t outerHeight);
+// A screen's whole rectangle and its work area (less task bars and panels).
+struct TScreenArea {
+    TRect Geometry;
+    TRect WorkArea;
+};
+
+// A window position (its frame's top-left) that leaves a window of outerWidth × outerHeight
+// usable: its title bar and client on the work area of the screen the position lies on, or of
+// the primary screen (the first one) when it lies on none. The position is kept where the
+// window fits; else it moves onto that work area, by as little as makes the window fit (to
+// the work area's top-left corner when the window is larger). No screens: kept.
+TPoint RescuedPosition(TPoint position, std::span<const TScreenArea> screens, int32_t outerWidth, int32_t outerHeight);
 
 // The client rectangle of picture pixel (x, y): a square of side Round(z).
 TRect ImageToScreen(const TView& view, int32_t x, int32_t y);

@@ -78,12 +78,12 @@ std::string TPictureFormats::GraphicFileMask(const TGraphicClass& cls) const
     return mask;
 }
 
-std::string TPictureFormats::GraphicFilter(const TGraphicClass& cls) const
+std::string TPictureFormats::GraphicFilter(const TGraphicClass& cls, bool withDescendants) const
 {
     std::string filters;
     std::string descriptions;
     for (const TFileFormat& f : FFormats) {
-        if (!f.GraphicClass->InheritsFrom(cls))
+        if (withDescendants ? !f.GraphicClass->InheritsFrom(cls) : f.GraphicClass != &cls)
             continue;
         const std::string pattern = "*." + f.Extension;
         if (!filters.empty()) {

@@ -72,8 +72,9 @@ public:
     std::string GraphicExtension(const TGraphicClass& cls) const;
     // "*.a;*.b" for every extension of the class and its descendants.
     std::string GraphicFileMask(const TGraphicClass& cls) const;
-    // "すべて (*.a;*.b)|*.a;*.b|desc (*.a)|*.a|desc (*.b)|*.b".
-    std::string GraphicFilter(const TGraphicClass& cls) const;
+    // "すべて (*.a;*.b)|*.a;*.b|desc (*.a)|*.a|desc (*.b)|*.b", for the class and its
+    // descendants, or for the class alone.
+    std::string GraphicFilter(const TGraphicClass& cls, bool withDescendants = true) const;
     // The class registered last for the extension (without dot, any case), or null.
     const TGraphicClass* FindExtension(std::string_view extension) const;
 

@@ -1,6 +1,7 @@
 // Starting new windows without starting any: where they open, their argument vectors, the
 // program they start, and the hand-over block (given to the start alone, never left behind).
 #include "app/NewWindow.h"
+#include "app/ZoomView.h"
 
 #include "HandedBlocks.h"
 #include "Pictures.h"
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <set>
@@ -68,15 +70,66 @@ TBitmap Picture()
 
 }  // namespace
 
+// A result opens beside its window when it fits there, else 24 pixels right of and below;
+// either way it moves onto the work area whole instead of shrinking. A file start (no size)
+// takes the offset as it is.
 TEST(NewWindow, Position)
 {
     const TRect area{0, 0, 1000, 800};
-    const TRect frame{100, 50, 400, 300};
-    EXPECT_EQ(NewWindowPos(frame, area, 600, 10), (TPoint{400, 50}));   // beside: 400 + 600 <= 1000
-    EXPECT_EQ(NewWindowPos(frame, area, 601, 10), (TPoint{124, 74}));   // would pass the right edge
-    EXPECT_EQ(NewWindowPos(frame, area, 0, 0), (TPoint{124, 74}));      // a file start
-    EXPECT_EQ(NewWindowPos(frame, area, 10, 0), (TPoint{124, 74}));
-    EXPECT_EQ(NewWindowPos({-50, -20, 10, 10}, area, 0, 0), (TPoint{-26, 4}));
+    const TLaunchingWindow window{{100, 50, 400, 300}, {108, 81, 392, 292}, 1.0};
+    struct Case {
+        int32_t w, h;
+        TPoint expected;
+    };
+    const Case cases[] = {
+        {600, 10, {400, 50}},     // beside: 400 + 600 <= 1000
+        {601, 10, {124, 74}},     // would pass the right edge
+        {0, 0, {124, 74}},        // a file start
+        {10, 0, {124, 74}},
+        {600, 790, {400, 10}},    // beside, up so that its bottom is on the work area
+        {900, 760, {100, 40}},    // offset, left and up so that it keeps its size
+        {1200, 900, {0, 0}},      // larger than the work area: at its top-left
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.w << "x" << c.h);
+        EXPECT_EQ(NewWindowPos(window, area, c.w, c.h), c.expected);
+    }
+    EXPECT_EQ(NewWindowPos({{-50, -20, 10, 10}, {-50, -20, 10, 10}, 1.0}, area, 0, 0), (TPoint{-26, 4}));
+
+    // Generation after generation from the work area's corner, each result of its window's
+    // size: each opens in its window's place and keeps its size.
+    TLaunchingWindow corner{{700, 500, 1000, 800}, {708, 531, 992, 792}, 1.0};
+    for (int generation = 0; generation < 3; ++generation) {
+        const TPoint p = NewWindowPos(corner, area, 300, 300);
+        EXPECT_EQ(p, (TPoint{700, 500}));
+        corner.Frame = {p.X, p.Y, p.X + 300, p.Y + 300};
+    }
+}
+
+// The toolkit reports a window's client position and frame margins rounded to whole logical
+// pixels. Modelled here from the window manager's device pixels (the client's left edge and
+// width, the frame's right margin), the window beside it starts on or inside the frame's right
+// edge (no gap), inside it by less than two logical pixels and a device pixel.
+TEST(NewWindow, BesideTouchesTheFrameAtAnyRatio)
+{
+    const auto qtRound = [](double v) { return int32_t(std::floor(v + 0.5)); };  // positive values
+    for (const double ratio : {1.0, 1.25, 1.5, 2.0, 3.0}) {
+        int gaps = 0, overlaps = 0;
+        for (int32_t clientLeft = 180; clientLeft < 190; ++clientLeft)
+            for (int32_t width = 100; width < 104; ++width)
+                for (int32_t margin = 0; margin < 8; ++margin) {
+                    const int32_t left = qtRound(clientLeft / ratio);
+                    const int32_t right = left + width, marginShown = qtRound(margin / ratio);
+                    const TLaunchingWindow window{{left - marginShown, 0, right + marginShown, 100},
+                                                  {left, 20, right, 90}, ratio};
+                    const int32_t frameRight = clientLeft + DeviceExtent(width, ratio) + margin;  // device
+                    const int32_t start = qtRound(BesideEdge(window) * ratio);                  // device
+                    gaps += start > frameRight;
+                    overlaps += frameRight - start >= 2 * ratio + 1;
+                }
+        EXPECT_EQ(gaps, 0) << "at " << ratio;
+        EXPECT_EQ(overlaps, 0) << "at " << ratio;
+    }
 }
 
 TEST(NewWindow, Arguments)

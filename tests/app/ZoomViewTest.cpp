@@ -465,26 +465,44 @@ TEST(WindowGeometry, FitShrinksToTheWorkAreaWithoutMoving)
     EXPECT_EQ(FitClientSize(301, 200, 2.0, {10, 10}, 8, 30, area), (TPoint{151, 100}));
     // Reaches past the right and bottom edges: ends there, frame included.
     EXPECT_EQ(FitClientSize(2000, 2000, 1.0, {100, 50}, 8, 30, area), (TPoint{1000 - 100 - 8, 800 - 50 - 30}));
-    // A window beyond the work area keeps one pixel; so does an empty picture.
-    EXPECT_EQ(FitClientSize(50, 50, 1.0, {1200, 900}, 8, 30, area), (TPoint{1, 1}));
-    EXPECT_EQ(FitClientSize(0, 0, 1.0, {0, 0}, 0, 0, area), (TPoint{1, 1}));
+    // Never below the smallest client: not for a small or empty picture, nor near or beyond the
+    // work area's edges.
+    const TPoint smallest{kMinClientWidth, kMinClientHeight};
+    EXPECT_EQ(FitClientSize(1, 1, 1.0, {10, 10}, 8, 30, area), smallest);
+    EXPECT_EQ(FitClientSize(0, 0, 1.0, {0, 0}, 0, 0, area), smallest);
+    EXPECT_EQ(FitClientSize(50, 50, 1.0, {1200, 900}, 8, 30, area), smallest);
+    EXPECT_EQ(FitClientSize(500, 500, 1.0, {1000 - 8 - 8, 800 - 30 - 1}, 8, 30, area), smallest);
+    EXPECT_EQ(FitClientSize(500, 500, 1.0, {-2000000000, -2000000000}, 8, 30, area), (TPoint{500, 500}));
     // No screen: no limit.
     EXPECT_EQ(FitClientSize(5000, 4000, 1.0, {100, 50}, 8, 30, std::nullopt), (TPoint{5000, 4000}));
 }
 
-TEST(WindowGeometry, PositionOffEveryScreenMovesOntoThePrimary)
+// A position keeps a window of the given outer size on the work area of its screen (of the
+// primary, the first, when it lies on none), moving no further than that needs.
+TEST(WindowGeometry, PositionsKeepTheWindowOnAWorkArea)
 {
-    const TRect screens[] = {{0, 0, 1920, 1080}, {1920, 0, 3200, 1024}};
-    const TRect primaryArea{0, 0, 1920, 1050};
-    // On a screen (the second too): kept, even when the window reaches past its edge.
-    EXPECT_EQ(RescuedPosition({100, 100}, screens, primaryArea, 400, 300), (TPoint{100, 100}));
-    EXPECT_EQ(RescuedPosition({3000, 1000}, screens, primaryArea, 400, 300), (TPoint{3000, 1000}));
-    // Off every screen: onto the primary work area, as much of the window as fits.
-    EXPECT_EQ(RescuedPosition({5000, 2000}, screens, primaryArea, 400, 300), (TPoint{1520, 750}));
-    EXPECT_EQ(RescuedPosition({-500, 500}, screens, primaryArea, 400, 300), (TPoint{0, 500}));
-    EXPECT_EQ(RescuedPosition({2500, 1050}, screens, primaryArea, 400, 300), (TPoint{1520, 750}));
-    // A window larger than the work area starts at its top-left.
-    EXPECT_EQ(RescuedPosition({5000, 2000}, screens, primaryArea, 2500, 1200), (TPoint{0, 0}));
-    // No primary screen: nowhere to move it.
-    EXPECT_EQ(RescuedPosition({5000, 2000}, screens, std::nullopt, 400, 300), (TPoint{5000, 2000}));
+    const TScreenArea screens[] = {{{0, 0, 1920, 1080}, {0, 0, 1920, 1050}},
+                                   {{1920, 0, 3200, 1024}, {1920, 30, 3200, 1024}}};
+    struct Case {
+        TPoint position;
+        int32_t w, h;
+        TPoint expected;
+    };
+    const Case cases[] = {
+        {{100, 100}, 400, 300, {100, 100}},    // fits: kept
+        {{1520, 750}, 400, 300, {1520, 750}},  // ends at the work area's corner
+        {{1900, 1070}, 136, 79, {1784, 971}},  // on the primary, past its work area (a task bar)
+        {{3190, 1020}, 136, 79, {3064, 945}},  // near the second screen's corner: stays on it
+        {{2500, 5}, 136, 79, {2500, 30}},      // above the second work area (a panel)
+        {{5000, 2000}, 400, 300, {1520, 750}}, // off every screen: onto the primary
+        {{-500, 500}, 400, 300, {0, 500}},
+        {{5000, 2000}, 2500, 1200, {0, 0}},    // larger than the work area: its top-left
+        {{INT32_MAX, INT32_MIN}, 400, 300, {1520, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.position.X << "," << c.position.Y);
+        EXPECT_EQ(RescuedPosition(c.position, screens, c.w, c.h), c.expected);
+    }
+    // No screens: nowhere to move it.
+    EXPECT_EQ(RescuedPosition({5000, 2000}, {}, 400, 300), (TPoint{5000, 2000}));
 }

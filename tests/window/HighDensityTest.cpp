@@ -121,8 +121,8 @@ TEST_F(Window, HighDensityScrollBarsCountDevicePixels)
 
 // Fitted to its picture, the window's client covers the picture's device pixels with the
 // fewest logical pixels (at 1.5 the 320 pixels of a 200 % fit take 214 logical pixels, not
-// 213 = 319.5 device pixels); with the zoom the fit follows, and the screen limits it in its
-// own logical pixels.
+// 213 = 319.5 device pixels), and no fewer than the smallest client; with the zoom the fit
+// follows, and the screen limits it in its own logical pixels.
 TEST_F(Window, HighDensityFitCountsDevicePixels)
 {
     const std::string file = MakePicture("fit.bmp", 160, 120);
@@ -130,7 +130,8 @@ TEST_F(Window, HighDensityFitCountsDevicePixels)
     w.FormCreate({file});
     w.show();
     const double r = Ratio(w);
-    EXPECT_EQ(w.ClientSize(), QSize(SmallestCovering(160, r), SmallestCovering(120, r)));
+    EXPECT_EQ(w.ClientSize(), QSize(std::max(kMinClientWidth, SmallestCovering(160, r)),
+                                    std::max(kMinClientHeight, SmallestCovering(120, r))));
     EXPECT_FALSE(w.HorizontalBar()->isVisible() || w.VerticalBar()->isVisible());
     const QImage shot = w.grab().toImage();
     const TRect origin = w.ImageToScreen(0, 0);

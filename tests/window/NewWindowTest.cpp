@@ -71,6 +71,15 @@ protected:
         return r;
     }
 
+    // The parameters of start i as its child gets them: the block's descriptor is the copy
+    // kept here, which the child takes over.
+    TArgs ChildArguments(std::size_t i)
+    {
+        TArgs a = starts.at(i);
+        a.at(2) = std::to_string(handed.at(i)->Release());
+        return a;
+    }
+
     // A block as a launching window writes it (changed by damage before it is sealed), and the
     // parameters that start a window with it, which takes the descriptor over.
     TArgs Block(const TWindowState& state, const TBitmap& picture, const std::function<void(int fd)>& damage = {})
@@ -146,6 +155,41 @@ TEST_F(NewWindows, WhereResultsGo)
         EXPECT_EQ(starts.size(), c.toNew ? 1u : 0u);
         EXPECT_EQ(SamePixels(w->Picture(), before), c.toNew);
         EXPECT_EQ(w->windowTitle(), c.toNew ? QStringLiteral("photo.bmp [40x30x24] @ 100%") : w->windowTitle());
+    }
+    EXPECT_TRUE(messages.empty());
+}
+
+// Shift counts as the command starts: held when R starts the resize, it inverts the
+// destination, whatever is held when the dialog's OK is pressed.
+TEST_F(NewWindows, ShiftIsReadWhenTheCommandStarts)
+{
+    const std::string file = MakePicture("photo.bmp", 40, 30);
+    struct Case {
+        bool option, shiftAtStart, shiftAtOk, toNew;
+    };
+    const Case cases[] = {
+        {false, true, false, true},
+        {false, false, true, false},
+        {true, true, false, false},
+        {true, false, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "option " << c.option << ", Shift at the start " << c.shiftAtStart
+                                          << ", at OK " << c.shiftAtOk);
+        auto w = ResultWindow({file});
+        w->Options().OpenResultInNewWindow = c.option;
+        starts.clear();
+        services->resize = [&](int32_t& width, int32_t& height, uint8_t&) {
+            HoldShift(*w, c.shiftAtOk);
+            width = 20;
+            height = 15;
+            return true;
+        };
+        HoldShift(*w, c.shiftAtStart);
+        QTest::keyClick(w.get(), Qt::Key_R, c.shiftAtStart ? Qt::ShiftModifier : Qt::NoModifier);
+        HoldShift(*w, false);
+        EXPECT_EQ(starts.size(), c.toNew ? 1u : 0u);
+        EXPECT_EQ(w->Picture().Width(), c.toNew ? 40 : 20);
     }
     EXPECT_TRUE(messages.empty());
 }
@@ -346,6 +390,77 @@ TEST_F(NewWindows, SeveralFilesOnTheCommandLine)
     second.FormCreate(starts[0]);
     EXPECT_EQ(second.pos(), QPoint(124, 104));
     EXPECT_EQ(second.FileName(), b);
+}
+
+// Positions near or beyond the screen's edges, stored or given, leave each window (and the
+// windows started for further files) on the work area with at least the smallest client (its
+// picture area with any scroll bars); a tiny picture's window is no smaller.
+TEST_F(NewWindows, WindowsStayUsableAtTheScreensEdges)
+{
+    const std::string tiny = MakePicture("tiny.bmp", 1, 1), big = MakePicture("big.bmp", 300, 200);
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const std::string corner = std::to_string(area.right() - 5) + "," + std::to_string(area.bottom() - 1);
+    const auto usable = [&](TForm1& w) {
+        w.show();
+        QCoreApplication::processEvents();
+        const QRect f = w.frameGeometry();
+        EXPECT_TRUE(area.contains(f)) << f.x() << "," << f.y() << " " << f.width() << "x" << f.height();
+        EXPECT_GE(w.width(), kMinClientWidth);
+        EXPECT_GE(w.height(), kMinClientHeight);
+    };
+    struct Case {
+        QPoint stored;
+        TArgs params;
+    };
+    const Case cases[] = {
+        {{area.right() - 5, area.bottom() - 1}, {big}},
+        {{100, 100}, {"pos:" + corner, big}},
+        {{100, 100}, {"pos:5000,5000", big, tiny}},
+        {{-4000, 100}, {tiny}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.params));
+        WriteConfigValue("Config", "WindowX", c.stored.x());
+        WriteConfigValue("Config", "WindowY", c.stored.y());
+        starts.clear();
+        TForm1 w(services);
+        w.FormCreate(c.params);
+        usable(w);
+        for (const TArgs& start : starts) {
+            TForm1 next(services);
+            next.FormCreate(start);
+            usable(next);
+        }
+    }
+    EXPECT_TRUE(messages.empty());
+}
+
+// Results opened from a window in the work area's corner keep their picture's size,
+// generation after generation: each opens where it fits whole.
+TEST_F(NewWindows, ResultsFromTheCornerKeepTheirSize)
+{
+    const std::string file = MakePicture("photo.bmp", 200, 150);
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    auto w = std::make_unique<TForm1>(services);
+    w->FormCreate({"pos:" + std::to_string(area.right() - 300) + "," + std::to_string(area.bottom() - 250), file});
+    w->show();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(w->ClientSize(), QSize(200, 150));
+    for (int generation = 1; generation <= 3; ++generation) {
+        SCOPED_TRACE(generation);
+        w->Options().OpenResultInNewWindow = true;
+        starts.clear();
+        w->Execute("actInvert");
+        ASSERT_EQ(starts.size(), 1u);
+        auto next = std::make_unique<TForm1>(services);
+        next->FormCreate(ChildArguments(0));
+        next->show();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(next->ClientSize(), QSize(200, 150));
+        EXPECT_TRUE(area.contains(next->frameGeometry()));
+        w = std::move(next);
+    }
+    EXPECT_TRUE(messages.empty());
 }
 
 // A real second process: the program started with a block inherits and reads it and shows

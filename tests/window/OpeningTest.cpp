@@ -93,3 +93,32 @@ TEST_F(Window, NamesThatAreNotRegularFilesGiveAMessageAtOnce)
     EXPECT_EQ(w->Picture().Width(), 10);
 }
 
+
+// A drop returns at once, so that the drag's source is not kept waiting: the file opens, and a
+// message about it shows, after the drop event.
+TEST_F(Window, ADropOpensAfterItsEvent)
+{
+    const std::string good = MakePicture("good.bmp", 10, 10);
+    auto w = MakeWindow();
+    const auto drop = [&](const std::string& name) {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(name))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w.get(), &enter);
+        QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w.get(), &event);
+        EXPECT_TRUE(event.isAccepted());
+    };
+    drop((dir / "notes.txt").string());
+    EXPECT_TRUE(messages.empty());
+    QCoreApplication::processEvents();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral("未対応のファイルです。"))) << messages[0].text.toStdString();
+
+    drop(good);
+    EXPECT_TRUE(w->Picture().Empty());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w->FileName(), good);
+    EXPECT_EQ(w->Picture().Width(), 10);
+    EXPECT_EQ(messages.size(), 1u);
+}

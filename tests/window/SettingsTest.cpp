@@ -300,6 +300,7 @@ TEST_F(Window, FileDialogsLeaveNoHistoryBehind)
 {
     const std::string a = MakePicture("a.bmp", 20, 10);
     auto w = MakeWindow({a});
+    services->realSaveDialog = true;
     for (const char* action : {"actOpen", "actSaveAsBMP"}) {
         bool shown = false;
         QTimer::singleShot(0, [&shown] {

@@ -54,8 +54,10 @@ public:
     std::function<bool(int32_t& width, int32_t& height, uint8_t& algorithm)> resize;
     std::function<bool(TWindowOptions& options, const TPreferencesTargets& targets)> preferences;
     std::function<bool(const QString& keyPathText, TIniStyle& style)> iniStyle;
+    std::function<QString(const QString& title, const QString& filter)> save;  // the name typed
     TProgramStarter start;
-    bool realBoxes = false;  // the program's real message and about boxes
+    bool realBoxes = false;       // the program's real message and about boxes
+    bool realSaveDialog = false;  // the program's real save dialog
 
     int MessageBox(const QString& text, TMsgDlgType kind, TMsgDlgButtons buttons, bool taskBar) override
     {
@@ -78,6 +80,13 @@ public:
     bool PreferencesDialog(QWidget*, TWindowOptions& options, const TPreferencesTargets& targets, const TSPIs*) override
     {
         return preferences && preferences(options, targets);
+    }
+    QString SaveFileDialog(QWidget* owner, const QString& title, const QString& suffix, const QString& filter,
+                           const QString& directory) override
+    {
+        if (realSaveDialog)
+            return TWindowServices::SaveFileDialog(owner, title, suffix, filter, directory);
+        return save ? save(title, filter) : QString();
     }
     bool IniStyleDialog(QWidget*, const std::string& keyPathText, TIniStyle& style) override
     {

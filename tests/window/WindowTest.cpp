@@ -1,6 +1,7 @@
 // The window on the offscreen platform: start-up, titles, enabling, the road for family A,
 // display geometry (by rendering the window), zoom steps, opening, stepping, drop and paste.
 
+#include "FileText.h"
 #include "WindowFixture.h"
 
 using namespace nolvi2;
@@ -195,6 +196,50 @@ TEST_F(Window, SavingWritesThePictureAndFailsCleanly)
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(keep), {}), "precious") << name;
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "ro"), fs::directory_iterator()), 1);  // no temporary left
+}
+
+// The save commands write under the name typed when its extension is the format's own, else
+// with the format's extension added; a name so made that exists is replaced only when the
+// user agrees.
+TEST_F(Window, SavedFilesAreNamedAsTheirFormat)
+{
+    const std::string file = MakePicture("s.bmp", 40, 30);
+    auto w = MakeWindow({file});
+    w->Execute("actJpegPreview30");
+    struct Case {
+        const char *action, *typed, *written, *signature;
+    };
+    const Case cases[] = {
+        {"actSaveAsBMP", "out.gif", "out.gif.bmp", "BM"},
+        {"actSaveAsBMP", "plain", "plain.bmp", "BM"},
+        {"actSaveAsBMP", "Keep.BMP", "Keep.BMP", "BM"},
+        {"actSaveAsJPEG", "out.png", "out.png.jpg", "\xFF\xD8"},
+        {"actSaveAsJPEG", "bitmap.bmp", "bitmap.bmp.jpg", "\xFF\xD8"},
+        {"actSaveAsJPEG", "photo.jpeg", "photo.jpeg", "\xFF\xD8"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        services->save = [&](const QString&, const QString&) { return QString::fromStdString((dir / c.typed).string()); };
+        w->Execute(c.action);
+        EXPECT_EQ(w->FileName(), (dir / c.written).string());
+        EXPECT_EQ(ReadText((dir / c.written).string()).substr(0, 2), c.signature);
+        EXPECT_EQ(fs::exists(dir / c.typed), std::string(c.typed) == c.written);
+    }
+    EXPECT_TRUE(messages.empty());
+
+    // A name made that exists: asked about, and kept on No.
+    WriteText((dir / "old.gif.bmp").string(), "precious");
+    services->save = [&](const QString&, const QString&) { return QString::fromStdString((dir / "old.gif").string()); };
+    for (const int answer : {int(mrNo), int(mrYes)}) {
+        messages.clear();
+        services->answer = [&](const QString&, TMsgDlgType, TMsgDlgButtons) { return answer; };
+        w->Execute("actSaveAsBMP");
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].text, QString::fromStdString((dir / "old.gif.bmp").string()) +
+                                        QStringLiteral(" は既に存在します。\r上書きしますか？"));
+        EXPECT_EQ(ReadText((dir / "old.gif.bmp").string()).substr(0, 2), answer == mrYes ? "BM" : "pr");
+    }
+    EXPECT_FALSE(fs::exists(dir / "old.gif"));
 }
 
 TEST_F(Window, ResizeThroughTheDialog)
