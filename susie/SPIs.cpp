@@ -90,7 +90,7 @@ std::unique_ptr<TSPI> TSPI::Load(TSPIKind kind, const std::string& fileName)
     spi->CheckAPIs();
     InfoText(*spi, 0, spi->FAPIVersion);
     InfoText(*spi, 1, spi->FAbout);
-    for (int32_t n = 2; n < INT32_MAX - 1; n += 2) {
+    for (int32_t n = 2; n < 2 + 2 * kMaxFormatPairs; n += 2) {
         std::string extension, format;
         if (!InfoText(*spi, n, extension) || !InfoText(*spi, n + 1, format))
             break;

@@ -48,6 +48,10 @@ public:
     // be loaded, ESPIInvalidAPI when an export the kind needs is missing.
     static std::unique_ptr<TSPI> Load(TSPIKind kind, const std::string& fileName);
 
+    // The most pairs of extension patterns and format names read from a plug-in: one that
+    // answers every number must not keep the search going for ever.
+    static constexpr int32_t kMaxFormatPairs = 256;
+
     TSPIKind Kind() const { return FKind; }
     // Whether this plug-in is of that kind or one derived from it (In and Am are loaders).
     bool Is(TSPIKind kind) const;

@@ -11,7 +11,8 @@
  *   NUL included) and returns its length, or 0 when there is no such text.
  *   0: the API version, "00IN" for a picture plug-in ("00AM" archives, "00XN" others);
  *   1: a free description (the About text);
- *   2, 3, 4, 5, ...: pairs of an extension pattern list ("*.tif;*.tiff") and its format name.
+ *   2, 3, 4, 5, ...: pairs of an extension pattern list ("*.tif;*.tiff") and its format name;
+ *   the program reads the pairs until one gives 0, and at most 256 of them.
  * IsSupported(filename, dw): non-zero when the plug-in can decode the data whose first 2048
  *   bytes dw points to (filename may be empty for data in memory).
  * GetPictureInfo(buf, len, flag, lpInfo): fills *lpInfo; 0 on success.

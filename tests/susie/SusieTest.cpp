@@ -105,6 +105,20 @@ TEST(SusieRegistry, PluginWithoutARequiredExportEndsTheSearch)
     EXPECT_EQ(TSPIs::LoadPlugin(folder.dir / "missing.spi"), nullptr);
 }
 
+// A plug-in that answers every information number stalls nothing: its first pairs are taken,
+// up to the bound.
+TEST(SusieRegistry, APluginWithEndlessInformationIsReadUpToTheBound)
+{
+    PluginFolder folder{"t_endless", "t_pic"};
+    Registry spis;
+    spis.Search(folder.Mask());
+    ASSERT_EQ(spis.Count(), 2);
+    const TSPI& endless = spis.Items(spis.IndexOf(folder.Path("t_endless.spi")));
+    ASSERT_EQ(endless.Extensions().size(), std::size_t(TSPI::kMaxFormatPairs));
+    EXPECT_EQ(endless.Extensions().front(), "*.e1");
+    EXPECT_EQ(endless.Formats().back(), "Endless " + std::to_string(TSPI::kMaxFormatPairs));
+}
+
 TEST(SusieRegistry, CandidatesListingTheExtensionComeFirstLaterOnesBefore)
 {
     PluginFolder folder{"t_pal8", "t_pic", "t_pic2"};

@@ -1,6 +1,6 @@
 /* A plug-in for the host's tests, built in several variants by compile definitions:
  *   PAIRS_PI, PAIRS_PIC2, PAIRS_FAIL, PAIRS_JPG, PAIRS_P8, PAIRS_P4   its extension pairs
- *   NO_VERSION   GetPluginInfo(0) gives nothing
+ *   NO_VERSION   GetPluginInfo(0) gives nothing;  ENDLESS   a pair for every number ("*.e<n>")
  *   NO_GETPICTURE   GetPicture left out;  ARCHIVE   an archive plug-in ("00AM")
  *   BITS 24 / 8 (colours used 0) / 4 (16 colours), TOPDOWN, FAIL
  * It decodes "TPIC" followed by one byte v into a 3 x 2 picture whose pixel (x, y) is
@@ -56,6 +56,12 @@ SPI_EXPORT int32_t GetPluginInfo(int32_t infono, char *buf, int32_t buflen)
 #ifdef NO_VERSION
     if (infono == 0)
         return 0;
+#endif
+#ifdef ENDLESS
+    if (infono >= 2) {
+        snprintf(buf, (size_t)buflen, infono % 2 == 0 ? "*.e%d" : "Endless %d", (int)infono / 2);
+        return (int32_t)strlen(buf);
+    }
 #endif
     for (int32_t i = 0; i <= infono; ++i)
         if (!texts[i])
