@@ -569,8 +569,8 @@ int main(int argc, char** argv)
         }
         jobs = PlanJobs(o);
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "nolvi2-cli: %s\n\n", e.message.c_str());
-        PrintUsage(stderr);
+        // The reason and where the rest is: the whole usage text would scroll the reason away.
+        std::fprintf(stderr, "nolvi2-cli: %s\n使い方は nolvi2-cli --help で表示されます。\n", e.message.c_str());
         return kExitUsage;
     }
 
