@@ -19,6 +19,10 @@ namespace {
 // A profile larger than this is no picture's profile.
 constexpr std::size_t kMaxProfileSize = std::size_t(64) << 20;
 
+// The colour space a profile describes; Other for one of no use for pictures (Lab, named
+// colours, ...).
+enum class TProfileSpace : uint8_t { Rgb, Grey, Cmyk, Other };
+
 struct ProfileCloser {
     void operator()(void* p) const { cmsCloseProfile(p); }
 };
@@ -226,12 +230,6 @@ void ConvertByTables(const TMatrixShaper& t, const uint8_t* in, uint8_t* out, st
 }
 
 }  // namespace
-
-TProfileSpace ProfileSpace(std::span<const uint8_t> profile)
-{
-    const TProfileHandle p = OpenProfile(profile);
-    return p ? SpaceOf(p.get()) : TProfileSpace::Other;
-}
 
 bool IsSrgbProfile(std::span<const uint8_t> profile)
 {

@@ -29,12 +29,6 @@ enum class TProfileInput : uint8_t {
     CmykInverted,  // the same with 255 meaning no ink (Adobe's CMYK JPEG files)
 };
 
-// The colour space a profile describes; Other for one that cannot be read or is of no use
-// for pictures (Lab, named colours, ...).
-enum class TProfileSpace : uint8_t { Rgb, Grey, Cmyk, Other };
-
-TProfileSpace ProfileSpace(std::span<const uint8_t> profile);
-
 // True when the profile describes sRGB, so that nothing needs converting.
 bool IsSrgbProfile(std::span<const uint8_t> profile);
 
@@ -53,7 +47,6 @@ public:
     TSrgbConversion(const TSrgbConversion&) = delete;
     TSrgbConversion& operator=(const TSrgbConversion&) = delete;
 
-    TProfileInput Input() const { return FInput; }
     // Converts count pixels of the input kind at in into out: Bgr or Bgra pixels of the same
     // size (in may equal out), 3 bytes (Bgr) for CMYK input.
     void Convert(const uint8_t* in, uint8_t* out, std::size_t count) const;

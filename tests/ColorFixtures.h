@@ -9,7 +9,11 @@
 //     ink alone, which the simple formula shows as (0, 255, 255), means yellow (255, 255, 0).
 // ColourReference runs tests/tools/colour_reference.py (Pillow with LittleCMS) on a file.
 
+#include "platform/Bitmap.h"
+
 #include <lcms2.h>
+
+#include <algorithm>
 
 #include <cstdint>
 #include <cstdio>
@@ -125,6 +129,24 @@ struct RgbPicture {
     std::vector<uint8_t> rgb;
     const uint8_t* At(int x, int y) const { return rgb.data() + (std::size_t(y) * width + x) * 3; }
 };
+
+// The largest difference of a channel between picture (24 bits) and reference; -1 when their
+// sizes differ.
+inline int MaxDifference(const TBitmap& picture, const RgbPicture& reference)
+{
+    if (picture.Width() != reference.width || picture.Height() != reference.height ||
+        picture.PixelFormat() != TPixelFormat::pf24bit)
+        return -1;
+    int most = 0;
+    for (int32_t y = 0; y < picture.Height(); ++y)
+        for (int32_t x = 0; x < picture.Width(); ++x) {
+            const uint8_t* p = picture.ScanLine(y) + 3 * x;
+            const uint8_t* r = reference.At(x, y);
+            for (int c = 0; c < 3; ++c)
+                most = std::max(most, std::abs(int(p[2 - c]) - int(r[c])));
+        }
+    return most;
+}
 
 // Reads a binary PPM (P6, maxval 255).
 inline RgbPicture ReadPpm(const std::string& name)

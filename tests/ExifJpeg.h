@@ -97,23 +97,6 @@ inline RgbPicture ExpectedReading(const OrientedJpeg& j, const TReadOptions& opt
     return ColourReference(options.ColorProfile ? j.file : j.withoutProfile, outPpm, options.AutoRotate);
 }
 
-// The largest difference of a channel between picture (24 bits) and reference; -1 when their
-// sizes differ.
-inline int MaxDifference(const TBitmap& picture, const RgbPicture& reference)
-{
-    if (picture.Width() != reference.width || picture.Height() != reference.height ||
-        picture.PixelFormat() != TPixelFormat::pf24bit)
-        return -1;
-    int most = 0;
-    for (int32_t y = 0; y < picture.Height(); ++y)
-        for (int32_t x = 0; x < picture.Width(); ++x) {
-            const uint8_t* p = picture.ScanLine(y) + 3 * x;
-            const uint8_t* r = reference.At(x, y);
-            for (int c = 0; c < 3; ++c)
-                most = std::max(most, std::abs(int(p[2 - c]) - int(r[c])));
-        }
-    return most;
-}
 
 // The four combinations of the two reading options.
 inline std::vector<TReadOptions> AllReadOptions()
