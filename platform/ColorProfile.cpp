@@ -213,15 +213,18 @@ std::unique_ptr<TMatrixShaper> MakeMatrixShaper(cmsHPROFILE p, cmsUInt32Number i
     return t;
 }
 
-void ConvertByTables(const TMatrixShaper& t, const uint8_t* in, uint8_t* out, std::size_t count, std::size_t step)
+// Step: 3 for BGR pixels, 4 for BGRA ones (the fourth byte copied); a constant, so that the
+// loop has no test of it.
+template <std::size_t Step>
+void ConvertByTables(const TMatrixShaper& t, const uint8_t* in, uint8_t* out, std::size_t count)
 {
     const auto level = [&](int32_t v) { return t.Encode[std::clamp(v, 0, TMatrixShaper::kOne)]; };
-    for (std::size_t i = 0; i < count; ++i, in += step, out += step) {
+    for (std::size_t i = 0; i < count; ++i, in += Step, out += Step) {
         const uint8_t b = in[0], g = in[1], r = in[2];
         const int32_t outR = t.Share[0][0][r] + t.Share[1][0][g] + t.Share[2][0][b];
         const int32_t outG = t.Share[0][1][r] + t.Share[1][1][g] + t.Share[2][1][b];
         const int32_t outB = t.Share[0][2][r] + t.Share[1][2][g] + t.Share[2][2][b];
-        if (step == 4)
+        if constexpr (Step == 4)
             out[3] = in[3];
         out[0] = level(outB);
         out[1] = level(outG);
@@ -331,7 +334,10 @@ std::unique_ptr<TSrgbConversion::TImpl> TSrgbConversion::MakeImpl(std::span<cons
 void TSrgbConversion::Convert(const uint8_t* in, uint8_t* out, std::size_t count) const
 {
     if (FImpl->Fast) {
-        ConvertByTables(*FImpl->Fast, in, out, count, FInput == TProfileInput::Bgra ? 4 : 3);
+        if (FInput == TProfileInput::Bgra)
+            ConvertByTables<4>(*FImpl->Fast, in, out, count);
+        else
+            ConvertByTables<3>(*FImpl->Fast, in, out, count);
         return;
     }
     if (FImpl->IsGrey) {
