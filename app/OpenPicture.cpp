@@ -26,8 +26,16 @@ std::string ExtractFileName(const std::string& fileName)
     return slash == std::string::npos ? fileName : fileName.substr(slash + 1);
 }
 
+bool IsBuiltInFile(const std::string& fileName)
+{
+    const std::string ext = LowerAscii(ExtractFileExt(fileName));
+    return ext == ".bmp" || ext == ".jpg" || ext == ".jpeg" || ext == ".png";
+}
+
 bool IsSupportedFile(const std::string& fileName)
 {
+    if (IsBuiltInFile(fileName))
+        return true;
     std::string ext = LowerAscii(ExtractFileExt(fileName));
     if (!ext.empty())
         ext.erase(0, 1);
@@ -75,9 +83,9 @@ void ApplyOrientation(TBitmap& picture, int orientation)
 void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressEvent& progress,
                  const TReadOptions& options)
 {
+    const std::string ext = LowerAscii(ExtractFileExt(fileName));
     if (!IsSupportedFile(fileName))
         throw Exception("未対応のファイルです。\r" + fileName);
-    const std::string ext = LowerAscii(ExtractFileExt(fileName));
     TBitmap loaded;
     int orientation = 1;
     // Decoder messages tell what is wrong; the file they concern is added here.

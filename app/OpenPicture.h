@@ -16,11 +16,17 @@ std::string ExtractFileName(const std::string& fileName);
 // The extension, lower-cased and without its dot, occurs in the list of readable
 // extensions and masks ("bmp,*.jpeg;*.jpg", ...).
 bool IsSupportedFile(const std::string& fileName);
+// The extension is one of the built-in decoders' (.bmp, .jpg, .jpeg, .png, in any case).
+// Such a file is supported without asking the format table, so that reading one neither
+// starts nor waits for a plug-in search, and can be read on any thread.
+bool IsBuiltInFile(const std::string& fileName);
 
 // What reading makes of a file besides decoding its pixels; both on by default.
 struct TReadOptions {
     bool ColorProfile = true;  // an embedded colour profile is converted to sRGB
     bool AutoRotate = true;    // a JPEG's EXIF orientation is applied
+
+    bool operator==(const TReadOptions&) const = default;
 };
 
 // Turns the picture as an EXIF orientation (1 to 8) says; other values leave it as it is.

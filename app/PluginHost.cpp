@@ -1,11 +1,12 @@
 #include "PluginHost.h"
 
 #include "platform/Format.h"
+#include "platform/Graphics.h"
 #include "susie/SPIBmp.h"
 
 namespace nolvi2 {
 
-TPluginHost::TPluginHost()
+TPluginHost::TPluginHost(bool deferred)
 {
     if (TSPIs::GetSPIs())
         return;
@@ -13,17 +14,36 @@ TPluginHost::TPluginHost()
     FSPIs = std::make_unique<TSPIs>();
     FSPIs->OnSearch = &OnSearch;
     FSPIs->OnPictureRegister = &OnPictureRegister;
+    if (!deferred) {
+        Search();
+        return;
+    }
+    FPending = true;
+    TPictureFormats::Defer([this] { Search(); });
+}
+
+TPluginHost::~TPluginHost()
+{
+    if (FPending)
+        TPictureFormats::Defer({});
+    if (FSPIs)
+        TPictureFormats::Instance().Unregister(TSPIBitmap::ClassInfo());
+}
+
+TSPIs* TPluginHost::SPIs() const
+{
+    TPictureFormats::Instance();  // runs a deferred search
+    return FSPIs.get();
+}
+
+void TPluginHost::Search()
+{
+    FPending = false;
     try {
         FSPIs->Search("*.spi");
     } catch (const std::exception& e) {
         FMessage = e.what();
     }
-}
-
-TPluginHost::~TPluginHost()
-{
-    if (FSPIs)
-        TPictureFormats::Instance().Unregister(TSPIBitmap::ClassInfo());
 }
 
 void TPluginHost::OnSearch(TSPIs&, TSPI& spi, bool& accept) { accept = spi.Kind() == TSPIKind::In; }

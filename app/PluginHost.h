@@ -12,16 +12,19 @@ namespace nolvi2 {
 class TPluginHost {
 public:
     // Creates the registry and searches "*.spi" (the shared Susie folder of the key store and
-    // the executable's folder). A search that ended with an error leaves its message in
-    // Message; the plug-ins found before it stay. In a process that has a registry already
-    // (tests with several windows), this one has none and that one serves.
-    TPluginHost();
+    // the executable's folder): at once, or when deferred, the first time the picture-format
+    // table or SPIs is asked for (loading the plug-ins and their libraries takes a noticeable
+    // part of a start). A search that ended with an error leaves its message in Message; the
+    // plug-ins found before it stay. In a process that has a registry already (tests with
+    // several windows), this one has none and that one serves.
+    explicit TPluginHost(bool deferred = false);
     // Takes the plug-ins' extensions out of the picture-format table again.
     ~TPluginHost();
     TPluginHost(const TPluginHost&) = delete;
     TPluginHost& operator=(const TPluginHost&) = delete;
 
-    TSPIs* SPIs() const { return FSPIs.get(); }
+    // The registry, searched.
+    TSPIs* SPIs() const;
     const std::string& Message() const { return FMessage; }
 
     // The window's two handlers.
@@ -30,7 +33,10 @@ public:
                                   const std::string& description, const TGraphicClass*& graphicClass);
 
 private:
+    void Search();
+
     std::unique_ptr<TSPIs> FSPIs;
+    bool FPending = false;
     std::string FMessage;
 };
 

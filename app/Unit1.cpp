@@ -1,6 +1,7 @@
 #include "Unit1.h"
 
 #include "DialogFilters.h"
+#include "EarlyRead.h"
 #include "JpegPreview.h"
 #include "FolderWalk.h"
 #include "NewWindow.h"
@@ -28,6 +29,7 @@
 #include <QPainter>
 #include <QScopedValueRollback>
 #include <QScreen>
+#include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
 #include <QWindow>
@@ -35,6 +37,7 @@
 #include <array>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 namespace nolvi2 {
 
@@ -455,9 +458,9 @@ void TForm1::FormCreate(const std::vector<std::string>& parameters)
     // name of its file.
     FPicture.OnProgress = [this](TObject*, TProgressStage stage, uint8_t percent, bool, const TRect&,
                                  const std::string&) { ProgressHandler(stage, percent); };
-    // The plug-ins, before the settings and the command line's file; a search that failed is
-    // reported once the start has taken what it was handed.
-    FSPIs = std::make_unique<TPluginHost>();
+    // The plug-ins are searched when a file needs them, or else once the window has shown;
+    // a search that failed is reported then.
+    FSPIs = std::make_unique<TPluginHost>(true);
     std::optional<TStartup> startup;
     std::string startupError;
     try {
@@ -486,22 +489,26 @@ void TForm1::FormCreate(const std::vector<std::string>& parameters)
             startupError = e.what();
         }
     }
-    if (!FSPIs->Message().empty())
-        Message(Text(FSPIs->Message()), mtError);
     if (received)
         return;
     // A window that received nothing still works with the user's settings, and saves them
     // unchanged when it closes.
     LoadSettings();
     applyPosition();  // the command line's position wins over the stored one
-    PictureChanged(false);
+    // A file to open sets the window up with its picture; the empty window is set up only
+    // when there is none (its text would cost the start a search of the fonts).
+    const bool opening = startupError.empty() && !startup->Receive && !startup->Files.empty();
+    if (!opening)
+        PictureChanged(false);
     if (!startupError.empty()) {
         Message(Text(startupError), mtError);
         return;
     }
-    if (startup->Receive || startup->Files.empty())
+    if (!opening)
         return;
     Dispatch([&] { OpenFile(startup->Files.front()); });
+    if (FPicture.Empty())
+        PictureChanged(false);
     for (std::size_t i = 1; i < startup->Files.size(); ++i)
         Dispatch([&] { LaunchForFile(startup->Files[i]); });
 }
@@ -642,7 +649,8 @@ void TForm1::OpenFile(const std::string& name)
     }
     // Every road that reads a file comes here; a change of the reading options in the dialog
     // applies from the next reading on.
-    LoadPicture(name, FPicture, FPicture.OnProgress, ReadOptionsOf(FOptions));
+    if (!TakeEarlyRead(name, ReadOptionsOf(FOptions), FPicture))
+        LoadPicture(name, FPicture, FPicture.OnProgress, ReadOptionsOf(FOptions));
     FRecentMenu->AddFile(name);
     FFileName = name;
     FStepName = name;
@@ -960,6 +968,11 @@ TRect TForm1::ImageToScreen(int32_t x, int32_t y) const { return nolvi2::ImageTo
 
 void TForm1::paintEvent(QPaintEvent*)
 {
+    if (std::exchange(FPluginsDue, false))
+        QTimer::singleShot(0, this, [this] {
+            if (SPIs() && !FSPIs->Message().empty())
+                Message(Text(FSPIs->Message()), mtError);
+        });
     QPainter p(this);
     // Everything is drawn in device pixels, so that at 100 % one picture pixel is one pixel of
     // the screen at any device pixel ratio.

@@ -240,6 +240,7 @@ private:
     bool FFitWithoutFrame = false;  // and whether it was made without knowing the frame
     int FWheelDelta = 0;
     bool FWatchingScreen = false;  // whether a change of screen updates the scroll bars
+    bool FPluginsDue = true;       // the plug-in search is still to be made sure of after the first paint
     int FLastProgress = -1;
 
     QLabel* Label1 = nullptr;

@@ -52,6 +52,26 @@ std::string TrimBlanks(const std::string& s)
     return s.substr(b, e - b);
 }
 
+// Reads the table's values into settings; failures become messages, and after each value
+// afterEach runs.
+template <class F>
+void ReadTable(TOZIniFile2& store, TWindowSettings& settings, std::vector<std::string>& messages, F&& afterEach)
+{
+    std::string section;
+    for (const TSettingEntry& e : WindowSettingsTable()) {
+        Try(messages, [&] {
+            if (section != e.Section) {
+                section = e.Section;
+                store.OpenSection(section, false);
+            }
+            const int32_t v = e.Type == TType::Boolean ? int32_t(store.ReadBool(e.Key, e.Default != 0))
+                                                       : store.ReadInteger(e.Key, e.Default);
+            e.Set(settings, v);
+        });
+        afterEach();
+    }
+}
+
 }  // namespace
 
 TReadOptions ReadOptionsOf(const TWindowOptions& options)
@@ -111,24 +131,12 @@ std::vector<std::string> LoadSettings(TOZIniFile2& store, TWindowSettings& setti
     std::vector<std::string> messages;
     if (!store.Notice().empty())
         Note(messages, store.Notice());
-    std::string section;
     // A value of the wrong type reads as its default and is reported where it was read.
     const auto noteFailures = [&] {
         for (std::string& m : store.TakeReadFailures())
             Note(messages, std::move(m));
     };
-    for (const TSettingEntry& e : WindowSettingsTable()) {
-        Try(messages, [&] {
-            if (section != e.Section) {
-                section = e.Section;
-                store.OpenSection(section, false);
-            }
-            const int32_t v = e.Type == TType::Boolean ? int32_t(store.ReadBool(e.Key, e.Default != 0))
-                                                       : store.ReadInteger(e.Key, e.Default);
-            e.Set(settings, v);
-        });
-        noteFailures();
-    }
+    ReadTable(store, settings, messages, noteFailures);
     Try(messages, [&] {
         if (store.SectionExists(kOldRecentSection)) {
             ImportOldRecentFiles(store, recent);
@@ -151,6 +159,20 @@ std::vector<std::string> LoadSettings(TWindowSettings& settings, TOZHistoryList&
         messages = LoadSettings(store, settings, recent);
     });
     return messages;
+}
+
+TReadOptions StoredReadOptions()
+{
+    TWindowSettings settings;
+    TIniStyle style;
+    std::vector<std::string> ignored;
+    Try(ignored, [&] {
+        if (!TOZIniFile2::GetStyle(style))
+            return;  // the first start: nothing stored, and nothing asked here
+        TOZIniFile2 store;
+        ReadTable(store, settings, ignored, [] {});
+    });
+    return ReadOptionsOf(settings.Options);
 }
 
 void SaveSettings(const TWindowSettings& settings, TOZHistoryList& recent, const TFirstStartQuestion& question)

@@ -6,6 +6,7 @@
 #include "SafeFile.h"
 #include "Streams.h"
 
+#include <utility>
 
 namespace nolvi2 {
 
@@ -34,6 +35,12 @@ void TGraphic::Progress(TProgressStage stage, uint8_t percent, const std::string
         OnProgress(this, stage, percent, false, TRect{}, msg);
 }
 
+static std::function<void()>& PendingRegistrations()
+{
+    static std::function<void()> pending;
+    return pending;
+}
+
 TPictureFormats& TPictureFormats::Instance()
 {
     static TPictureFormats table = [] {
@@ -43,8 +50,13 @@ TPictureFormats& TPictureFormats::Instance()
         t.Register("jpeg", "JPEG 画像ファイル", TJPEGImage::ClassInfo());
         return t;
     }();
+    // Taken out before it runs, so that its own registrations find nothing pending.
+    if (std::function<void()> pending = std::exchange(PendingRegistrations(), nullptr))
+        pending();
     return table;
 }
+
+void TPictureFormats::Defer(std::function<void()> registrations) { PendingRegistrations() = std::move(registrations); }
 
 void TPictureFormats::Register(std::string_view extension, std::string_view description,
                                const TGraphicClass& cls)

@@ -4,6 +4,7 @@
 
 #include "Types.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -62,8 +63,14 @@ struct TFileFormat {
 
 class TPictureFormats {
 public:
-    // The process-wide table, holding the built-in classes (bmp, jpg, jpeg).
+    // The process-wide table, holding the built-in classes (bmp, jpg, jpeg). Registrations
+    // put off by Defer are made before it is returned.
     static TPictureFormats& Instance();
+    // Puts registrations off until the table is first asked for: registrations runs once, on
+    // the thread that asks first, and may register through Instance. An empty function drops
+    // what is still pending. The window searches its plug-ins so, after its picture shows; a
+    // program that asks for the table from several threads registers at once instead.
+    static void Defer(std::function<void()> registrations);
 
     void Register(std::string_view extension, std::string_view description, const TGraphicClass& cls);
     void Unregister(const TGraphicClass& cls);

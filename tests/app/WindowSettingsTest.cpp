@@ -236,3 +236,23 @@ TEST(WindowSettings, ReadOptionsFollowTheWindowOptions)
     EXPECT_TRUE(defaults.ColorProfile);
     EXPECT_TRUE(defaults.AutoRotate);
 }
+
+TEST(WindowSettings, StoredReadOptionsAskNothingAndMakeNoStore)
+{
+    {
+        SettingsSandbox box(false);
+        EXPECT_EQ(StoredReadOptions(), TReadOptions{});
+        TIniStyle style;
+        EXPECT_FALSE(TOZIniFile2::GetStyle(style)) << "reading the options made a store";
+    }
+    for (const TIniStyle style : {isIniFile, isRegistry}) {
+        SCOPED_TRACE(int(style));
+        SettingsSandbox box(false);
+        MakeStore(style, [](TOZIniFile2& store) {
+            store.OpenSection("Config", true);
+            store.WriteBool("ApplyColorProfile", false);
+            store.WriteBool("AutoRotate", true);
+        });
+        EXPECT_EQ(StoredReadOptions(), (TReadOptions{false, true}));
+    }
+}

@@ -371,6 +371,27 @@ TEST(PictureFormats, ExtensionMaskAndFilterByClass)
     EXPECT_EQ(t.GraphicFileMask(TJPEGImage::ClassInfo()), "*.jpg;*.jpeg");
 }
 
+TEST(PictureFormats, DeferredRegistrationsRunOnceWhenTheTableIsFirstAskedFor)
+{
+    static const TGraphicClass later{"TLater", &TBitmap::ClassInfo(), nullptr};
+    int runs = 0;
+    TPictureFormats::Defer([&] {
+        ++runs;
+        TPictureFormats::Instance().Register("zzq", "later", later);  // registering runs nothing again
+    });
+    EXPECT_EQ(runs, 0);
+    EXPECT_EQ(TPictureFormats::Instance().FindExtension("zzq"), &later);
+    TPictureFormats::Instance();
+    EXPECT_EQ(runs, 1);
+    TPictureFormats::Instance().Unregister(later);
+
+    // An empty function drops what is pending.
+    TPictureFormats::Defer([&] { ++runs; });
+    TPictureFormats::Defer({});
+    TPictureFormats::Instance();
+    EXPECT_EQ(runs, 1);
+}
+
 TEST(BitmapModel, SizeLimitsAreCheckedBeforeAllocating)
 {
     TBitmap b;

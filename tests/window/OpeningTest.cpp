@@ -4,6 +4,8 @@
 
 #include "WindowFixture.h"
 
+#include "app/EarlyRead.h"
+
 #include <sys/stat.h>
 
 using namespace nolvi2;
@@ -121,4 +123,23 @@ TEST_F(Window, ADropOpensAfterItsEvent)
     EXPECT_EQ(w->FileName(), good);
     EXPECT_EQ(w->Picture().Width(), 10);
     EXPECT_EQ(messages.size(), 1u);
+}
+
+TEST_F(Window, ThePictureReadWhileTheWindowStartsShowsAsAReadAfterIt)
+{
+    const std::string a = MakePicture("a.bmp", 30, 20);
+    TBitmap read;
+    QString title;
+    {
+        auto w = MakeWindow({a});
+        read.Assign(w->Picture());
+        title = w->windowTitle();
+    }
+    StartEarlyRead({a});
+    auto w = MakeWindow({a});
+    TBitmap unused;
+    EXPECT_FALSE(TakeEarlyRead(a, {}, unused)) << "the window did not take the early read";
+    EXPECT_TRUE(SamePixels(w->Picture(), read));
+    EXPECT_EQ(w->windowTitle(), title);
+    EXPECT_EQ(w->FileName(), a);
 }

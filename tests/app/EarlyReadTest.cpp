@@ -1,0 +1,93 @@
+// The command line's picture read while the window starts: the window takes it only when it
+// is the read it would make itself, and takes exactly what that read gives.
+
+#include "app/EarlyRead.h"
+#include "settings/OZIniFile2.h"
+
+#include "Pictures.h"
+#include "SettingsSandbox.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+using namespace nolvi2;
+using namespace nolvi2::test;
+
+namespace {
+
+std::string WriteJpeg(const std::filesystem::path& file)
+{
+    TBitmap picture(40, 30, TPixelFormat::pf24bit);
+    for (int32_t y = 0; y < picture.Height(); ++y)
+        for (int32_t x = 0; x < picture.Width() * 3; ++x)
+            picture.ScanLine(y)[x] = uint8_t(x * 5 + y * 7);
+    SavePicture(file.string(), picture, TSaveFormat::Jpeg);
+    return file.string();
+}
+
+}  // namespace
+
+TEST(EarlyRead, TakenOnlyForTheSameFileAndOptions)
+{
+    SettingsSandbox settings;
+    TempDir temp("nolvi2-early");
+    const std::string jpeg = WriteJpeg(temp.Path() / "a.jpg");
+    std::ofstream(temp.Path() / "broken.jpg") << "not a JPEG";
+    std::ofstream(temp.Path() / "c.pic") << "TPIC";
+    TBitmap expected;
+    LoadPicture(jpeg, expected);
+
+    struct Case {
+        const char* what;
+        std::vector<std::string> parameters;
+        std::string taken;
+        TReadOptions options;
+        bool take;
+    };
+    const std::string broken = (temp.Path() / "broken.jpg").string();
+    const std::string plugin = (temp.Path() / "c.pic").string();
+    const Case cases[] = {
+        {"the same file", {jpeg}, jpeg, {}, true},
+        {"the first of several", {jpeg, broken}, jpeg, {}, true},
+        {"after a position", {"pos:10,20", jpeg}, jpeg, {}, true},
+        {"another file", {jpeg}, broken, {}, false},
+        {"other options", {jpeg}, jpeg, {false, true}, false},
+        {"a failed read (the window reads and reports it)", {broken}, broken, {}, false},
+        {"a plug-in format", {plugin}, plugin, {}, false},
+        {"a picture handed over", {"common:nolvi", "3", "100"}, jpeg, {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StartEarlyRead(c.parameters);
+        TBitmap picture(2, 2, TPixelFormat::pf24bit);
+        ASSERT_EQ(TakeEarlyRead(c.taken, c.options, picture), c.take);
+        if (c.take)
+            EXPECT_TRUE(SamePixels(picture, expected));
+        else
+            EXPECT_EQ(picture.Width(), 2) << "the picture was changed";
+        EXPECT_FALSE(TakeEarlyRead(c.taken, c.options, picture)) << "an early read is taken once";
+    }
+}
+
+TEST(EarlyRead, ReadsWithTheStoredOptions)
+{
+    SettingsSandbox settings(false);
+    TempDir temp("nolvi2-early");
+    const std::string jpeg = WriteJpeg(temp.Path() / "a.jpg");
+    TOZIniFile2::InitializeStore(isRegistry);
+    {
+        TOZIniFile2 store;
+        store.OpenSection("Config", true);
+        store.WriteBool("AutoRotate", false);
+        store.UpdateFile();
+    }
+    StartEarlyRead({jpeg});
+    TBitmap picture;
+    EXPECT_FALSE(TakeEarlyRead(jpeg, TReadOptions{}, picture));
+    StartEarlyRead({jpeg});
+    EXPECT_TRUE(TakeEarlyRead(jpeg, TReadOptions{true, false}, picture));
+}
