@@ -37,7 +37,7 @@ void StartEarlyRead(const std::vector<std::string>& parameters)
         return;
     TEarlyRead& pending = Pending();
     pending.Name = startup.Files.front();
-    pending.Options = StoredReadOptions();
+    pending.Options = ReadOptionsOf(StoredOptions());
     try {
         pending.Picture = std::async(std::launch::async, [name = pending.Name, options = pending.Options] {
             auto picture = std::make_unique<TBitmap>();

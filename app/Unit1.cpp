@@ -520,6 +520,7 @@ void TForm1::ReceiveFromSharedMemory(const std::string& fdText, int32_t size)
     TBitmap picture;
     ReadState(*block, state, *FRecentMenu, picture);
     FOptions = state.Options;
+    FOptions.PreloadNeighbours = StoredOptions().PreloadNeighbours;  // not in the state block
     FSelectTool->SetMinimumUnit(state.MinimumUnit);
     FHandTool->SetInvert(state.HandInverted);
     UpdateUnitChecks();
@@ -610,6 +611,7 @@ void TForm1::actPreferencesExecute()
     targets.HandTool = FHandTool.get();
     if (!FServices->PreferencesDialog(this, FOptions, targets, SPIs()))
         return;
+    PreloadNeighbours();  // with the reading options as they are now, or none
     UpdateUnitChecks();
     UpdateHistoryItem();
     // The shading follows a new setting at once.
@@ -618,6 +620,22 @@ void TForm1::actPreferencesExecute()
     else
         RebuildDisplayBitmap();
     update();
+}
+
+void TForm1::PreloadNeighbours()
+{
+    if (!FOptions.PreloadNeighbours || !FIsFile) {
+        FPreloader.reset();
+        return;
+    }
+    SPIs();  // the plug-in search is made before plug-in files are read on another thread
+    std::vector<std::string> names;
+    for (const auto& name : {NextFile(FStepName), PrevFile(FStepName)})
+        if (name)
+            names.push_back(*name);
+    if (!FPreloader)
+        FPreloader = std::make_unique<TPreloader>();
+    FPreloader->Want(names, ReadOptionsOf(FOptions));
 }
 
 void TForm1::ProgressHandler(TProgressStage stage, uint8_t percent)
@@ -649,14 +667,16 @@ void TForm1::OpenFile(const std::string& name)
     }
     // Every road that reads a file comes here; a change of the reading options in the dialog
     // applies from the next reading on.
-    if (!TakeEarlyRead(name, ReadOptionsOf(FOptions), FPicture))
-        LoadPicture(name, FPicture, FPicture.OnProgress, ReadOptionsOf(FOptions));
+    const TReadOptions options = ReadOptionsOf(FOptions);
+    if (!TakeEarlyRead(name, options, FPicture) && !(FPreloader && FPreloader->Take(name, options, FPicture)))
+        LoadPicture(name, FPicture, FPicture.OnProgress, options);
     FRecentMenu->AddFile(name);
     FFileName = name;
     FStepName = name;
     FIsFile = true;
     SetJpegPreview(false);
     PictureChanged(true);
+    FPreloadDue = true;
 }
 
 void TForm1::PictureChanged(bool resizeWindow)
@@ -968,11 +988,14 @@ TRect TForm1::ImageToScreen(int32_t x, int32_t y) const { return nolvi2::ImageTo
 
 void TForm1::paintEvent(QPaintEvent*)
 {
+    // What waits for the picture to show comes right after the paint.
     if (std::exchange(FPluginsDue, false))
         QTimer::singleShot(0, this, [this] {
             if (SPIs() && !FSPIs->Message().empty())
                 Message(Text(FSPIs->Message()), mtError);
         });
+    if (std::exchange(FPreloadDue, false))
+        QTimer::singleShot(0, this, &TForm1::PreloadNeighbours);
     QPainter p(this);
     // Everything is drawn in device pixels, so that at 100 % one picture pixel is one pixel of
     // the screen at any device pixel ratio.

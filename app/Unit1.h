@@ -7,6 +7,7 @@
 #include "Chronograph.h"
 #include "CommandTable.h"
 #include "PluginHost.h"
+#include "Preload.h"
 #include "WindowServices.h"
 #include "WindowSettings.h"
 #include "ZoomView.h"
@@ -77,6 +78,8 @@ public:
     // Opening and refreshing.
     void OpenFile(const std::string& name);
     void PictureChanged(bool resizeWindow);
+    // Reads the neighbours of the file shown ahead, as the options say.
+    void PreloadNeighbours();
     void SetZoom(float zoom);
     void UpdateCaption();
 
@@ -94,6 +97,7 @@ public:
 
     // State for the window's tests.
     const TBitmap& Picture() const { return FPicture; }
+    TPreloader* Preloader() const { return FPreloader.get(); }
     float Zoom() const { return FZoom; }
     const std::string& FileName() const { return FFileName; }
     bool IsFile() const { return FIsFile; }
@@ -220,6 +224,7 @@ private:
     QMenu* mnuHistory = nullptr;
     std::unique_ptr<TOZHistoryFileMenu> FRecentMenu;
     std::unique_ptr<TPluginHost> FSPIs;
+    std::unique_ptr<TPreloader> FPreloader;  // while preloading is on
     class THost;
     std::unique_ptr<TToolHost> FToolHost;
     std::unique_ptr<TSelectTool> FSelectTool;
@@ -241,6 +246,7 @@ private:
     int FWheelDelta = 0;
     bool FWatchingScreen = false;  // whether a change of screen updates the scroll bars
     bool FPluginsDue = true;       // the plug-in search is still to be made sure of after the first paint
+    bool FPreloadDue = false;      // the neighbours of a picture just opened are to be read after its paint
     int FLastProgress = -1;
 
     QLabel* Label1 = nullptr;

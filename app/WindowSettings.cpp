@@ -98,6 +98,7 @@ const std::vector<TSettingEntry>& WindowSettingsTable()
         {"Config", "ShowProgressTime", TType::Boolean, 0, NOLVI2_FLAG(Options.ShowProgressTime)},
         {"Config", "ApplyColorProfile", TType::Boolean, 1, NOLVI2_FLAG(Options.ApplyColorProfile)},
         {"Config", "AutoRotate", TType::Boolean, 1, NOLVI2_FLAG(Options.AutoRotate)},
+        {"Config", "PreloadNeighbours", TType::Boolean, 1, NOLVI2_FLAG(Options.PreloadNeighbours)},
         {"Jpeg", "Quality", TType::Integer, 80, NOLVI2_FIELD(JpegQuality)},
         {"Jpeg", "ProgressiveEncoding", TType::Boolean, 1, NOLVI2_FLAG(JpegProgressive)},
     };
@@ -161,7 +162,7 @@ std::vector<std::string> LoadSettings(TWindowSettings& settings, TOZHistoryList&
     return messages;
 }
 
-TReadOptions StoredReadOptions()
+TWindowOptions StoredOptions()
 {
     TWindowSettings settings;
     TIniStyle style;
@@ -172,7 +173,7 @@ TReadOptions StoredReadOptions()
         TOZIniFile2 store;
         ReadTable(store, settings, ignored, [] {});
     });
-    return ReadOptionsOf(settings.Options);
+    return settings.Options;
 }
 
 void SaveSettings(const TWindowSettings& settings, TOZHistoryList& recent, const TFirstStartQuestion& question)

@@ -27,6 +27,9 @@ struct TWindowOptions {
     // What reading a file makes of it (TReadOptions).
     bool ApplyColorProfile = true;
     bool AutoRotate = true;
+    // Whether the neighbours of the picture shown are read ahead (kept in the store only: a
+    // new window takes it from there).
+    bool PreloadNeighbours = true;
 };
 
 // The reading options the window's options ask for.
@@ -69,9 +72,9 @@ std::vector<std::string> LoadSettings(TWindowSettings& settings, TOZHistoryList&
 std::vector<std::string> LoadSettings(TOZIniFile2& store, TWindowSettings& settings, TOZHistoryList& recent);
 // Reads the older form of the recent list: "VisibleCount", "Count" and the paths "0", "1", …
 void ImportOldRecentFiles(TOZIniFile2& store, TOZHistoryList& recent);
-// The reading options the store holds, read without asking anything and without reporting:
-// the defaults when no store exists yet or a value cannot be read.
-TReadOptions StoredReadOptions();
+// The options the store holds, read without asking anything and without reporting: the
+// defaults when no store exists yet, and for a value that cannot be read.
+TWindowOptions StoredOptions();
 // Writes settings and recent into the store (the recent list into "RecentFiles2", erasing
 // the older "RecentFiles"); raises the store's error on failure. The other values replace
 // what is stored; recent takes in the entries other windows stored meanwhile

@@ -193,12 +193,13 @@ TPreferencesDialog::TPreferencesDialog(QWidget* owner)
     chkShowProcessingTime = check("chkShowProcessingTime", QStringLiteral("処理にかかった時間を表示する(&T)"));
     chkApplyColorProfile = check("chkApplyColorProfile", QStringLiteral("埋め込みカラープロファイルを適用する(&C)"));
     chkAutoRotate = check("chkAutoRotate", QStringLiteral("Exif の回転情報に従う(&E)"));
+    chkPreloadNeighbours = check("chkPreloadNeighbours", QStringLiteral("前後の画像を先読みする(&P)"));
     const int indent = style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, chkInvertTenohiraTool) +
                        style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, chkInvertTenohiraTool);
     auto* generalLayout = new QVBoxLayout(general);
     for (QWidget* w : std::initializer_list<QWidget*>{chkWindowResizeByZoom, chkInvertTenohiraTool, Memo1,
                                                       chkOpenResultNewWindow, Memo2, chkShowProcessingTime,
-                                                      chkApplyColorProfile, chkAutoRotate}) {
+                                                      chkApplyColorProfile, chkAutoRotate, chkPreloadNeighbours}) {
         if (qobject_cast<QLabel*>(w)) {
             auto* indented = new QHBoxLayout;
             indented->addSpacing(indent);
@@ -308,6 +309,7 @@ void TPreferencesDialog::SetSettings(const TWindowOptions& options, const TPrefe
     chkShowProcessingTime->setChecked(options.ShowProgressTime);
     chkApplyColorProfile->setChecked(options.ApplyColorProfile);
     chkAutoRotate->setChecked(options.AutoRotate);
+    chkPreloadNeighbours->setChecked(options.PreloadNeighbours);
 }
 
 void TPreferencesDialog::ListPlugins(const TSPIs* spis)
@@ -366,6 +368,7 @@ void TPreferencesDialog::GetSettings(TWindowOptions& options) const
     options.ShowProgressTime = chkShowProcessingTime->isChecked();
     options.ApplyColorProfile = chkApplyColorProfile->isChecked();
     options.AutoRotate = chkAutoRotate->isChecked();
+    options.PreloadNeighbours = chkPreloadNeighbours->isChecked();
 }
 
 uint8_t TPreferencesDialog::MinimumUnit() const

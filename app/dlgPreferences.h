@@ -68,6 +68,7 @@ public:
     QCheckBox* chkShowProcessingTime = nullptr;
     QCheckBox* chkApplyColorProfile = nullptr;
     QCheckBox* chkAutoRotate = nullptr;
+    QCheckBox* chkPreloadNeighbours = nullptr;
 
     QGroupBox* rdoSelectUnit = nullptr;
     QButtonGroup* SelectUnitButtons = nullptr;

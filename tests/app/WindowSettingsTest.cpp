@@ -84,6 +84,7 @@ TEST(WindowSettings, EverySettingRoundTripsInBothStores)
     changed.Options.ShowProgressTime = true;
     changed.Options.ApplyColorProfile = false;
     changed.Options.AutoRotate = false;
+    changed.Options.PreloadNeighbours = false;
     changed.JpegQuality = 100;
     changed.JpegProgressive = false;
     const auto want = Fields(changed);
@@ -237,11 +238,13 @@ TEST(WindowSettings, ReadOptionsFollowTheWindowOptions)
     EXPECT_TRUE(defaults.AutoRotate);
 }
 
-TEST(WindowSettings, StoredReadOptionsAskNothingAndMakeNoStore)
+TEST(WindowSettings, StoredOptionsAskNothingAndMakeNoStore)
 {
     {
         SettingsSandbox box(false);
-        EXPECT_EQ(StoredReadOptions(), TReadOptions{});
+        TWindowSettings read;
+        read.Options = StoredOptions();
+        EXPECT_EQ(Fields(read), Fields(TWindowSettings{}));
         TIniStyle style;
         EXPECT_FALSE(TOZIniFile2::GetStyle(style)) << "reading the options made a store";
     }
@@ -252,7 +255,10 @@ TEST(WindowSettings, StoredReadOptionsAskNothingAndMakeNoStore)
             store.OpenSection("Config", true);
             store.WriteBool("ApplyColorProfile", false);
             store.WriteBool("AutoRotate", true);
+            store.WriteBool("PreloadNeighbours", false);
         });
-        EXPECT_EQ(StoredReadOptions(), (TReadOptions{false, true}));
+        const TWindowOptions options = StoredOptions();
+        EXPECT_EQ(ReadOptionsOf(options), (TReadOptions{false, true}));
+        EXPECT_FALSE(options.PreloadNeighbours);
     }
 }
