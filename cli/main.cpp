@@ -615,9 +615,9 @@ int main(int argc, char** argv)
                 if (batch)
                     bar.Files(++done, total);
             },
-            [&](int) {
+            [&](int, std::size_t processed) {
                 if (batch)
-                    bar.Print(stderr, Format("nolvi2-cli: 中断しました（%zu/%zu 個のファイルを処理済み）\n", done, total));
+                    bar.Print(stderr, Format("nolvi2-cli: 中断しました（%zu/%zu 個のファイルを処理済み）\n", processed, total));
                 else
                     bar.Print(stderr, "nolvi2-cli: 中断しました\n");
             });
