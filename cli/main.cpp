@@ -82,9 +82,13 @@ void PrintUsage(std::FILE* out)
                "COMMAND (大文字と小文字は区別しません):\n"
                "  Convert              読み込んで書き出すだけ\n",
                out);
+    // The four channel swaps share one display name; each line says which channels it moves.
+    static const char* const kSwaps[] = {"（R←G、G←B、B←R）", "（R↔G）", "（G↔B）", "（B↔R）"};
     for (const TCommand& c : ProcessingCommands()) {
         const std::string name(c.Name());
-        std::fprintf(out, "  %-20s %.*s\n", name.c_str(), int(c.DisplayName.size()), c.DisplayName.data());
+        const bool swap = c.Operation == TOperation::SwapRGB && c.Parameter >= 0 && c.Parameter < 4;
+        std::fprintf(out, "  %-20s %.*s%s\n", name.c_str(), int(c.DisplayName.size()), c.DisplayName.data(),
+                     swap ? kSwaps[c.Parameter] : "");
     }
     std::fputs("\n"
                "options:\n"

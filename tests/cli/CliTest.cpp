@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <random>
 #include <regex>
 #include <spawn.h>
@@ -793,5 +794,112 @@ TEST_F(Cli, InterruptedBatchCountsTheOutputsItLeaves)
             ++written;
         }
         EXPECT_EQ(m[1].str(), std::to_string(written)) << "run " << run;
+    }
+}
+
+// The four channel swaps share a display name; each help line says what its command moves
+// ("X↔Y" exchanges two channels, "X←Y" gives X the value Y had), and the tool does just that
+// to a pixel whose channels all differ.
+TEST_F(Cli, HelpTellsTheChannelSwapsApart)
+{
+    TBitmap pixel(1, 1, TPixelFormat::pf24bit);
+    const std::map<char, uint8_t> original = {{'R', 10}, {'G', 20}, {'B', 30}};
+    const auto set = [](uint8_t* p, const std::map<char, uint8_t>& c) {
+        p[0] = c.at('B'), p[1] = c.at('G'), p[2] = c.at('R');
+    };
+    set(pixel.ScanLine(0), original);
+    pixel.SaveToFile(P("in.bmp"));
+    const std::string help = Exec({"--help"}).out;
+    std::set<std::string> lines;
+    for (const char* command : {"RGBSwitchRGB", "RGBSwitchRG", "RGBSwitchGB", "RGBSwitchBR"}) {
+        SCOPED_TRACE(command);
+        std::smatch line;
+        ASSERT_TRUE(std::regex_search(help, line, std::regex("\n  " + std::string(command) + " +([^\n]*)")));
+        lines.insert(line[1]);
+        std::map<char, uint8_t> expected = original;
+        const std::string text = line[1];
+        const std::regex move("([RGB])(↔|←)([RGB])");
+        int moves = 0;
+        for (auto m = std::sregex_iterator(text.begin(), text.end(), move); m != std::sregex_iterator(); ++m, ++moves) {
+            const char to = (*m)[1].str()[0], from = (*m)[3].str()[0];
+            expected[to] = original.at(from);
+            if ((*m)[2] == "↔")
+                expected[from] = original.at(to);
+        }
+        ASSERT_GT(moves, 0) << text;
+        ASSERT_EQ(Exec({command, P("in.bmp"), P("out.bmp")}).status, 0);
+        uint8_t want[3];
+        set(want, expected);
+        EXPECT_EQ(std::memcmp(Load(P("out.bmp")).ScanLine(0), want, 3), 0) << text;
+    }
+    EXPECT_EQ(lines.size(), 4u);
+}
+
+// The options in the README's table are those of the manual page, cover the usage text, and
+// the tool accepts every one of them.
+TEST_F(Cli, ReadmeTableListsEveryOption)
+{
+    const std::string readme = ReadAll(fs::path(NOLVI2_SOURCE_DIR) / "README.md");
+    const std::string manual = ReadAll(fs::path(NOLVI2_SOURCE_DIR) / "man" / "nolvi2-cli.1.txt");
+    const auto options = [](const std::string& text, const std::regex& row, const std::regex& name) {
+        std::set<std::string> found;
+        for (auto r = std::sregex_iterator(text.begin(), text.end(), row); r != std::sregex_iterator(); ++r) {
+            const std::string cell = (*r)[1];
+            for (auto n = std::sregex_iterator(cell.begin(), cell.end(), name); n != std::sregex_iterator(); ++n)
+                found.insert((*n)[1]);
+        }
+        return found;
+    };
+    const std::size_t from = readme.find("| option | meaning |");
+    ASSERT_NE(from, std::string::npos);
+    const std::string table = readme.substr(from, readme.find("\n\n", from) - from);
+    const std::set<std::string> inReadme = options(table, std::regex("\n\\| ([^|]*) \\|"), std::regex("`(-[-a-z]*)"));
+    // The manual's option tags, in the English half of its OPTIONS section.
+    const std::size_t at = manual.find("== OPTIONS");
+    const std::string section = manual.substr(at, manual.find("[ja]", at) - at);
+    EXPECT_EQ(inReadme, options(section, std::regex("\n- ([^\n]*)"), std::regex("\\*\\*(-[-a-z]*)\\*\\*")));
+    const std::string help = Exec({"--help"}).out;
+    for (const auto& o : options(help, std::regex("\n  (--[-a-z]+)"), std::regex("(.+)")))
+        EXPECT_TRUE(inReadme.count(o)) << o << " is not in the README's table";
+    for (const std::string& o : inReadme) {
+        const CliRun r = Exec({"Convert", o});
+        EXPECT_EQ(r.err.find("不明なオプションです"), std::string::npos) << o << r.err;
+    }
+}
+
+// The manual's EXIT STATUS section, in both languages, lists the statuses the tool ends with:
+// 0, 1, 2 and 128 + the number of each interrupting signal, whose entry names it; the usage
+// error's entry quotes the line the tool writes.
+TEST_F(Cli, ManualPageListsEveryExitStatus)
+{
+    const std::string manual = ReadAll(fs::path(NOLVI2_SOURCE_DIR) / "man" / "nolvi2-cli.1.txt");
+    const std::string usage = Exec({"Convert"}).err;
+    const std::string hint = usage.substr(usage.rfind('\n', usage.size() - 2) + 1);
+    ASSERT_EQ(hint.rfind("使い方は ", 0), 0u) << usage;
+    const std::size_t at = manual.find("== EXIT STATUS");
+    ASSERT_NE(at, std::string::npos);
+    const std::string section = manual.substr(at, manual.find("\n== ", at + 1) - at);
+    const std::size_t ja = section.find("[ja]");
+    for (const std::string& half : {section.substr(0, ja), section.substr(ja)}) {
+        // Each entry: its tag line of statuses and the text below it, as one line.
+        std::map<int, std::string> entries;
+        const std::regex entry("\n- ([^\n]*)((?:\n  [^\n]*)*)");
+        for (auto e = std::sregex_iterator(half.begin(), half.end(), entry); e != std::sregex_iterator(); ++e) {
+            const std::string text = std::regex_replace((*e)[2].str(), std::regex("\n  |\\*\\*"), " ");
+            const std::string tags = (*e)[1];
+            const std::regex status("\\*\\*([0-9]+)\\*\\*");
+            for (auto s = std::sregex_iterator(tags.begin(), tags.end(), status); s != std::sregex_iterator(); ++s)
+                entries[std::stoi((*s)[1])] = std::regex_replace(text, std::regex(" +"), " ");
+        }
+        std::set<int> listed;
+        for (const auto& [status, text] : entries)
+            listed.insert(status);
+        EXPECT_EQ(listed, (std::set<int>{0, 1, 2, 128 + SIGHUP, 128 + SIGINT, 128 + SIGTERM})) << half;
+        for (const auto& [signal, name] : {std::pair{SIGHUP, "SIGHUP"}, std::pair{SIGINT, "SIGINT"},
+                                           std::pair{SIGTERM, "SIGTERM"}})
+            EXPECT_NE(entries[128 + signal].find(name), std::string::npos) << entries[128 + signal];
+        std::string quoted = std::regex_replace(hint, std::regex(" +"), " ");
+        quoted.pop_back();  // the newline
+        EXPECT_NE(entries[2].find(quoted), std::string::npos) << entries[2];
     }
 }
