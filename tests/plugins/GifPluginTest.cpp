@@ -282,11 +282,13 @@ TEST_F(GifPlugin, HandWrittenLayouts)
     EXPECT_EQ(p.bits, 1);
     EXPECT_EQ(p.index[0], 0);
 
-    // A screen of 0 x 0 grows to hold the frame.
+    // A screen of 0 x 0 grows to hold the frame; the frame at (2, 1) leaves room for the
+    // background, white, which the local table lacks: 3 colours, 4 bits.
     ASSERT_EQ(plugin.Decode(MakeGif(0, 0, global, 3, f), p), SPI_SUCCESS);
     EXPECT_EQ(p.width, 5);
     EXPECT_EQ(p.height, 3);
-    EXPECT_TRUE(InfoIs(plugin, MakeGif(0, 0, global, 3, f), temp.Path(), 5, 3, 1));
+    EXPECT_EQ(p.bits, 4);
+    EXPECT_TRUE(InfoIs(plugin, MakeGif(0, 0, global, 3, f), temp.Path(), 5, 3, 4));
 
     // An interlaced frame of 11 rows, each row its own index.
     GifFrame tall;
