@@ -50,6 +50,13 @@
  * flag 0: buf is a file name and len the byte offset at which the picture data starts;
  * flag 1: buf points to the picture data in memory and len is its size in bytes.
  *
+ * SetThreadShare(threads), optional: the number of threads that each later decoding may run
+ *   at most, libraries' threads included, as the program decodes several pictures at once
+ *   (nolvi2-cli --jobs N gives each of its N workers max(1, processors / N)); 0 means every
+ *   processor, as when it is never called. The program looks it up after loading the plug-in
+ *   and calls it before any picture function and again whenever the share changes; a plug-in
+ *   without threads of its own leaves it out.
+ *
  * GetArchiveInfo, GetFileInfo, GetFile and ConfigurationDlg belong to archive plug-ins; the
  * program checks only that an archive plug-in exports them and never calls them.
  */
@@ -110,6 +117,7 @@ SPI_EXPORT int32_t GetPicture(const char *buf, int32_t len, uint32_t flag, void 
                    SpiProgressCallback lpPrgressCallback, intptr_t lData);
 SPI_EXPORT int32_t GetPreview(const char *buf, int32_t len, uint32_t flag, void **pHBInfo, void **pHBm,
                    SpiProgressCallback lpPrgressCallback, intptr_t lData);
+SPI_EXPORT void SetThreadShare(int32_t threads);
 
 /* Archive plug-ins. */
 SPI_EXPORT int32_t GetArchiveInfo(const char *buf, int32_t len, uint32_t flag, void **lphInf);
@@ -122,6 +130,7 @@ typedef int32_t (*SpiGetPluginInfo)(int32_t, char *, int32_t);
 typedef int32_t (*SpiIsSupported)(const char *, const void *);
 typedef int32_t (*SpiGetPictureInfo)(const char *, int32_t, uint32_t, SpiPictureInfo *);
 typedef int32_t (*SpiGetPicture)(const char *, int32_t, uint32_t, void **, void **, SpiProgressCallback, intptr_t);
+typedef void (*SpiSetThreadShare)(int32_t);
 
 #ifdef __cplusplus
 }

@@ -231,7 +231,7 @@ int32_t SpiDataCanFill(size_t inputBytes, uint64_t width, uint64_t height, uint6
 
 static atomic_int threadShare;
 
-void SpiSetThreadShare(int32_t threads)
+void SpiStoreThreadShare(int32_t threads)
 {
     atomic_store(&threadShare, threads > 0 ? threads : 0);
 }

@@ -114,7 +114,7 @@ int32_t SpiDataCanFill(size_t inputBytes, uint64_t width, uint64_t height, uint6
 /* The threads a plug-in's library may run for one decoding: the share the program gave
  * (SetThreadShare, spi.h), or every processor of the process when it gave none. */
 int32_t SpiThreadShare(void);
-void SpiSetThreadShare(int32_t threads);
+void SpiStoreThreadShare(int32_t threads);
 
 /* GetPictureInfo's common answer for a picture of that size and depth. */
 void SpiFillInfo(SpiPictureInfo *info, int32_t width, int32_t height, int16_t depth);
@@ -177,10 +177,10 @@ typedef int32_t (*SpiSignatureCheck)(const uint8_t *head);
     }
 
 /* SetThreadShare (spi.h) for a plug-in whose library runs threads of its own. */
-#define SPI_THREAD_SHARE_EXPORT                              \
-    SPI_EXPORT void SetThreadShare(int32_t threads)          \
-    {                                                        \
-        SpiSetThreadShare(threads);                          \
+#define SPI_THREAD_SHARE_EXPORT                     \
+    SPI_EXPORT void SetThreadShare(int32_t threads) \
+    {                                               \
+        SpiStoreThreadShare(threads);               \
     }
 
 /* A number as text, for About texts that name a library's version from its header. */

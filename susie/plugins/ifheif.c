@@ -274,8 +274,10 @@ static int32_t HeifOpen(HeifFile *f, const SpiInput *in)
     f->ctx = heif_context_alloc();
     if (!f->ctx)
         return SPI_NO_MEMORY;
-    /* libheif decodes the tiles of a grid on at most the program's share of threads. */
-    heif_context_set_max_decoding_threads(f->ctx, SpiThreadShare());
+    /* libheif decodes the tiles of a grid on at most the program's share of threads; with a
+     * share of one, on the caller's thread (libheif's 0; its 1 is one thread beside it). */
+    const int32_t share = SpiThreadShare();
+    heif_context_set_max_decoding_threads(f->ctx, share > 1 ? share : 0);
     int32_t rc = HeifResult(heif_context_read_from_memory_without_copy(f->ctx, in->data, in->size, NULL));
     if (rc == SPI_SUCCESS)
         rc = HeifResult(heif_context_get_primary_image_handle(f->ctx, &f->handle));

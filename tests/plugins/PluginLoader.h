@@ -295,6 +295,7 @@ public:
         FGetPictureInfo = Bind<SpiGetPictureInfo>("GetPictureInfo");
         FGetPicture = Bind<SpiGetPicture>("GetPicture");
         FGetPreview = Bind<SpiGetPicture>("GetPreview");
+        FSetThreadShare = Bind<SpiSetThreadShare>("SetThreadShare");
         if (!FGetPluginInfo || !FIsSupported || !FGetPictureInfo || !FGetPicture)
             FError = file + " lacks a function of the picture interface";
     }
@@ -309,6 +310,13 @@ public:
     bool Loaded() const { return FError.empty(); }
     const std::string& Error() const { return FError; }
     bool HasPreview() const { return FGetPreview != nullptr; }
+    // SetThreadShare (spi.h); false when the plug-in does not export it.
+    bool SetThreadShare(int32_t threads) const
+    {
+        if (FSetThreadShare)
+            FSetThreadShare(threads);
+        return FSetThreadShare != nullptr;
+    }
 
     // GetPluginInfo's text infono ("" when there is none).
     std::string Info(int32_t infono) const
@@ -504,6 +512,7 @@ private:
     SpiGetPictureInfo FGetPictureInfo = nullptr;
     SpiGetPicture FGetPicture = nullptr;
     SpiGetPicture FGetPreview = nullptr;
+    SpiSetThreadShare FSetThreadShare = nullptr;
 };
 
 // Loads a plug-in for a test, failing it when the plug-in cannot be loaded.

@@ -217,6 +217,38 @@ TEST(SusieDecoding, MacBinaryHeaderAbortAndStreams)
     EXPECT_EQ(b.Width(), 3);
 }
 
+// The thread share reaches a plug-in that exports SetThreadShare, whether it is loaded before
+// or after the share is set; one without the export decodes as before.
+TEST(SusieRegistry, TheThreadShareReachesThePluginsThatTakeIt)
+{
+    PluginFolder folder{"t_share"};
+    Registry r;
+    const std::string file = WritePicture(folder.dir, "a.pi", 40);
+    const auto blue = [&] {
+        TSPIBitmap b;
+        b.LoadFromFile(file);
+        b.SetPixelFormat(TPixelFormat::pf24bit);
+        return int(b.ScanLine(0)[0]);
+    };
+    r.Search(folder.Mask());
+    EXPECT_EQ(blue(), 100);  // 0, every processor, before anything is set
+    r.SetThreadShare(3);
+    EXPECT_EQ(blue(), 103);
+    r.Clear();
+    r.SetThreadShare(2);
+    r.Search(folder.Mask());
+    ASSERT_EQ(r.Count(), 1);
+    EXPECT_EQ(blue(), 102);
+
+    PluginFolder plain{"t_pic"};
+    r.Clear();
+    r.Search(plain.Mask());
+    TSPIBitmap b;
+    b.LoadFromFile(WritePicture(plain.dir, "a.pic", 40));
+    b.SetPixelFormat(TPixelFormat::pf24bit);
+    EXPECT_EQ(b.ScanLine(0)[0], 200);
+}
+
 TEST(SusieDecoding, PalettePicturesKeepTheirColourTables)
 {
     PluginFolder folder{"t_pal8", "t_pal4"};

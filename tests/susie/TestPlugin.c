@@ -3,6 +3,8 @@
  *   NO_VERSION   GetPluginInfo(0) gives nothing;  ENDLESS   a pair for every number ("*.e<n>")
  *   NO_GETPICTURE   GetPicture left out;  ARCHIVE   an archive plug-in ("00AM")
  *   BITS 24 / 8 (colours used 0) / 4 (16 colours), TOPDOWN, FAIL
+ *   SHARE   exports SetThreadShare; a 24-bit pixel's blue is 100 + the share last given (99:
+ *           never called)
  * It decodes "TPIC" followed by one byte v into a 3 x 2 picture whose pixel (x, y) is
  * (v + x, v + 10 y, 200) (24 bits) or the index (v + x + 3 y) (palette pictures), and reports
  * progress (0/10, 5/10, 10/10), stopping when asked. */
@@ -106,6 +108,17 @@ SPI_EXPORT int32_t GetPictureInfo(const char *buf, int32_t len, uint32_t flag, S
     return 0;
 }
 
+#ifdef SHARE
+static int32_t share = -1;
+SPI_EXPORT void SetThreadShare(int32_t threads)
+{
+    share = threads;
+}
+#define BLUE (100 + share)
+#else
+#define BLUE 200
+#endif
+
 #ifndef NO_GETPICTURE
 static inline void Put32(unsigned char *p, int32_t v)
 {
@@ -155,7 +168,7 @@ SPI_EXPORT int32_t GetPicture(const char *buf, int32_t len, uint32_t flag, void 
         for (int x = 0; x < 3; ++x) {
             const int index = (v + x + 3 * y) & (colors ? colors - 1 : 255);
             if (BITS == 24) {
-                row[3 * x] = 200;
+                row[3 * x] = (unsigned char)BLUE;
                 row[3 * x + 1] = (unsigned char)(v + 10 * y);
                 row[3 * x + 2] = (unsigned char)(v + x);
             } else if (BITS == 8) {
