@@ -22,6 +22,17 @@
  *   device-independent bitmap: bottom-up (or top-down when the height is negative), each row
  *   padded to a multiple of 4 bytes. Both are blocks from malloc that the program releases
  *   with free. Any other result is a failure; the program then releases nothing.
+ *   The program cannot see how large the blocks are and takes the header's word for it: the
+ *   info block holds at least the header (its first 4 bytes, biSize, 40 or 124), the colour
+ *   table (biClrUsed entries, or 2^bits for 1, 4 and 8 bits when biClrUsed is 0) and an
+ *   embedded profile (to bV5ProfileData + bV5ProfileSize); the bits block holds at least
+ *   stride x |height| bytes, stride = ((width x bits + 31) / 32) x 4. The program refuses as
+ *   broken data (it cannot decode the picture) and frees both blocks unless: the width is 1 to
+ *   65535, the height -65535 to 65535 and not 0, width x |height| at most 2^28; the bit count
+ *   is 1, 4, 8, 16, 24 or 32, uncompressed (BI_RGB), or 32 with BI_CMYK and a profile;
+ *   biClrUsed at most 256 and at most 2^bits for 1, 4 and 8 bits; biSizeImage 0 or at least
+ *   stride x |height|; a profile, where there is one, begins after the colour table, and both
+ *   its offset and its size are at most 64 MiB.
  *   The progress callback may be called with (done, total, lData); when it returns non-zero
  *   the plug-in stops and fails.
  *   A 40-byte header means that the pixels are sRGB.

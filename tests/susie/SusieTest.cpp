@@ -217,6 +217,49 @@ TEST(SusieDecoding, MacBinaryHeaderAbortAndStreams)
     EXPECT_EQ(b.Width(), 3);
 }
 
+// A plug-in's header is taken at its word, and refused where its fields do not hang together:
+// each case's blocks are exactly as large as its header makes them (spi.h), so that a read
+// beyond them shows under AddressSanitizer; the refusal is the message of a picture no
+// plug-in can decode.
+TEST(SusieDecoding, InconsistentHeadersAreRefused)
+{
+    PluginFolder folder{"t_headers"};
+    Registry r;
+    r.Search(folder.Mask());
+    ASSERT_EQ(r.Count(), 1);
+    const struct {
+        int v;
+        const char* what;
+    } refused[] = {
+        {1, "biSizeImage 20 of 24 bytes of rows"},
+        {2, "a header size of 44"},
+        {3, "8 bits with 300 colours"},
+        {4, "4 bits with 17 colours"},
+        {5, "a width of 0"},
+        {6, "a width of -3"},
+        {7, "70000 rows"},
+        {8, "run-length compression"},
+        {9, "a profile inside the header"},
+        {10, "a profile of 2 GiB"},
+        {11, "65535 x 65535 pixels"},
+        {12, "inks without a profile"},
+    };
+    const std::string whole = WritePicture(folder.dir, "whole.pi", 0);
+    TSPIBitmap b;
+    b.LoadFromFile(whole);
+    EXPECT_EQ(b.Width(), 3);
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.what);
+        const std::string file = WritePicture(folder.dir, "case.pi", uint8_t(c.v));
+        try {
+            b.LoadFromFile(file);
+            ADD_FAILURE() << "taken";
+        } catch (const EInvalidGraphic& e) {
+            EXPECT_EQ(std::string(e.what()), kSPICouldNotDecode);
+        }
+    }
+}
+
 // The thread share reaches a plug-in that exports SetThreadShare, whether it is loaded before
 // or after the share is set; one without the export decodes as before.
 TEST(SusieRegistry, TheThreadShareReachesThePluginsThatTakeIt)
