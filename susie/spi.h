@@ -108,17 +108,19 @@ enum {
     SPI_LCS_GM_IMAGES = 4
 };
 
-/* Results of the picture functions. */
+/* Results of the picture functions. The program tells only success (0) from failure; the
+ * others say why, for the plug-in's own callers and tests. */
 enum {
     SPI_SUCCESS = 0,
-    SPI_NOT_IMPLEMENTED = -1,
-    SPI_ABORTED = 1,
-    SPI_UNKNOWN_FORMAT = 2,
-    SPI_BROKEN_DATA = 3,
-    SPI_NO_MEMORY = 4,
-    SPI_MEMORY_ERROR = 5,
-    SPI_FILE_READ_ERROR = 6,
-    SPI_INTERNAL_ERROR = 8
+    SPI_NOT_IMPLEMENTED = -1, /* no such function, or a form of call (flag) it does not take */
+    SPI_ABORTED = 1,          /* the progress callback asked to stop */
+    SPI_UNKNOWN_FORMAT = 2,   /* data of another format, or a kind of picture it does not read */
+    SPI_BROKEN_DATA = 3,      /* broken data, or a picture the data cannot fill or the program
+                                 cannot hold */
+    SPI_NO_MEMORY = 4,        /* memory could not be had */
+    SPI_MEMORY_ERROR = 5,     /* memory could not be locked (not used on Linux) */
+    SPI_FILE_READ_ERROR = 6,  /* the file could not be read */
+    SPI_INTERNAL_ERROR = 8    /* a fault of the plug-in, or a NULL where a result goes */
 };
 
 SPI_EXPORT int32_t GetPluginInfo(int32_t infono, char *buf, int32_t buflen);

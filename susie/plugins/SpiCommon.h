@@ -39,7 +39,7 @@ typedef struct {
 
 /* 0 on success; otherwise SPI_FILE_READ_ERROR (no name, or a file that cannot be opened, is
  * not a regular file, is shorter than the offset or larger than SPI_INPUT_LIMIT after it),
- * SPI_NOT_IMPLEMENTED (a flag other than 0 and 1, or a negative offset), SPI_BROKEN_DATA (a
+ * SPI_NOT_IMPLEMENTED (a flag whose low 3 bits are neither 0 nor 1, or a negative offset), SPI_BROKEN_DATA (a
  * negative size of memory) or SPI_NO_MEMORY. */
 int32_t SpiInputOpen(SpiInput *in, const char *buf, int32_t len, uint32_t flag);
 void SpiInputFree(SpiInput *in);

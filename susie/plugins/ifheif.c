@@ -271,6 +271,10 @@ static void HeifClose(HeifFile *f)
 static int32_t HeifOpen(HeifFile *f, const SpiInput *in)
 {
     f->handle = NULL;
+    f->ctx = NULL;
+    /* Data that is no ISO-BMFF file at all is of another format. */
+    if (heif_check_filetype(in->data, in->size > 64 ? 64 : (int)in->size) == heif_filetype_no)
+        return SPI_UNKNOWN_FORMAT;
     f->ctx = heif_context_alloc();
     if (!f->ctx)
         return SPI_NO_MEMORY;

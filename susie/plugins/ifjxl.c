@@ -65,8 +65,16 @@ static int32_t JxlSize(JxlDecoder *dec, int32_t *width, int32_t *height)
     return SPI_SUCCESS;
 }
 
+/* Data that is neither a codestream nor a container is of another format. */
+static int JxlOtherFormat(const SpiInput *in)
+{
+    return JxlSignatureCheck(in->data, in->size) == JXL_SIG_INVALID;
+}
+
 static int32_t JxlReadInfo(const SpiInput *in, SpiPictureInfo *info)
 {
+    if (JxlOtherFormat(in))
+        return SPI_UNKNOWN_FORMAT;
     JxlDecoder *dec = JxlDecoderCreate(NULL);
     if (!dec)
         return SPI_NO_MEMORY;
@@ -213,6 +221,8 @@ static int32_t JxlDecode(JxlDecoder *dec, void *runner, const SpiInput *in, SpiD
 
 static int32_t JxlReadPicture(const SpiInput *in, SpiDib *dib, SpiProgressCallback cb, intptr_t lData)
 {
+    if (JxlOtherFormat(in))
+        return SPI_UNKNOWN_FORMAT;
     JxlDecoder *dec = JxlDecoderCreate(NULL);
     void *runner = JxlResizableParallelRunnerCreate(NULL);
     int32_t rc = dec && runner ? JxlDecode(dec, runner, in, dib, cb, lData) : SPI_NO_MEMORY;
