@@ -189,6 +189,17 @@ inline bool RunTool(const std::vector<std::string>& args, const std::string& out
     return true;
 }
 
+// The file a tool makes with args and then output as its last argument, as bytes; "" when the
+// tool is not installed, and a failure of the test when it fails.
+inline std::string ToolMade(std::vector<std::string> args, const std::string& output)
+{
+    if (args.empty() || FindTool(args[0]).empty())
+        return {};
+    args.push_back(output);
+    EXPECT_TRUE(RunTool(args, output)) << args[0];
+    return ReadBytes(output);
+}
+
 // Skips the test when a program it needs is not installed.
 #define NOLVI2_REQUIRE_TOOL(name)                                                                  \
     do {                                                                                           \
