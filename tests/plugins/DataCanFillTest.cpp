@@ -147,6 +147,8 @@ int32_t DecodeInChild(const SpiPlugin& plugin, const std::string& data, uint64_t
                 used = std::stoull(line.substr(7)) * 1024;
         const rlimit limit{used + room, used + room};
         ::setrlimit(RLIMIT_AS, &limit);
+#else
+        (void)room;
 #endif
         ::alarm(10);
         SpiPicture p;
