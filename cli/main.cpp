@@ -602,6 +602,8 @@ int main(int argc, char** argv)
     // --jobs workers, else one for each processor; never more than there are files.
     const std::size_t asked = o.jobs ? std::size_t(*o.jobs) : std::min<std::size_t>(AvailableProcessors(), kMaxJobs);
     const auto workers = unsigned(std::min(asked, total));
+    if (TSPIs* spis = plugins.SPIs())
+        spis->SetThreadShare(int32_t(std::max(1u, AvailableProcessors() / std::max(1u, workers))));
     int status = kExitOk;
     std::size_t done = 0;
     ProgressBar bar;

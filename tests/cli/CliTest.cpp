@@ -3,6 +3,7 @@
 #include "app/OpenPicture.h"
 #include "platform/Bitmap.h"
 #include "platform/JPEGImage.h"
+#include "platform/KeyStore.h"
 
 #include "ExifJpeg.h"
 #include "Pictures.h"
@@ -18,9 +19,11 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
+#include <optional>
 #include <random>
+#include <set>
 #include <regex>
+#include <sched.h>
 #include <spawn.h>
 #include <sstream>
 #include <thread>
@@ -302,6 +305,41 @@ TEST_F(Cli, PluginFormatsAreReadAsTheirFilesMeanThem)
             EXPECT_LE(MaxDifference(Load(P("off.bmp")), stored), 1);
         }
     }
+}
+
+// Under --jobs N each worker's decoding gets max(1, processors / N) threads, a single file all
+// of them: the test plug-in's picture shows the share it was given (its blue is 100 + the
+// share), found through the shared Susie folder of a key store of the test's own.
+TEST_F(Cli, WorkersShareTheProcessors)
+{
+    const std::optional<std::string> oldConfig =
+        std::getenv("XDG_CONFIG_HOME") ? std::optional<std::string>(std::getenv("XDG_CONFIG_HOME")) : std::nullopt;
+    ::setenv("XDG_CONFIG_HOME", P("config").c_str(), 1);
+    fs::create_directories(P("susie"));
+    fs::copy_file(fs::path(NOLVI2_SPI_FIXTURES) / "t_share.spi", P("susie/t_share.spi"));
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey("Software\\Yurokan\\Susie\\Plug-in", true));
+        reg.WriteString("Path", P("susie"));
+    }
+    for (const char* name : {"a.pi", "b.pi", "c.pi"})
+        std::ofstream(P(name), std::ios::binary) << "TPIC" << char(40);
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    ASSERT_EQ(::sched_getaffinity(0, sizeof cpus, &cpus), 0);
+    const int cores = CPU_COUNT(&cpus);
+
+    const CliRun batch = Exec({"Convert", P("a.pi"), P("b.pi"), P("c.pi"), "--out-dir", P("o"), "--jobs", "2"});
+    const CliRun single = Exec({"Convert", P("a.pi"), P("one.bmp")});
+    if (oldConfig)
+        ::setenv("XDG_CONFIG_HOME", oldConfig->c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
+    ASSERT_EQ(batch.status, 0) << batch.err;
+    ASSERT_EQ(single.status, 0) << single.err;
+    for (const char* name : {"o/a.bmp", "o/b.bmp", "o/c.bmp"})
+        EXPECT_EQ(Load(P(name)).ScanLine(0)[0], 100 + std::max(1, cores / 2)) << name;
+    EXPECT_EQ(Load(P("one.bmp")).ScanLine(0)[0], 100 + cores);
 }
 
 // The formats: the built-in ones, and the plug-ins beside the tool (the bundled ones in the
