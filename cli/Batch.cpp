@@ -71,8 +71,10 @@ void HoldInterrupts()
 
 void RunBatch(std::size_t count, unsigned workers, const std::function<TFileResult(std::size_t)>& work,
               const std::function<void(std::size_t, TFileResult&&)>& finished,
-              const std::function<void(int)>& interrupted)
+              const std::function<void(int, std::size_t)>& interrupted)
 {
+    // Every file a batch writes is one output, renamed into place once.
+    const std::size_t writtenBefore = SafeWritesDone();
     HoldInterrupts();
     const sigset_t set = InterruptSignals();
     const TDescriptor signals(::signalfd(-1, &set, SFD_CLOEXEC), "signalfd");
@@ -105,6 +107,20 @@ void RunBatch(std::size_t count, unsigned workers, const std::function<TFileResu
     }
 
     std::vector<std::pair<std::size_t, TFileResult>> taken;
+    std::size_t failed = 0;  // of the results passed to finished
+    const auto deliver = [&] {
+        {
+            const std::lock_guard guard(lock);
+            taken.swap(ready);
+        }
+        for (auto& [index, result] : taken) {
+            failed += result.Failed;
+            finished(index, std::move(result));
+        }
+        const std::size_t n = taken.size();
+        taken.clear();
+        return n;
+    };
     for (std::size_t done = 0; done < count;) {
         pollfd fds[2] = {{signals.Fd(), POLLIN, 0}, {wake.Fd(), POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0)
@@ -114,8 +130,12 @@ void RunBatch(std::size_t count, unsigned workers, const std::function<TFileResu
             if (::read(signals.Fd(), &info, sizeof info) != ssize_t(sizeof info))
                 continue;
             const int signal = int(info.ssi_signo);
-            AbandonSafeWrites();
-            interrupted(signal);
+            deliver();
+            // The workers go on until the process ends, but from here on none of them can
+            // rename a file into place: the count of written files is final. A worker may have
+            // renamed its output and not yet handed its result in; the count has it all the same.
+            const std::size_t written = AbandonSafeWrites() - writtenBefore;
+            interrupted(signal, written + failed);
             std::fflush(stdout);
             std::fflush(stderr);
             std::_Exit(128 + signal);
@@ -124,14 +144,7 @@ void RunBatch(std::size_t count, unsigned workers, const std::function<TFileResu
             uint64_t n = 0;
             if (::read(wake.Fd(), &n, sizeof n) < 0)
                 continue;
-            {
-                const std::lock_guard guard(lock);
-                taken.swap(ready);
-            }
-            for (auto& [index, result] : taken)
-                finished(index, std::move(result));
-            done += taken.size();
-            taken.clear();
+            done += deliver();
         }
     }
 }

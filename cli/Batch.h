@@ -26,11 +26,14 @@ void HoldInterrupts();
 // A work that throws gives a failed result with the exception's message.
 //
 // An interrupting signal ends the process without waiting for the running files: the
-// temporary files of their writes are removed (the outputs already renamed into place are
-// complete), interrupted(signal) is called, and the process exits with 128 + signal.
+// results already in are passed to finished, the temporary files of the writes under way are
+// removed (the outputs already renamed into place are complete, and no other comes after),
+// interrupted(signal, processed) is called, and the process exits with 128 + signal. processed
+// counts the files done: every output renamed into place, whether or not its result came in,
+// and the failed files passed to finished.
 void RunBatch(std::size_t count, unsigned workers, const std::function<TFileResult(std::size_t)>& work,
               const std::function<void(std::size_t, TFileResult&&)>& finished,
-              const std::function<void(int)>& interrupted);
+              const std::function<void(int, std::size_t)>& interrupted);
 
 // The processors this process may run on, at least 1.
 unsigned AvailableProcessors();

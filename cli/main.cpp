@@ -82,9 +82,13 @@ void PrintUsage(std::FILE* out)
                "COMMAND (大文字と小文字は区別しません):\n"
                "  Convert              読み込んで書き出すだけ\n",
                out);
+    // The four channel swaps share one display name; each line says which channels it moves.
+    static const char* const kSwaps[] = {"（R←G、G←B、B←R）", "（R↔G）", "（G↔B）", "（B↔R）"};
     for (const TCommand& c : ProcessingCommands()) {
         const std::string name(c.Name());
-        std::fprintf(out, "  %-20s %.*s\n", name.c_str(), int(c.DisplayName.size()), c.DisplayName.data());
+        const bool swap = c.Operation == TOperation::SwapRGB && c.Parameter >= 0 && c.Parameter < 4;
+        std::fprintf(out, "  %-20s %.*s%s\n", name.c_str(), int(c.DisplayName.size()), c.DisplayName.data(),
+                     swap ? kSwaps[c.Parameter] : "");
     }
     std::fputs("\n"
                "options:\n"
@@ -598,6 +602,8 @@ int main(int argc, char** argv)
     // --jobs workers, else one for each processor; never more than there are files.
     const std::size_t asked = o.jobs ? std::size_t(*o.jobs) : std::min<std::size_t>(AvailableProcessors(), kMaxJobs);
     const auto workers = unsigned(std::min(asked, total));
+    if (TSPIs* spis = plugins.SPIs())
+        spis->SetThreadShare(int32_t(std::max(1u, AvailableProcessors() / std::max(1u, workers))));
     int status = kExitOk;
     std::size_t done = 0;
     ProgressBar bar;
@@ -615,9 +621,9 @@ int main(int argc, char** argv)
                 if (batch)
                     bar.Files(++done, total);
             },
-            [&](int) {
+            [&](int, std::size_t processed) {
                 if (batch)
-                    bar.Print(stderr, Format("nolvi2-cli: 中断しました（%zu/%zu 個のファイルを処理済み）\n", done, total));
+                    bar.Print(stderr, Format("nolvi2-cli: 中断しました（%zu/%zu 個のファイルを処理済み）\n", processed, total));
                 else
                     bar.Print(stderr, "nolvi2-cli: 中断しました\n");
             });

@@ -38,6 +38,10 @@ MANUAL = {"en": "User Commands", "ja": "ユーザーコマンド"}
 # after opening ones; groff knows no such rule and would otherwise not break such text at all.
 NO_BREAK_BEFORE = set("、。，．・：；？！ー～）」』】〕〉》’”")
 NO_BREAK_AFTER = set("（「『【〔〈《‘“")
+# A line broken right after an opening bracket or right before a closing one leaves the bracket
+# alone at a line's end or start, in either script.
+BRACKETS_OPEN = set("([")
+BRACKETS_CLOSE = set(")]")
 
 
 class SourceError(Exception):
@@ -48,36 +52,60 @@ def is_wide(c):
     return unicodedata.east_asian_width(c) in ("W", "F")
 
 
+# In roff text as inline makes it: a font change or the mark of a name (\3) is no character.
+ROFF_UNIT = re.compile(r"\\f[BIR]|\\[-e]|.", re.S)
+OPENING = ("\3", "\\fB", "\\fI")
+
+
 def break_points(text):
+    """Break points (\\:) in a Japanese line of roff text. Font changes are looked through, so
+    that "（**name**）" breaks neither after "（" nor before "）"; a break point goes after the
+    end of a bold or italic span and before the start of one."""
     out = []
-    for i, c in enumerate(text):
-        if i > 0:
-            p = text[i - 1]
-            if ((is_wide(p) or is_wide(c)) and not p.isspace() and not c.isspace()
-                    and c not in NO_BREAK_BEFORE and p not in NO_BREAK_AFTER):
-                out.append("\\:")
-        out.append(c)
-    return "".join(out)
+    p = ""  # the last character
+    between = []  # the font changes since p
+    for unit in ROFF_UNIT.findall(text):
+        if unit == "\\fR" or unit in OPENING:
+            between.append(unit)
+            continue
+        c = unit[-1] if unit.startswith("\\") else unit
+        if (p and (is_wide(p) or is_wide(c)) and not p.isspace() and not c.isspace()
+                and c not in NO_BREAK_BEFORE | BRACKETS_CLOSE and p not in NO_BREAK_AFTER | BRACKETS_OPEN):
+            at = next((i for i, u in enumerate(between) if u in OPENING), len(between))
+            between.insert(at, "\\:")
+        out += between
+        out.append(unit)
+        p, between = c, []
+    return "".join(out + between)
 
 
 def inline(text, lang, literal=False):
-    """Source text to roff text: escapes, break points, then bold and italic. In a literal
+    """Source text to roff text: escapes, bold and italic, then break points. In a literal
     line every minus is roff's minus sign (commands there are typed as shown)."""
     text = text.replace("\\*", "\0").replace("\\_", "\1")
     text = text.replace("\\", "\\e")
     if literal:
         text = text.replace("-", "\2")
-    if lang == "ja":
-        text = break_points(text)
 
-    def span(font, inner):  # names and options: never hyphenated
-        return "\\f" + font + "\\%" + inner.replace("-", "\\-") + "\\fR"
+    def span(font, inner):  # names and options: never hyphenated (see unhyphenated)
+        return "\3\\f" + font + inner.replace("-", "\\-") + "\\fR"
 
     text = re.sub(r"(?<!\w)_(.+?)_(?!\w)", lambda m: span("I", m.group(1)), text)
     text = re.sub(r"\*\*(.+?)\*\*", lambda m: span("B", m.group(1)), text)
     if "*" in text or re.search(r"(?<!\w)_|_(?!\w)", text):
         raise SourceError("unpaired '**' or '_' in: " + text)
+    if lang == "ja":
+        text = break_points(text)
+    text = unhyphenated(text)
     return text.replace("\0", "*").replace("\1", "_").replace("\2", "\\-")
+
+
+def unhyphenated(text):
+    """Each word that holds a name (marked \\3) with roff's \\% in front: at a word's start it
+    keeps the word from hyphenation, while inside one, as after "(" or "（", it would be a
+    hyphenation point, and a line could end in "(-". Blanks and break points (\\:) end words."""
+    words = re.split(r"( |\\:)", text)
+    return "".join("\\%" + w.replace("\3", "") if "\3" in w else w for w in words)
 
 
 def line_out(text):

@@ -44,11 +44,12 @@ std::string ResolveLinks(std::string path)
     CreateFailed(path, ELOOP);
 }
 
-// The temporary files of the writes under way, in every thread.
+// The temporary files of the writes under way, in every thread, and the renames done.
 struct TTemporaryFiles {
     std::mutex Lock;
     std::set<std::string> Names;
     bool Abandoned = false;
+    std::size_t Renamed = 0;
 };
 
 TTemporaryFiles& TemporaryFiles()
@@ -110,11 +111,18 @@ public:
     TTemporaryFile& operator=(const TTemporaryFile&) = delete;
 
     int Fd() const { return FFd; }  // closed by the stream that writes it
+    // Under the lock that AbandonSafeWrites takes, so that a rename either comes before it and
+    // is counted, or fails.
     void RenameTo(const std::string& target, const std::string& fileName)
     {
+        TTemporaryFiles& files = TemporaryFiles();
+        const std::lock_guard lock(files.Lock);
+        if (files.Abandoned)
+            CreateFailed(fileName, ECANCELED);
         if (::rename(FName.c_str(), target.c_str()) != 0)
             CreateFailed(fileName, errno);
         FRenamed = true;
+        ++files.Renamed;
     }
 
 private:
@@ -161,7 +169,14 @@ void WriteFileSafely(const std::string& fileName, const std::function<void(TStre
     }
 }
 
-void AbandonSafeWrites()
+std::size_t SafeWritesDone()
+{
+    TTemporaryFiles& files = TemporaryFiles();
+    const std::lock_guard lock(files.Lock);
+    return files.Renamed;
+}
+
+std::size_t AbandonSafeWrites()
 {
     TTemporaryFiles& files = TemporaryFiles();
     const std::lock_guard lock(files.Lock);
@@ -169,6 +184,7 @@ void AbandonSafeWrites()
     for (const std::string& name : files.Names)
         ::unlink(name.c_str());
     files.Names.clear();
+    return files.Renamed;
 }
 
 void RequireWritableFile(const std::string& fileName)

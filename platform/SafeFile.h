@@ -4,6 +4,7 @@
 // link is followed and its target replaced, and on any failure the temporary file is
 // removed and the old file is untouched.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -16,11 +17,14 @@ class TStream;
 void WriteFileSafely(const std::string& fileName, const std::function<void(TStream&)>& write,
                      unsigned newFileMode = 0666);
 
+// How many files WriteFileSafely has renamed into place in this process, in every thread.
+std::size_t SafeWritesDone();
+
 // For a program about to end at once (an interrupted batch): removes the temporary files of
 // the writes under way in every thread, and makes every later WriteFileSafely fail. A write
 // that renamed its file before this call has finished; the others fail and leave their
-// targets as they were.
-void AbandonSafeWrites();
+// targets as they were. Returns SafeWritesDone() as it was then: no file is renamed after it.
+std::size_t AbandonSafeWrites();
 
 // Raises EWriteError when a file exists at fileName (links followed) and its permission bits
 // do not let this process's user write it: the owner's bits for its owner, the group's for a

@@ -186,6 +186,16 @@ case "$step" in
       [ -f "$page" ] || fail "$page was not built"
       LC_ALL=C.UTF-8 groff -ww -z -man -Kutf8 -Tutf8 "$page" 2>"$work/groff.err"
       [ ! -s "$work/groff.err" ] || { cat "$work/groff.err" >&2; fail "groff warns about ${page#"$build"/}"; }
+      # No line ends in an opening bracket ("(", "[", "（"), with or without a hyphen after it
+      # (groff's hyphen is U+2010 here), and none starts with a closing one: the breaks that
+      # groff may take inside a word stay off the brackets.
+      for width in 60 80 100; do
+        LC_ALL=C.UTF-8 groff -man -Kutf8 -Tutf8 -rLL="$width"n -P-cbu "$page" >"$work/rendered"
+        if LC_ALL=C.UTF-8 grep -nE '[[(（][-‐]?$|^ *[])）]' "$work/rendered" >"$work/brackets"; then
+          cat "$work/brackets" >&2
+          fail "${page#"$build"/} at $width columns breaks a line at a bracket"
+        fi
+      done
     done
     # Every command and option that the tool's usage text names, in bold, in both languages.
     "$build/nolvi2-cli" --help >"$work/help"

@@ -2,13 +2,13 @@
 
 #include "platform/ColorProfile.h"
 #include "platform/Format.h"
+#include "platform/PictureSize.h"
 #include "platform/Streams.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <malloc.h>
 #include <span>
 #include <utility>
 
@@ -30,7 +30,9 @@ std::unique_ptr<TGraphic> CreateSPIBitmap() { return std::make_unique<TSPIBitmap
 // The values derived from a BITMAPINFO block, or false when it does not describe a picture
 // the program can take: a 40-byte header, or a 124-byte one (BITMAPV5HEADER) that may embed a
 // colour profile inside the block after the colour table; uncompressed rows, or 32-bit CMYK
-// (BI_CMYK) ones; sizes within the bitmap model's limits.
+// (BI_CMYK) ones; sizes within the bitmap model's limits (65535 a side, 2^28 pixels), and a
+// biSizeImage of 0 or at least the rows' size. The sizes of the blocks are the plug-in's
+// word (spi.h): the header's first 4 bytes say how much more of the info block may be read.
 struct TDibLayout {
     int32_t Width, Height, BitCount, Colors, InfoSize;
     int64_t ImageSize;
@@ -50,8 +52,9 @@ bool Layout(const uint8_t* info, TDibLayout& l)
     l.BitCount = Get16(info + 14);
     const auto compression = uint32_t(Get32(info + 16));
     const int32_t used = Get32(info + 32);
-    if ((headerSize != 40 && headerSize != 124) || l.Width <= 0 || l.Width > 65535 || l.Height == 0 ||
-        l.Height < -65535 || l.Height > 65535)
+    if ((headerSize != 40 && headerSize != 124) || l.Width <= 0 || l.Width > kMaxPictureSide || l.Height == 0 ||
+        l.Height < -kMaxPictureSide || l.Height > kMaxPictureSide ||
+        int64_t(l.Width) * std::abs(int64_t(l.Height)) > kMaxPicturePixels)
         return false;
     l.Cmyk = compression == kBiCmyk && l.BitCount == 32;
     if (compression != kBiRgb && !l.Cmyk)
@@ -64,6 +67,9 @@ bool Layout(const uint8_t* info, TDibLayout& l)
     l.Colors = used != 0 ? used : l.BitCount == 1 ? 2 : l.BitCount == 4 ? 16 : l.BitCount == 8 ? 256 : 0;
     l.InfoSize = headerSize + 4 * l.Colors;
     l.ImageSize = ((int64_t(l.BitCount) * l.Width + 31) / 32) * 4 * std::abs(int64_t(l.Height));
+    const int64_t declared = int64_t(uint32_t(Get32(info + 20)));
+    if (declared != 0 && declared < l.ImageSize)
+        return false;
     l.ProfileData = l.ProfileSize = 0;
     if (headerSize == 124 && Get32(info + 56) == kProfileEmbedded && Get32(info + 116) != 0) {
         l.ProfileData = Get32(info + 112);
@@ -143,11 +149,10 @@ void TInSPIAbleData::CheckHandles()
         FreeHandles();
         return;
     }
+    // The blocks are taken at the header's word (spi.h): what it says must hang together, and
+    // the program reads no more than it says.
     TDibLayout l{};
-    const bool whole = ::malloc_usable_size(FInfo) >= 40 && Layout(LockInfo(), l) &&
-                       ::malloc_usable_size(FInfo) >= std::size_t(l.InfoSize) &&
-                       ::malloc_usable_size(FBits) >= std::size_t(l.ImageSize);
-    if (!whole)
+    if (!Layout(LockInfo(), l))
         FreeHandles();
 }
 

@@ -87,6 +87,7 @@ std::unique_ptr<TSPI> TSPI::Load(TSPIKind kind, const std::string& fileName)
     spi->FFileName = ::realpath(fileName.c_str(), real) ? std::string(real) : fileName;
     for (int i = 0; i < xCount; ++i)
         spi->FEntries[i] = ::dlsym(spi->FHandle, kExportNames[i]);
+    spi->FSetThreadShare = ::dlsym(spi->FHandle, "SetThreadShare");
     spi->CheckAPIs();
     InfoText(*spi, 0, spi->FAPIVersion);
     InfoText(*spi, 1, spi->FAbout);
@@ -154,6 +155,12 @@ int32_t TSPI::GetPreview(const char* buffer, int32_t length, uint32_t flag, void
                                                                   callback, userData);
 }
 
+void TSPI::SetThreadShare(int32_t threads)
+{
+    if (FSetThreadShare)
+        reinterpret_cast<SpiSetThreadShare>(FSetThreadShare)(threads);
+}
+
 TSPIs::TSPIs()
 {
     if (Instance())
@@ -178,6 +185,7 @@ void TSPIs::Insert(int index, std::unique_ptr<TSPI> spi)
 {
     index = std::clamp(index, 0, Count());
     TSPI& added = *spi;
+    added.SetThreadShare(FThreadShare);
     FList.insert(FList.begin() + index, std::move(spi));
     if (added.Kind() != TSPIKind::In)
         return;
@@ -209,6 +217,13 @@ void TSPIs::RegisterFormats(TSPI& spi)
                 TPictureFormats::Instance().Register(extension, description, *graphicClass);
         }
     }
+}
+
+void TSPIs::SetThreadShare(int32_t threads)
+{
+    FThreadShare = std::max(threads, 0);
+    for (const auto& spi : FList)
+        spi->SetThreadShare(FThreadShare);
 }
 
 void TSPIs::Delete(int index)

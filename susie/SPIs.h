@@ -70,6 +70,8 @@ public:
                        SpiProgressCallback callback, intptr_t userData);
     int32_t GetPreview(const char* buffer, int32_t length, uint32_t flag, void** infoHandle, void** bitsHandle,
                        SpiProgressCallback callback, intptr_t userData);
+    // SetThreadShare when the plug-in exports it (spi.h); nothing otherwise.
+    void SetThreadShare(int32_t threads);
 
 protected:
     TSPI() = default;
@@ -88,6 +90,7 @@ private:
     enum Export { xGetPluginInfo, xIsSupported, xGetPictureInfo, xGetPicture, xGetPreview, xGetArchiveInfo,
                   xGetFileInfo, xGetFile, xConfigurationDlg, xCount };
     void* FEntries[xCount] = {};
+    void* FSetThreadShare = nullptr;
 };
 
 enum TSPISearchOption : uint8_t {
@@ -135,6 +138,11 @@ public:
     // loaded as a library.
     static std::unique_ptr<TSPI> LoadPlugin(const std::string& fileName);
 
+    // The threads each decoding may use (SetThreadShare of spi.h), for the plug-ins loaded and
+    // those loaded later: 0, every processor, unless several pictures are decoded at once.
+    void SetThreadShare(int32_t threads);
+    int32_t ThreadShare() const { return FThreadShare; }
+
     TSPISearchOptions SearchOptions = spsSusieDir | spsAppDir;
     bool MacBinary = true;
     bool GraphicPreview = false;
@@ -157,6 +165,7 @@ private:
     void RegisterFormats(TSPI& spi);
 
     std::vector<std::unique_ptr<TSPI>> FList;
+    int32_t FThreadShare = 0;
 };
 
 // The folder of the running executable.

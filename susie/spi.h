@@ -22,6 +22,17 @@
  *   device-independent bitmap: bottom-up (or top-down when the height is negative), each row
  *   padded to a multiple of 4 bytes. Both are blocks from malloc that the program releases
  *   with free. Any other result is a failure; the program then releases nothing.
+ *   The program cannot see how large the blocks are and takes the header's word for it: the
+ *   info block holds at least the header (its first 4 bytes, biSize, 40 or 124), the colour
+ *   table (biClrUsed entries, or 2^bits for 1, 4 and 8 bits when biClrUsed is 0) and an
+ *   embedded profile (to bV5ProfileData + bV5ProfileSize); the bits block holds at least
+ *   stride x |height| bytes, stride = ((width x bits + 31) / 32) x 4. The program refuses as
+ *   broken data (it cannot decode the picture) and frees both blocks unless: the width is 1 to
+ *   65535, the height -65535 to 65535 and not 0, width x |height| at most 2^28; the bit count
+ *   is 1, 4, 8, 16, 24 or 32, uncompressed (BI_RGB), or 32 with BI_CMYK and a profile;
+ *   biClrUsed at most 256 and at most 2^bits for 1, 4 and 8 bits; biSizeImage 0 or at least
+ *   stride x |height|; a profile, where there is one, begins after the colour table, and both
+ *   its offset and its size are at most 64 MiB.
  *   The progress callback may be called with (done, total, lData); when it returns non-zero
  *   the plug-in stops and fails.
  *   A 40-byte header means that the pixels are sRGB.
@@ -49,6 +60,13 @@
  *
  * flag 0: buf is a file name and len the byte offset at which the picture data starts;
  * flag 1: buf points to the picture data in memory and len is its size in bytes.
+ *
+ * SetThreadShare(threads), optional: the number of threads that each later decoding may run
+ *   at most, libraries' threads included, as the program decodes several pictures at once
+ *   (nolvi2-cli --jobs N gives each of its N workers max(1, processors / N)); 0 means every
+ *   processor, as when it is never called. The program looks it up after loading the plug-in
+ *   and calls it before any picture function and again whenever the share changes; a plug-in
+ *   without threads of its own leaves it out.
  *
  * GetArchiveInfo, GetFileInfo, GetFile and ConfigurationDlg belong to archive plug-ins; the
  * program checks only that an archive plug-in exports them and never calls them.
@@ -90,17 +108,19 @@ enum {
     SPI_LCS_GM_IMAGES = 4
 };
 
-/* Results of the picture functions. */
+/* Results of the picture functions. The program tells only success (0) from failure; the
+ * others say why, for the plug-in's own callers and tests. */
 enum {
     SPI_SUCCESS = 0,
-    SPI_NOT_IMPLEMENTED = -1,
-    SPI_ABORTED = 1,
-    SPI_UNKNOWN_FORMAT = 2,
-    SPI_BROKEN_DATA = 3,
-    SPI_NO_MEMORY = 4,
-    SPI_MEMORY_ERROR = 5,
-    SPI_FILE_READ_ERROR = 6,
-    SPI_INTERNAL_ERROR = 8
+    SPI_NOT_IMPLEMENTED = -1, /* no such function, or a form of call (flag) it does not take */
+    SPI_ABORTED = 1,          /* the progress callback asked to stop */
+    SPI_UNKNOWN_FORMAT = 2,   /* data of another format, or a kind of picture it does not read */
+    SPI_BROKEN_DATA = 3,      /* broken data, or a picture the data cannot fill or the program
+                                 cannot hold */
+    SPI_NO_MEMORY = 4,        /* memory could not be had */
+    SPI_MEMORY_ERROR = 5,     /* memory could not be locked (not used on Linux) */
+    SPI_FILE_READ_ERROR = 6,  /* the file could not be read */
+    SPI_INTERNAL_ERROR = 8    /* a fault of the plug-in, or a NULL where a result goes */
 };
 
 SPI_EXPORT int32_t GetPluginInfo(int32_t infono, char *buf, int32_t buflen);
@@ -110,6 +130,7 @@ SPI_EXPORT int32_t GetPicture(const char *buf, int32_t len, uint32_t flag, void 
                    SpiProgressCallback lpPrgressCallback, intptr_t lData);
 SPI_EXPORT int32_t GetPreview(const char *buf, int32_t len, uint32_t flag, void **pHBInfo, void **pHBm,
                    SpiProgressCallback lpPrgressCallback, intptr_t lData);
+SPI_EXPORT void SetThreadShare(int32_t threads);
 
 /* Archive plug-ins. */
 SPI_EXPORT int32_t GetArchiveInfo(const char *buf, int32_t len, uint32_t flag, void **lphInf);
@@ -122,6 +143,7 @@ typedef int32_t (*SpiGetPluginInfo)(int32_t, char *, int32_t);
 typedef int32_t (*SpiIsSupported)(const char *, const void *);
 typedef int32_t (*SpiGetPictureInfo)(const char *, int32_t, uint32_t, SpiPictureInfo *);
 typedef int32_t (*SpiGetPicture)(const char *, int32_t, uint32_t, void **, void **, SpiProgressCallback, intptr_t);
+typedef void (*SpiSetThreadShare)(int32_t);
 
 #ifdef __cplusplus
 }

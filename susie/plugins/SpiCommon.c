@@ -1,7 +1,10 @@
+#define _GNU_SOURCE /* sched_getaffinity */
 #include "SpiCommon.h"
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sched.h>
+#include <stdatomic.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -215,6 +218,35 @@ void SpiDibFree(SpiDib *dib)
 int SpiProgress(SpiProgressCallback cb, int32_t num, int32_t denom, intptr_t lData)
 {
     return cb && cb(num, denom, lData) != 0;
+}
+
+int32_t SpiDataCanFill(size_t inputBytes, uint64_t width, uint64_t height, uint64_t pixels, uint64_t perBytes)
+{
+    /* width, height and the bounds are below 2^64: their products fit in 128 bits. */
+    __extension__ typedef unsigned __int128 Wide;
+    if (perBytes == 0)
+        return SPI_BROKEN_DATA;
+    return (Wide)width * height * perBytes <= (Wide)inputBytes * pixels ? SPI_SUCCESS : SPI_BROKEN_DATA;
+}
+
+static atomic_int threadShare;
+
+void SpiStoreThreadShare(int32_t threads)
+{
+    atomic_store(&threadShare, threads > 0 ? threads : 0);
+}
+
+int32_t SpiThreadShare(void)
+{
+    const int share = atomic_load(&threadShare);
+    if (share > 0)
+        return share;
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    if (sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) > 0)
+        return CPU_COUNT(&cpus);
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? (int32_t)online : 1;
 }
 
 void SpiFillInfo(SpiPictureInfo *info, int32_t width, int32_t height, int16_t depth)

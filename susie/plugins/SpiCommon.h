@@ -37,7 +37,10 @@ typedef struct {
 /* Files larger than this are not read (a picture file of gigabytes is not one). */
 #define SPI_INPUT_LIMIT ((size_t)1 << 31)
 
-/* 0 on success; SPI_FILE_READ_ERROR, SPI_NO_MEMORY or SPI_UNKNOWN_FORMAT otherwise. */
+/* 0 on success; otherwise SPI_FILE_READ_ERROR (no name, or a file that cannot be opened, is
+ * not a regular file, is shorter than the offset or larger than SPI_INPUT_LIMIT after it),
+ * SPI_NOT_IMPLEMENTED (a flag whose low 3 bits are neither 0 nor 1, or a negative offset), SPI_BROKEN_DATA (a
+ * negative size of memory) or SPI_NO_MEMORY. */
 int32_t SpiInputOpen(SpiInput *in, const char *buf, int32_t len, uint32_t flag);
 void SpiInputFree(SpiInput *in);
 
@@ -55,8 +58,10 @@ typedef struct {
  * pixels at most. */
 int SpiDibSizeOk(int64_t width, int64_t height);
 /* Refuses sizes beyond what the program holds (65535 per side, 2^28 pixels) and allocates
- * both blocks; 0 on success, SPI_BROKEN_DATA or SPI_NO_MEMORY otherwise (nothing left
- * allocated). palette: colors entries of (r, g, b) triples, or NULL for 24 bits. */
+ * both blocks; 0 on success, otherwise (nothing left allocated) SPI_BROKEN_DATA for such a
+ * size, SPI_NO_MEMORY, or SPI_INTERNAL_ERROR for a depth other than 1, 4, 8, 24 or 32, a
+ * palette missing or of more than 2^bits entries, or 32 bits without a CMYK profile.
+ * palette: colors entries of (r, g, b) triples, or NULL for 24 bits. */
 int32_t SpiDibCreate(SpiDib *dib, int32_t width, int32_t height, int32_t bits, int32_t colors, const uint8_t *palette);
 /* As SpiDibCreate, with the colour profile of size bytes (NULL or 0: none) after the colour
  * table and a BITMAPV5HEADER that points to it (spi.h). 32 bits are BI_CMYK inks and need a
@@ -81,12 +86,44 @@ void SpiDibFree(SpiDib *dib);
 /* Calls the progress callback when there is one; non-zero when the caller asked to stop. */
 int SpiProgress(SpiProgressCallback cb, int32_t num, int32_t denom, intptr_t lData);
 
+/* Whether the input can fill a picture of width x height at all: 0 when inputBytes bytes,
+ * decoding to at most `pixels` pixels for every `perBytes` bytes of input, reach the picture's
+ * pixel count; SPI_BROKEN_DATA otherwise. Each plug-in asks before it allocates the picture or
+ * has its library decode, so that a small file cannot make it allocate what no data fills.
+ * The bounds, from what each format's coding can give at best:
+ *   GIF          8192 pixels per 3 bytes: an LZW code of w bits (w <= 12) comes at most 2^w
+ *                codes after a clear and so gives at most 2^w pixels, at most 4096 pixels
+ *                per 12 bits. The whole logical screen counts, the part no frame covers too.
+ *   TIFF         stored bytes (width x height x bits a pixel / 8) per input byte: 1 without
+ *                compression, 128 for PackBits (2 bytes give a run of 128), 2731 for LZW
+ *                (4096 bytes per 12-bit code, as GIF), 1032 for Deflate (258 bytes per
+ *                match of at least 2 bits), 65536 for every other compression (CCITT codes an
+ *                unchanged row of up to 8 KiB in 1 bit; JPEG, ZSTD, LZMA and the others stay
+ *                within it for pictures the program holds).
+ *   WebP         2048 pixels per byte for VP8 (a 16 x 16 macroblock's luma and chroma modes
+ *                take at least one bit with the key frame's fixed probabilities); VP8L and
+ *                animations as the next.
+ *   VP8L, HEIF/AVIF, JPEG XL   2^17 pixels per byte: these can code a flat picture in next
+ *                to nothing (a VP8L code of one symbol takes no bits), so the bound is a
+ *                generous one (2 KiB may hold the largest picture the program takes; tool-made
+ *                flat pictures of 4000 x 4000 take 1 to 30 000 pixels a byte), and the
+ *                libraries' own limits do the rest. */
+int32_t SpiDataCanFill(size_t inputBytes, uint64_t width, uint64_t height, uint64_t pixels, uint64_t perBytes);
+#define SPI_PIXELS_PER_BYTE_FLAT ((uint64_t)1 << 17)
+
+/* The threads a plug-in's library may run for one decoding: the share the program gave
+ * (SetThreadShare, spi.h), or every processor of the process when it gave none. */
+int32_t SpiThreadShare(void);
+void SpiStoreThreadShare(int32_t threads);
+
 /* GetPictureInfo's common answer for a picture of that size and depth. */
 void SpiFillInfo(SpiPictureInfo *info, int32_t width, int32_t height, int16_t depth);
 
 /* GetPictureInfo and GetPicture over a plug-in's readers, which see the picture data in
  * memory whatever the form of the call. The picture reader creates and fills the DIB; on
- * success its blocks go to the caller's handles, otherwise nothing is left allocated. */
+ * success its blocks go to the caller's handles, otherwise nothing is left allocated. They
+ * return SPI_INTERNAL_ERROR for a NULL lpInfo, pHBInfo or pHBm, SpiInputOpen's result when the
+ * input cannot be had, else the reader's. */
 typedef int32_t (*SpiInfoReader)(const SpiInput *in, SpiPictureInfo *info);
 typedef int32_t (*SpiPictureReader)(const SpiInput *in, SpiDib *dib, SpiProgressCallback cb, intptr_t lData);
 int32_t SpiPictureInfoCall(const char *buf, int32_t len, uint32_t flag, SpiPictureInfo *lpInfo, SpiInfoReader read);
@@ -137,6 +174,13 @@ typedef int32_t (*SpiSignatureCheck)(const uint8_t *head);
     {                                                                                                       \
         (void)buf, (void)len, (void)flag, (void)pHBInfo, (void)pHBm, (void)lpPrgressCallback, (void)lData;  \
         return SPI_NOT_IMPLEMENTED;                                                                         \
+    }
+
+/* SetThreadShare (spi.h) for a plug-in whose library runs threads of its own. */
+#define SPI_THREAD_SHARE_EXPORT                     \
+    SPI_EXPORT void SetThreadShare(int32_t threads) \
+    {                                               \
+        SpiStoreThreadShare(threads);               \
     }
 
 /* A number as text, for About texts that name a library's version from its header. */

@@ -100,22 +100,6 @@ static const ColorMapObject *FrameColors(const GifFileType *gif)
     return map && map->Colors && map->ColorCount > 0 && map->ColorCount <= 256 ? map : NULL;
 }
 
-static int32_t ReadInfo(const SpiInput *in, SpiPictureInfo *info)
-{
-    Reader reader;
-    GifFileType *gif;
-    const int32_t rc = OpenFirstFrame(in, &reader, &gif);
-    if (rc != SPI_SUCCESS)
-        return rc;
-    int32_t width, height;
-    CanvasSize(gif, &width, &height);
-    const ColorMapObject *map = FrameColors(gif);
-    SpiFillInfo(info, width, height, (int16_t)BitsFor(map ? map->ColorCount : 256));
-    int error;
-    DGifCloseFile(gif, &error);
-    return SPI_SUCCESS;
-}
-
 /* The frame's rows in picture order: interlaced files send every 8th row from row 0, then
  * every 8th from row 4, every 4th from row 2 and every 2nd from row 1. Each row of width
  * indices is read into line; its first visibleWidth go to frame for the first visibleHeight
@@ -163,34 +147,52 @@ static int32_t IndexOf(uint8_t *palette, int32_t *colors, const GifColorType *c)
     return (*colors)++;
 }
 
-static int32_t Decode(GifFileType *gif, SpiDib *dib, SpiProgressCallback cb, intptr_t lData)
+/* The first frame read and what the DIB is made of: the screen's size, the part of the frame
+ * on it, its table (with the background's colour added where needed) and the depth. Both
+ * GetPictureInfo and GetPicture take the depth from here, so that they agree. */
+typedef struct {
+    int32_t width, height; /* the screen */
+    int32_t fw, fh;        /* the part of the frame on the screen, from its top left corner */
+    uint8_t *frame;        /* fw x fh indices, or NULL for a frame of no pixels */
+    uint8_t palette[3 * 256];
+    int32_t colors, bits, background;
+    int covered; /* the frame covers the whole screen */
+} Layout;
+
+static int32_t Prepare(GifFileType *gif, size_t inputBytes, Layout *l, SpiProgressCallback cb, intptr_t lData)
 {
-    int32_t width, height;
-    CanvasSize(gif, &width, &height);
-    if (!SpiDibSizeOk(width, height))
+    memset(l, 0, sizeof *l);
+    CanvasSize(gif, &l->width, &l->height);
+    if (!SpiDibSizeOk(l->width, l->height))
+        return SPI_BROKEN_DATA;
+    /* LZW gives at most 4096 pixels per 12-bit code; the whole screen has to be paid for. */
+    if (SpiDataCanFill(inputBytes, (uint64_t)l->width, (uint64_t)l->height, 8192, 3) != SPI_SUCCESS)
         return SPI_BROKEN_DATA;
     const GifImageDesc *f = &gif->Image;
-    if (f->Width < 0 || f->Height < 0 || f->Left < 0 || f->Top < 0)
+    if (f->Width < 0 || f->Height < 0 || f->Left < 0 || f->Top < 0 ||
+        SpiDataCanFill(inputBytes, (uint64_t)f->Width, (uint64_t)f->Height, 8192, 3) != SPI_SUCCESS)
         return SPI_BROKEN_DATA;
-    /* The part of the frame on the screen, fw x fh from its top left corner. */
+    const int32_t width = l->width, height = l->height;
     const int32_t fw = f->Left >= width ? 0 : f->Width < width - f->Left ? f->Width : width - f->Left;
     const int32_t fh = f->Top >= height ? 0 : f->Height < height - f->Top ? f->Height : height - f->Top;
+    l->fw = fw;
+    l->fh = fh;
 
-    uint8_t *frame = NULL;
     if (f->Width > 0 && f->Height > 0) {
-        frame = (uint8_t *)malloc(fw > 0 && fh > 0 ? (size_t)fw * (size_t)fh : 1);
+        l->frame = (uint8_t *)malloc(fw > 0 && fh > 0 ? (size_t)fw * (size_t)fh : 1);
         uint8_t *line = (uint8_t *)malloc((size_t)f->Width);
-        const int32_t rc = frame && line ? ReadFrame(gif, frame, line, f->Width, f->Height, fw, fh, cb, lData)
-                                         : SPI_NO_MEMORY;
+        const int32_t rc = l->frame && line ? ReadFrame(gif, l->frame, line, f->Width, f->Height, fw, fh, cb, lData)
+                                            : SPI_NO_MEMORY;
         free(line);
         if (rc != SPI_SUCCESS) {
-            free(frame);
+            free(l->frame);
+            l->frame = NULL;
             return rc;
         }
     }
 
     /* The frame's table, and black for any index beyond it that a broken file uses. */
-    uint8_t palette[3 * 256] = {0};
+    uint8_t *palette = l->palette;
     int32_t colors = 0;
     const ColorMapObject *map = FrameColors(gif);
     if (map) {
@@ -207,67 +209,88 @@ static int32_t Decode(GifFileType *gif, SpiDib *dib, SpiProgressCallback cb, int
             palette[3 * i] = palette[3 * i + 1] = palette[3 * i + 2] = (uint8_t)i;
     }
     int32_t used = 0;
-    for (size_t i = 0, n = (size_t)fw * (size_t)fh; i < n; ++i)
-        if (frame[i] >= used)
-            used = frame[i] + 1;
+    for (size_t i = 0, n = l->frame ? (size_t)fw * (size_t)fh : 0; i < n; ++i)
+        if (l->frame[i] >= used)
+            used = l->frame[i] + 1;
 
     /* The background index belongs to the global table; with a local one, the background
      * colour is looked up in (or added to) the frame's table. */
-    const int covered = f->Left == 0 && f->Top == 0 && fw == width && fh == height;
-    int32_t background = 0;
-    if (!covered) {
-        background = gif->SBackGroundColor & 0xFF;
+    l->covered = f->Left == 0 && f->Top == 0 && fw == width && fh == height;
+    if (!l->covered) {
+        int32_t background = gif->SBackGroundColor & 0xFF;
         const ColorMapObject *global = gif->SColorMap;
         if (map && map != global && global && global->Colors && background < global->ColorCount)
             background = IndexOf(palette, &colors, &global->Colors[background]);
         if (background >= used)
             used = background + 1;
+        l->background = background;
     }
     if (used > colors)
         colors = used;
+    l->colors = colors;
+    l->bits = BitsFor(colors);
+    return SPI_SUCCESS;
+}
 
-    const int32_t bits = BitsFor(colors);
-    int32_t rc = SpiDibCreate(dib, width, height, bits, colors, palette);
-    if (rc != SPI_SUCCESS) {
-        free(frame);
-        return rc;
-    }
-    const int32_t perByte = 8 / bits;
+/* The frame on the screen, the rest in the background index. */
+static void Put(const GifFileType *gif, const Layout *l, SpiDib *dib)
+{
+    const GifImageDesc *f = &gif->Image;
+    const int32_t bits = l->bits, perByte = 8 / bits, background = l->background;
     const uint8_t fill = bits == 8 ? (uint8_t)background : bits == 4 ? (uint8_t)(background * 0x11) : (uint8_t)(background ? 0xFF : 0);
-    for (int32_t y = 0; y < height; ++y) {
+    for (int32_t y = 0; y < l->height; ++y) {
         uint8_t *row = SpiDibRow(dib, y);
-        const int inFrame = frame && y >= f->Top && y - f->Top < fh;
-        if (!inFrame || !covered)
+        const int inFrame = l->frame && y >= f->Top && y - f->Top < l->fh;
+        if (!inFrame || !l->covered)
             memset(row, fill, dib->stride);
         if (!inFrame)
             continue;
-        const uint8_t *src = frame + (size_t)(y - f->Top) * (size_t)fw;
+        const uint8_t *src = l->frame + (size_t)(y - f->Top) * (size_t)l->fw;
         if (bits == 8) {
-            memcpy(row + f->Left, src, (size_t)fw);
+            memcpy(row + f->Left, src, (size_t)l->fw);
             continue;
         }
-        for (int32_t i = 0; i < fw; ++i) {
+        for (int32_t i = 0; i < l->fw; ++i) {
             const int32_t x = f->Left + i;
             const int shift = 8 - bits * (x % perByte + 1);
             uint8_t *d = row + x / perByte;
             *d = (uint8_t)((*d & ~(((1 << bits) - 1) << shift)) | (src[i] << shift));
         }
     }
-    free(frame);
-    return SPI_SUCCESS;
 }
 
-static int32_t ReadPicture(const SpiInput *in, SpiDib *dib, SpiProgressCallback cb, intptr_t lData)
+/* The first frame laid out, and with dib also put into a DIB made for it; GetPictureInfo
+ * reads the frame as GetPicture does, as the depth depends on the indices used. */
+static int32_t ReadLayout(const SpiInput *in, Layout *l, SpiDib *dib, SpiProgressCallback cb, intptr_t lData)
 {
     Reader reader;
     GifFileType *gif;
     int32_t rc = OpenFirstFrame(in, &reader, &gif);
     if (rc != SPI_SUCCESS)
         return rc;
-    rc = Decode(gif, dib, cb, lData);
+    rc = Prepare(gif, in->size, l, cb, lData);
+    if (rc == SPI_SUCCESS && dib && (rc = SpiDibCreate(dib, l->width, l->height, l->bits, l->colors, l->palette)) == SPI_SUCCESS)
+        Put(gif, l, dib);
+    free(l->frame);
+    l->frame = NULL;
     int error;
     DGifCloseFile(gif, &error);
     return rc;
+}
+
+static int32_t ReadInfo(const SpiInput *in, SpiPictureInfo *info)
+{
+    Layout l;
+    const int32_t rc = ReadLayout(in, &l, NULL, NULL, 0);
+    if (rc == SPI_SUCCESS)
+        SpiFillInfo(info, l.width, l.height, (int16_t)l.bits);
+    return rc;
+}
+
+static int32_t ReadPicture(const SpiInput *in, SpiDib *dib, SpiProgressCallback cb, intptr_t lData)
+{
+    Layout l;
+    return ReadLayout(in, &l, dib, cb, lData);
 }
 
 SPI_PICTURE_PLUGIN(About, IsGif, ReadInfo, ReadPicture, "*.gif", "GIF 画像ファイル")

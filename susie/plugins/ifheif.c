@@ -5,7 +5,8 @@
  * left out and higher bit depths are reduced to 8 bits. Monochrome pictures limited to the
  * video range are expanded to the full range. The file's ICC profile, or one made with
  * LittleCMS of its nclx colour description, goes with the picture unless it is sRGB. libheif decodes the tiles of a grid
- * image on threads of its own; its tile progress is passed on to the caller. */
+ * image on threads of its own, at most the share of the processors that the program gives
+ * (SetThreadShare); its tile progress is passed on to the caller. */
 #include "SpiCommon.h"
 
 #include <libheif/heif.h>
@@ -71,6 +72,186 @@ static int32_t HeifResult(struct heif_error e)
     }
 }
 
+/* The boxes of ISO-BMFF data: a box at data[at], of size bytes from its start, its contents
+ * from data[at + header]. */
+typedef struct {
+    const uint8_t *data;
+    size_t at, size, header;
+    char type[4];
+} Box;
+
+static uint64_t BigEndian(const uint8_t *p, int bytes)
+{
+    uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i)
+        v = v << 8 | p[i];
+    return v;
+}
+
+/* The box at `at` within [at, end); 0 when there is none whole there. */
+static int NextBox(const uint8_t *data, size_t at, size_t end, Box *b)
+{
+    if (at > end || end - at < 8)
+        return 0;
+    uint64_t size = BigEndian(data + at, 4);
+    size_t header = 8;
+    if (size == 1) {
+        if (end - at < 16)
+            return 0;
+        size = BigEndian(data + at + 8, 8);
+        header = 16;
+    } else if (size == 0) {
+        size = end - at;
+    }
+    if (size < header || size > end - at)
+        return 0;
+    b->data = data;
+    b->at = at;
+    b->size = (size_t)size;
+    b->header = header;
+    memcpy(b->type, data + at + 4, 4);
+    return 1;
+}
+
+/* The first box of that type among the boxes in [at, end). */
+static int FindBox(const uint8_t *data, size_t at, size_t end, const char *type, Box *b)
+{
+    for (; NextBox(data, at, end, b); at += b->size)
+        if (memcmp(b->type, type, 4) == 0)
+            return 1;
+    return 0;
+}
+
+/* A reader of a box's contents that fails once past their end. */
+typedef struct {
+    const uint8_t *p;
+    size_t left;
+    int bad;
+} Fields;
+
+static uint64_t Field(Fields *f, int bytes)
+{
+    if (f->bad || (size_t)bytes > f->left) {
+        f->bad = 1;
+        return 0;
+    }
+    const uint64_t v = BigEndian(f->p, bytes);
+    f->p += bytes;
+    f->left -= (size_t)bytes;
+    return v;
+}
+
+static Fields Contents(const Box *b, size_t skip)
+{
+    Fields f = {b->data + b->at + b->header, b->size - b->header, 0};
+    Field(&f, (int)skip);
+    return f;
+}
+
+/* The first bytes (at most size) of the data of item `id` (iloc, version 0 to 2, data in the
+ * file or in idat); the number of bytes found. */
+static size_t ItemData(const uint8_t *data, size_t end, const Box *meta, uint32_t id, uint8_t *out, size_t size)
+{
+    Box iloc, idat;
+    const size_t first = meta->at + meta->header + 4;
+    if (!FindBox(data, first, meta->at + meta->size, "iloc", &iloc))
+        return 0;
+    Fields f = Contents(&iloc, 0);
+    const int version = (int)Field(&f, 1);
+    Field(&f, 3);
+    const uint64_t sizes = Field(&f, 2);
+    const int offsetSize = (int)(sizes >> 12), lengthSize = (int)(sizes >> 8 & 15), baseSize = (int)(sizes >> 4 & 15);
+    const int indexSize = version == 1 || version == 2 ? (int)(sizes & 15) : 0;
+    const uint64_t count = Field(&f, version < 2 ? 2 : 4);
+    for (uint64_t i = 0; i < count && !f.bad && version <= 2; ++i) {
+        const uint64_t item = Field(&f, version < 2 ? 2 : 4);
+        const uint64_t method = version == 1 || version == 2 ? Field(&f, 2) & 15 : 0;
+        Field(&f, 2); /* data reference index */
+        const uint64_t base = Field(&f, baseSize);
+        const uint64_t extents = Field(&f, 2);
+        for (uint64_t e = 0; e < extents && !f.bad; ++e) {
+            Field(&f, indexSize);
+            const uint64_t offset = base + Field(&f, offsetSize);
+            uint64_t length = Field(&f, lengthSize);
+            if (item != id || f.bad)
+                continue;
+            /* The first extent is where the data begins. */
+            size_t from = 0, to = end;
+            if (method == 1) {
+                if (!FindBox(data, first, meta->at + meta->size, "idat", &idat))
+                    return 0;
+                from = idat.at + idat.header;
+                to = idat.at + idat.size;
+            } else if (method != 0) {
+                return 0;
+            }
+            if (offset > to - from)
+                return 0;
+            if (length == 0 || length > to - from - offset)
+                length = to - from - offset;
+            const size_t n = length < size ? (size_t)length : size;
+            memcpy(out, data + from + offset, n);
+            return n;
+        }
+    }
+    return 0;
+}
+
+/* The canvas that the file's primary item says it composes when it is a grid or an overlay
+ * (libheif 1.15 allocates it whatever the size the file gives the image elsewhere): 1 with
+ * its size, 0 when the primary item is of another kind or cannot be found. */
+static int HeifDerivedCanvas(const uint8_t *data, size_t size, uint64_t *width, uint64_t *height)
+{
+    Box meta, box;
+    if (!FindBox(data, 0, size, "meta", &meta) || meta.size - meta.header < 4)
+        return 0;
+    const size_t first = meta.at + meta.header + 4, last = meta.at + meta.size;
+    if (!FindBox(data, first, last, "pitm", &box))
+        return 0;
+    Fields f = Contents(&box, 0);
+    const uint64_t primary = Field(&f, Field(&f, 4) >> 24 == 0 ? 2 : 4);
+    if (f.bad || !FindBox(data, first, last, "iinf", &box))
+        return 0;
+    f = Contents(&box, 0);
+    const int iinfVersion = (int)(Field(&f, 4) >> 24);
+    Field(&f, iinfVersion == 0 ? 2 : 4);
+    if (f.bad)
+        return 0;
+    const size_t entries = (size_t)(f.p - data);
+    char type[4] = {0};
+    Box infe;
+    for (size_t at = entries; NextBox(data, at, box.at + box.size, &infe); at += infe.size) {
+        if (memcmp(infe.type, "infe", 4) != 0)
+            continue;
+        Fields e = Contents(&infe, 0);
+        const int version = (int)(Field(&e, 4) >> 24);
+        if (version < 2)
+            continue;
+        const uint64_t id = Field(&e, version == 2 ? 2 : 4);
+        Field(&e, 2); /* protection index */
+        const uint64_t kind = Field(&e, 4);
+        if (!e.bad && id == primary) {
+            for (int i = 0; i < 4; ++i)
+                type[i] = (char)(kind >> (24 - 8 * i));
+            break;
+        }
+    }
+    const int grid = memcmp(type, "grid", 4) == 0, overlay = memcmp(type, "iovl", 4) == 0;
+    if (!grid && !overlay)
+        return 0;
+    /* grid: version, flags, rows - 1, columns - 1, then the size; iovl: version, flags, four
+     * 16-bit fill values, then the size; 32-bit sizes when flags bit 0 is set. */
+    uint8_t head[20];
+    const size_t n = ItemData(data, size, &meta, (uint32_t)primary, head, sizeof head);
+    const size_t at = grid ? 4 : 10;
+    const int wide = n >= 2 && (head[1] & 1);
+    if (n < at + (wide ? 8 : 4))
+        return 0;
+    *width = BigEndian(head + at, wide ? 4 : 2);
+    *height = BigEndian(head + at + (wide ? 4 : 2), wide ? 4 : 2);
+    return 1;
+}
+
 /* The picture data read into a libheif context, with its primary image. */
 typedef struct {
     struct heif_context *ctx;
@@ -90,11 +271,17 @@ static void HeifClose(HeifFile *f)
 static int32_t HeifOpen(HeifFile *f, const SpiInput *in)
 {
     f->handle = NULL;
+    f->ctx = NULL;
+    /* Data that is no ISO-BMFF file at all is of another format. */
+    if (heif_check_filetype(in->data, in->size > 64 ? 64 : (int)in->size) == heif_filetype_no)
+        return SPI_UNKNOWN_FORMAT;
     f->ctx = heif_context_alloc();
     if (!f->ctx)
         return SPI_NO_MEMORY;
-    /* libheif refuses images of 32768 pixels or more on a side by itself; the pixel count is
-     * checked against the program's limit before anything is decoded. */
+    /* libheif decodes the tiles of a grid on at most the program's share of threads; with a
+     * share of one, on the caller's thread (libheif's 0; its 1 is one thread beside it). */
+    const int32_t share = SpiThreadShare();
+    heif_context_set_max_decoding_threads(f->ctx, share > 1 ? share : 0);
     int32_t rc = HeifResult(heif_context_read_from_memory_without_copy(f->ctx, in->data, in->size, NULL));
     if (rc == SPI_SUCCESS)
         rc = HeifResult(heif_context_get_primary_image_handle(f->ctx, &f->handle));
@@ -409,9 +596,17 @@ static int32_t HeifReadPicture(const SpiInput *in, SpiDib *dib, SpiProgressCallb
     int32_t rc = HeifOpen(&f, in);
     if (rc != SPI_SUCCESS)
         return rc;
-    /* A picture too large for the program is refused before it is decoded. */
-    const int32_t height = heif_image_handle_get_height(f.handle);
-    if (!SpiDibSizeOk(heif_image_handle_get_width(f.handle), height))
+    /* A picture too large for the program, or larger than the data can fill, is refused
+     * before it is decoded; so is a grid or overlay whose canvas is (libheif 1.15 allocates
+     * the canvas its data names, whatever the image's size). libheif's own limit is one on
+     * the side (32768 by default, below the program's), which it checks on the canvas too. */
+    const int32_t width = heif_image_handle_get_width(f.handle), height = heif_image_handle_get_height(f.handle);
+    uint64_t canvasWidth = (uint64_t)width, canvasHeight = (uint64_t)height;
+    HeifDerivedCanvas(in->data, in->size, &canvasWidth, &canvasHeight);
+    if (!SpiDibSizeOk(width, height) || canvasWidth > 65535 || canvasHeight > 65535 ||
+        !SpiDibSizeOk((int64_t)canvasWidth, (int64_t)canvasHeight) ||
+        SpiDataCanFill(in->size, (uint64_t)width, (uint64_t)height, SPI_PIXELS_PER_BYTE_FLAT, 1) != SPI_SUCCESS ||
+        SpiDataCanFill(in->size, canvasWidth, canvasHeight, SPI_PIXELS_PER_BYTE_FLAT, 1) != SPI_SUCCESS)
         rc = SPI_BROKEN_DATA;
     HeifProgress progress = {cb, lData, height, 0, 0, pthread_self()};
     if (rc == SPI_SUCCESS && SpiProgress(cb, 0, height, lData))
@@ -423,6 +618,8 @@ static int32_t HeifReadPicture(const SpiInput *in, SpiDib *dib, SpiProgressCallb
         rc = SPI_ABORTED;
     return rc;
 }
+
+SPI_THREAD_SHARE_EXPORT
 
 SPI_PICTURE_PLUGIN(About, IsHeif, HeifReadInfo, HeifReadPicture, "*.heic;*.heif", "HEIF 画像ファイル", "*.avif",
                    "AVIF 画像ファイル")

@@ -5,7 +5,7 @@
  * divided back first). A picture coded in XYB is asked for in sRGB (grey sRGB for grey
  * pictures); any other is decoded in its own colour space, whose ICC profile goes with the
  * picture unless that space is sRGB. libjxl's parallel runner decodes with as many threads as the picture
- * has use for, and its worker threads write the rows straight into the DIB. The input is
+ * has use for, at most the share of the processors that the program gives (SetThreadShare), and its worker threads write the rows straight into the DIB. The input is
  * handed to the decoder a part at a time, so that progress can be reported and a request to
  * stop honoured between parts.
  *
@@ -15,7 +15,6 @@
 
 #include <jxl/decode.h>
 #include <jxl/resizable_parallel_runner.h>
-#include <jxl/thread_parallel_runner.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -66,8 +65,16 @@ static int32_t JxlSize(JxlDecoder *dec, int32_t *width, int32_t *height)
     return SPI_SUCCESS;
 }
 
+/* Data that is neither a codestream nor a container is of another format. */
+static int JxlOtherFormat(const SpiInput *in)
+{
+    return JxlSignatureCheck(in->data, in->size) == JXL_SIG_INVALID;
+}
+
 static int32_t JxlReadInfo(const SpiInput *in, SpiPictureInfo *info)
 {
+    if (JxlOtherFormat(in))
+        return SPI_UNKNOWN_FORMAT;
     JxlDecoder *dec = JxlDecoderCreate(NULL);
     if (!dec)
         return SPI_NO_MEMORY;
@@ -83,6 +90,15 @@ static int32_t JxlReadInfo(const SpiInput *in, SpiPictureInfo *info)
     }
     JxlDecoderDestroy(dec);
     return rc;
+}
+
+/* libjxl keeps a plane of every extra channel for the whole picture: more than a few are
+ * refused before it allocates any. */
+#define JXL_EXTRA_CHANNEL_LIMIT 8
+static int JxlTooManyChannels(JxlDecoder *dec)
+{
+    JxlBasicInfo info;
+    return JxlDecoderGetBasicInfo(dec, &info) != JXL_DEC_SUCCESS || info.num_extra_channels > JXL_EXTRA_CHANNEL_LIMIT;
 }
 
 /* Whether a colour encoding is sRGB's (or grey with sRGB's white and curve). */
@@ -158,12 +174,15 @@ static int32_t JxlDecode(JxlDecoder *dec, void *runner, const SpiInput *in, SpiD
                 return rc;
             /* A picture too large for the program is refused before anything is decoded; the
              * DIB is made once the colour encoding is known. */
-            if (!SpiDibSizeOk(width, height))
+            if (!SpiDibSizeOk(width, height) ||
+                SpiDataCanFill(in->size, (uint64_t)width, (uint64_t)height, SPI_PIXELS_PER_BYTE_FLAT, 1) != SPI_SUCCESS ||
+                JxlTooManyChannels(dec))
                 return SPI_BROKEN_DATA;
+            /* As many threads as the picture has use for, within the program's share. */
             uint32_t threads = JxlResizableParallelRunnerSuggestThreads((uint64_t)width, (uint64_t)height);
-            const size_t cores = JxlThreadParallelRunnerDefaultNumWorkerThreads();
-            if (cores > 0 && threads > cores)
-                threads = (uint32_t)cores;
+            const int32_t share = SpiThreadShare();
+            if (threads > (uint32_t)share)
+                threads = (uint32_t)share;
             JxlResizableParallelRunnerSetThreads(runner, threads);
             if (SpiProgress(cb, 0, height, lData))
                 return SPI_ABORTED;
@@ -202,6 +221,8 @@ static int32_t JxlDecode(JxlDecoder *dec, void *runner, const SpiInput *in, SpiD
 
 static int32_t JxlReadPicture(const SpiInput *in, SpiDib *dib, SpiProgressCallback cb, intptr_t lData)
 {
+    if (JxlOtherFormat(in))
+        return SPI_UNKNOWN_FORMAT;
     JxlDecoder *dec = JxlDecoderCreate(NULL);
     void *runner = JxlResizableParallelRunnerCreate(NULL);
     int32_t rc = dec && runner ? JxlDecode(dec, runner, in, dib, cb, lData) : SPI_NO_MEMORY;
@@ -214,5 +235,7 @@ static int32_t JxlReadPicture(const SpiInput *in, SpiDib *dib, SpiProgressCallba
         rc = SPI_ABORTED;
     return rc;
 }
+
+SPI_THREAD_SHARE_EXPORT
 
 SPI_PICTURE_PLUGIN(About, IsJxl, JxlReadInfo, JxlReadPicture, "*.jxl", "JPEG XL 画像ファイル")

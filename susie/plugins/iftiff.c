@@ -548,6 +548,37 @@ static int32_t DecodeRGBA(TIFF *tif, const Page *p, SpiDib *dib, SpiProgressCall
     return rc;
 }
 
+/* Whether the data can hold the page's stored samples under its compression (SpiCommon.h):
+ * at most that many stored bytes per byte of input. YCbCr counts one sample a pixel, as its
+ * chroma may be subsampled. */
+static int32_t DataCanFill(TIFF *tif, const Page *p, size_t inputBytes)
+{
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    uint64_t ratio;
+    switch (compression) {
+    case COMPRESSION_NONE:
+        ratio = 1;
+        break;
+    case COMPRESSION_PACKBITS:
+        ratio = 128;
+        break;
+    case COMPRESSION_LZW:
+        ratio = 2731;
+        break;
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE:
+        ratio = 1032;
+        break;
+    default:
+        ratio = 65536;
+        break;
+    }
+    const uint64_t samples = p->photometric == PHOTOMETRIC_YCBCR ? 1 : p->spp;
+    /* ratio stored bytes per input byte: 8 * ratio pixels per (bits a pixel) bytes. */
+    return SpiDataCanFill(inputBytes, p->width, p->height, 8 * ratio, samples * p->bps);
+}
+
 static int32_t ReadPicture(const SpiInput *in, SpiDib *dib, SpiProgressCallback cb, intptr_t lData)
 {
     Memory m;
@@ -556,7 +587,9 @@ static int32_t ReadPicture(const SpiInput *in, SpiDib *dib, SpiProgressCallback 
     int32_t rc = OpenPage(in, &m, &tif, &p);
     if (rc != SPI_SUCCESS)
         return rc;
-    rc = SpiDibCreateWithProfile(dib, (int32_t)p.outWidth, (int32_t)p.outHeight, p.bits, p.colors,
+    rc = DataCanFill(tif, &p, in->size);
+    if (rc == SPI_SUCCESS)
+        rc = SpiDibCreateWithProfile(dib, (int32_t)p.outWidth, (int32_t)p.outHeight, p.bits, p.colors,
                                  p.indexed ? p.palette : NULL, p.profile, p.profileSize);
     if (rc == SPI_SUCCESS && SpiProgress(cb, 0, (int32_t)p.height, lData))
         rc = SPI_ABORTED;

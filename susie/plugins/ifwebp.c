@@ -176,6 +176,11 @@ static int32_t ReadPicture(const SpiInput *in, SpiDib *dib, SpiProgressCallback 
     uint8_t *profile = NULL;
     size_t size = 0;
     int32_t rc = Features(in, &config.input);
+    /* A still VP8 picture takes at least a bit a macroblock; VP8L codes a flat picture in next
+     * to nothing (SpiCommon.h). */
+    const uint64_t bound = config.input.format == 1 && !config.input.has_animation ? 2048 : SPI_PIXELS_PER_BYTE_FLAT;
+    if (rc == SPI_SUCCESS && config.input.width > 0 && config.input.height > 0)
+        rc = SpiDataCanFill(in->size, (uint64_t)config.input.width, (uint64_t)config.input.height, bound, 1);
     if (rc == SPI_SUCCESS)
         rc = ReadProfile(in, &profile, &size);
     if (rc == SPI_SUCCESS)

@@ -3,6 +3,7 @@
 #include "app/OpenPicture.h"
 #include "platform/Bitmap.h"
 #include "platform/JPEGImage.h"
+#include "platform/KeyStore.h"
 
 #include "ExifJpeg.h"
 #include "Pictures.h"
@@ -18,7 +19,11 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
+#include <random>
+#include <set>
 #include <regex>
+#include <sched.h>
 #include <spawn.h>
 #include <sstream>
 #include <thread>
@@ -300,6 +305,41 @@ TEST_F(Cli, PluginFormatsAreReadAsTheirFilesMeanThem)
             EXPECT_LE(MaxDifference(Load(P("off.bmp")), stored), 1);
         }
     }
+}
+
+// Under --jobs N each worker's decoding gets max(1, processors / N) threads, a single file all
+// of them: the test plug-in's picture shows the share it was given (its blue is 100 + the
+// share), found through the shared Susie folder of a key store of the test's own.
+TEST_F(Cli, WorkersShareTheProcessors)
+{
+    const std::optional<std::string> oldConfig =
+        std::getenv("XDG_CONFIG_HOME") ? std::optional<std::string>(std::getenv("XDG_CONFIG_HOME")) : std::nullopt;
+    ::setenv("XDG_CONFIG_HOME", P("config").c_str(), 1);
+    fs::create_directories(P("susie"));
+    fs::copy_file(fs::path(NOLVI2_SPI_FIXTURES) / "t_share.spi", P("susie/t_share.spi"));
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey("Software\\Yurokan\\Susie\\Plug-in", true));
+        reg.WriteString("Path", P("susie"));
+    }
+    for (const char* name : {"a.pi", "b.pi", "c.pi"})
+        std::ofstream(P(name), std::ios::binary) << "TPIC" << char(40);
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    ASSERT_EQ(::sched_getaffinity(0, sizeof cpus, &cpus), 0);
+    const int cores = CPU_COUNT(&cpus);
+
+    const CliRun batch = Exec({"Convert", P("a.pi"), P("b.pi"), P("c.pi"), "--out-dir", P("o"), "--jobs", "2"});
+    const CliRun single = Exec({"Convert", P("a.pi"), P("one.bmp")});
+    if (oldConfig)
+        ::setenv("XDG_CONFIG_HOME", oldConfig->c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
+    ASSERT_EQ(batch.status, 0) << batch.err;
+    ASSERT_EQ(single.status, 0) << single.err;
+    for (const char* name : {"o/a.bmp", "o/b.bmp", "o/c.bmp"})
+        EXPECT_EQ(Load(P(name)).ScanLine(0)[0], 100 + std::max(1, cores / 2)) << name;
+    EXPECT_EQ(Load(P("one.bmp")).ScanLine(0)[0], 100 + cores);
 }
 
 // The formats: the built-in ones, and the plug-ins beside the tool (the bundled ones in the
@@ -721,7 +761,8 @@ TEST_F(Cli, InterruptedBatchLeavesOnlyFinishedOutputs)
         const std::vector<std::string> names = outputs();
         return std::count_if(names.begin(), names.end(), [](const std::string& name) { return name[0] != '.'; });
     };
-    for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+    // Each ends the tool with 128 + its number.
+    for (const auto& [signal, status] : {std::pair{SIGHUP, 129}, std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
         fs::remove_all(out);
         const pid_t pid = Start(args);
         // Signalled as soon as the first output is in place, while the other worker writes.
@@ -745,5 +786,158 @@ TEST_F(Cli, InterruptedBatchLeavesOnlyFinishedOutputs)
             EXPECT_EQ(picture.Width(), 800) << name;
             EXPECT_EQ(picture.Height(), 600) << name;
         }
+    }
+}
+
+// Interrupted at any moment, a batch counts exactly the outputs it leaves: the files written
+// until then, none written after it says so, no temporary file. Tiny files keep both workers
+// finishing files all the time, so that the signal often comes as one is renamed into place.
+TEST_F(Cli, InterruptedBatchCountsTheOutputsItLeaves)
+{
+    constexpr int kFiles = 400, kRuns = 40;
+    const std::string first = MakePicture("0.bmp", 4, 3);
+    std::vector<std::string> args = {"Convert", first};
+    for (int i = 1; i < kFiles; ++i) {
+        args.push_back(P(std::to_string(i) + ".bmp"));
+        fs::create_hard_link(first, args.back());
+    }
+    args.insert(args.end(), {"--out-dir", P("out"), "--jobs", "2"});
+    const fs::path out = dir / "out";
+    const auto entries = [&] {
+        return fs::exists(out) ? std::distance(fs::directory_iterator(out), fs::directory_iterator()) : 0;
+    };
+    const unsigned seed = std::random_device()();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    const std::regex counted("中断しました（([0-9]+)/([0-9]+) 個のファイルを処理済み）\n");
+    for (int run = 0; run < kRuns; ++run) {
+        fs::remove_all(out);
+        const pid_t pid = Start(args);
+        // The first file under way shows that the batch has begun (and holds the signals).
+        const auto start = std::chrono::steady_clock::now();
+        while (entries() == 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(10))
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+        ASSERT_EQ(::kill(pid, SIGINT), 0);
+        const CliRun r = Finish(pid);
+        ASSERT_EQ(r.status, 130) << run << r.err;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(r.err, m, counted)) << run << r.err;
+        ASSERT_EQ(m[2].str(), std::to_string(kFiles));
+        if (m[1].str() == std::to_string(kFiles))
+            continue;  // the batch ended before the signal: nothing was interrupted
+        std::size_t written = 0;
+        for (const auto& e : fs::directory_iterator(out)) {
+            ASSERT_NE(e.path().filename().string()[0], '.') << run << " temporary file left: " << e.path();
+            ++written;
+        }
+        EXPECT_EQ(m[1].str(), std::to_string(written)) << "run " << run;
+    }
+}
+
+// The four channel swaps share a display name; each help line says what its command moves
+// ("X↔Y" exchanges two channels, "X←Y" gives X the value Y had), and the tool does just that
+// to a pixel whose channels all differ.
+TEST_F(Cli, HelpTellsTheChannelSwapsApart)
+{
+    TBitmap pixel(1, 1, TPixelFormat::pf24bit);
+    const std::map<char, uint8_t> original = {{'R', 10}, {'G', 20}, {'B', 30}};
+    const auto set = [](uint8_t* p, const std::map<char, uint8_t>& c) {
+        p[0] = c.at('B'), p[1] = c.at('G'), p[2] = c.at('R');
+    };
+    set(pixel.ScanLine(0), original);
+    pixel.SaveToFile(P("in.bmp"));
+    const std::string help = Exec({"--help"}).out;
+    std::set<std::string> lines;
+    for (const char* command : {"RGBSwitchRGB", "RGBSwitchRG", "RGBSwitchGB", "RGBSwitchBR"}) {
+        SCOPED_TRACE(command);
+        std::smatch line;
+        ASSERT_TRUE(std::regex_search(help, line, std::regex("\n  " + std::string(command) + " +([^\n]*)")));
+        lines.insert(line[1]);
+        std::map<char, uint8_t> expected = original;
+        const std::string text = line[1];
+        const std::regex move("([RGB])(↔|←)([RGB])");
+        int moves = 0;
+        for (auto m = std::sregex_iterator(text.begin(), text.end(), move); m != std::sregex_iterator(); ++m, ++moves) {
+            const char to = (*m)[1].str()[0], from = (*m)[3].str()[0];
+            expected[to] = original.at(from);
+            if ((*m)[2] == "↔")
+                expected[from] = original.at(to);
+        }
+        ASSERT_GT(moves, 0) << text;
+        ASSERT_EQ(Exec({command, P("in.bmp"), P("out.bmp")}).status, 0);
+        uint8_t want[3];
+        set(want, expected);
+        EXPECT_EQ(std::memcmp(Load(P("out.bmp")).ScanLine(0), want, 3), 0) << text;
+    }
+    EXPECT_EQ(lines.size(), 4u);
+}
+
+// The options in the README's table are those of the manual page, cover the usage text, and
+// the tool accepts every one of them.
+TEST_F(Cli, ReadmeTableListsEveryOption)
+{
+    const std::string readme = ReadAll(fs::path(NOLVI2_SOURCE_DIR) / "README.md");
+    const std::string manual = ReadAll(fs::path(NOLVI2_SOURCE_DIR) / "man" / "nolvi2-cli.1.txt");
+    const auto options = [](const std::string& text, const std::regex& row, const std::regex& name) {
+        std::set<std::string> found;
+        for (auto r = std::sregex_iterator(text.begin(), text.end(), row); r != std::sregex_iterator(); ++r) {
+            const std::string cell = (*r)[1];
+            for (auto n = std::sregex_iterator(cell.begin(), cell.end(), name); n != std::sregex_iterator(); ++n)
+                found.insert((*n)[1]);
+        }
+        return found;
+    };
+    const std::size_t from = readme.find("| option | meaning |");
+    ASSERT_NE(from, std::string::npos);
+    const std::string table = readme.substr(from, readme.find("\n\n", from) - from);
+    const std::set<std::string> inReadme = options(table, std::regex("\n\\| ([^|]*) \\|"), std::regex("`(-[-a-z]*)"));
+    // The manual's option tags, in the English half of its OPTIONS section.
+    const std::size_t at = manual.find("== OPTIONS");
+    const std::string section = manual.substr(at, manual.find("[ja]", at) - at);
+    EXPECT_EQ(inReadme, options(section, std::regex("\n- ([^\n]*)"), std::regex("\\*\\*(-[-a-z]*)\\*\\*")));
+    const std::string help = Exec({"--help"}).out;
+    for (const auto& o : options(help, std::regex("\n  (--[-a-z]+)"), std::regex("(.+)")))
+        EXPECT_TRUE(inReadme.count(o)) << o << " is not in the README's table";
+    for (const std::string& o : inReadme) {
+        const CliRun r = Exec({"Convert", o});
+        EXPECT_EQ(r.err.find("不明なオプションです"), std::string::npos) << o << r.err;
+    }
+}
+
+// The manual's EXIT STATUS section, in both languages, lists the statuses the tool ends with:
+// 0, 1, 2 and 128 + the number of each interrupting signal, whose entry names it; the usage
+// error's entry quotes the line the tool writes.
+TEST_F(Cli, ManualPageListsEveryExitStatus)
+{
+    const std::string manual = ReadAll(fs::path(NOLVI2_SOURCE_DIR) / "man" / "nolvi2-cli.1.txt");
+    const std::string usage = Exec({"Convert"}).err;
+    const std::string hint = usage.substr(usage.rfind('\n', usage.size() - 2) + 1);
+    ASSERT_EQ(hint.rfind("使い方は ", 0), 0u) << usage;
+    const std::size_t at = manual.find("== EXIT STATUS");
+    ASSERT_NE(at, std::string::npos);
+    const std::string section = manual.substr(at, manual.find("\n== ", at + 1) - at);
+    const std::size_t ja = section.find("[ja]");
+    for (const std::string& half : {section.substr(0, ja), section.substr(ja)}) {
+        // Each entry: its tag line of statuses and the text below it, as one line.
+        std::map<int, std::string> entries;
+        const std::regex entry("\n- ([^\n]*)((?:\n  [^\n]*)*)");
+        for (auto e = std::sregex_iterator(half.begin(), half.end(), entry); e != std::sregex_iterator(); ++e) {
+            const std::string text = std::regex_replace((*e)[2].str(), std::regex("\n  |\\*\\*"), " ");
+            const std::string tags = (*e)[1];
+            const std::regex status("\\*\\*([0-9]+)\\*\\*");
+            for (auto s = std::sregex_iterator(tags.begin(), tags.end(), status); s != std::sregex_iterator(); ++s)
+                entries[std::stoi((*s)[1])] = std::regex_replace(text, std::regex(" +"), " ");
+        }
+        std::set<int> listed;
+        for (const auto& [status, text] : entries)
+            listed.insert(status);
+        EXPECT_EQ(listed, (std::set<int>{0, 1, 2, 128 + SIGHUP, 128 + SIGINT, 128 + SIGTERM})) << half;
+        for (const auto& [signal, name] : {std::pair{SIGHUP, "SIGHUP"}, std::pair{SIGINT, "SIGINT"},
+                                           std::pair{SIGTERM, "SIGTERM"}})
+            EXPECT_NE(entries[128 + signal].find(name), std::string::npos) << entries[128 + signal];
+        std::string quoted = std::regex_replace(hint, std::regex(" +"), " ");
+        quoted.pop_back();  // the newline
+        EXPECT_NE(entries[2].find(quoted), std::string::npos) << entries[2];
     }
 }

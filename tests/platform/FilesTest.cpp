@@ -310,7 +310,8 @@ TEST(SafeFile, AbandonedTemporariesOfAFileAreRemoved)
 }
 
 // An interrupted program gives up the writes under way: their temporary files go at once,
-// a write then fails and leaves its target as it was, and no new write starts.
+// a write then fails and leaves its target as it was, and no new write starts. Only the files
+// renamed into place count as written.
 TEST(SafeFileDeathTest, AbandonedWritesLeaveNoTemporaryFile)
 {
     TempDir dir;
@@ -329,7 +330,9 @@ TEST(SafeFileDeathTest, AbandonedWritesLeaveNoTemporaryFile)
         started.get_future().wait();
         if (dir.EntryCount() != 2)
             return 10;  // no temporary file beside the target
-        AbandonSafeWrites();
+        const std::size_t done = SafeWritesDone();
+        if (AbandonSafeWrites() != done)
+            return 15;
         if (dir.EntryCount() != 1)
             return 11;
         resume.set_value();
@@ -343,6 +346,8 @@ TEST(SafeFileDeathTest, AbandonedWritesLeaveNoTemporaryFile)
             return 13;
         } catch (const EFCreateError&) {
         }
+        if (SafeWritesDone() != done)
+            return 16;  // a write that failed counted as done
         return ReadAll(name) == "old" && dir.EntryCount() == 1 ? 0 : 14;
     };
     // In a child process: the abandonment lasts for the rest of the process.

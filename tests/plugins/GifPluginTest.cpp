@@ -250,6 +250,74 @@ TEST_F(GifPlugin, FrameIsCutAtTheScreensEdges)
         }
 }
 
+// The GIF with a local colour table of the given r, g, b triples (a power of two of them) on
+// its first frame, the global one kept for the background.
+std::string WithLocalTable(std::string gif, const std::vector<uint8_t>& table)
+{
+    std::size_t at = 13 + GlobalTable(gif).size();
+    while (gif.at(at) == '!') { // extensions: label, then sub-blocks up to an empty one
+        at += 2;
+        while (gif.at(at) != 0)
+            at += std::size_t(uint8_t(gif[at])) + 1;
+        ++at;
+    }
+    EXPECT_EQ(gif.at(at), ',');
+    int size = 0;
+    while ((std::size_t(2) << size) < table.size() / 3)
+        ++size;
+    gif[at + 9] = char(uint8_t(gif[at + 9]) | 0x80 | size);
+    gif.insert(at + 10, std::string(table.begin(), table.end()));
+    return gif;
+}
+
+// GetPictureInfo's depth is the bit count of the DIB that GetPicture hands over, for files of
+// ImageMagick and gifsicle with global and local tables of 2 to 256 colours, a transparent
+// index, and a background index or colour that the frame's table lacks. The depth expected is
+// the one the table (and the background added to it) needs: 1 bit for 2 colours, 4 up to 16,
+// 8 beyond.
+TEST_F(GifPlugin, InfoDepthIsThePicturesBitCount)
+{
+    NOLVI2_REQUIRE_TOOL("convert");
+    NOLVI2_REQUIRE_TOOL("gifsicle");
+    const std::vector<std::string> screen = {"gifsicle", "--logical-screen", "30x20"};
+    const auto background = [](std::string gif, uint8_t index) {
+        gif.at(11) = char(index);
+        return gif;
+    };
+    const std::vector<uint8_t> two = {1, 2, 3, 4, 5, 6}, four = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    std::vector<uint8_t> full;
+    for (int i = 0; i < 256; ++i)
+        full.insert(full.end(), {uint8_t(i), uint8_t(i), 1});
+    const struct {
+        const char* what;
+        std::string gif;
+        int bits;
+    } cases[] = {
+        {"global 2", Make(PatternPicture(16, 9, 2), {}, "g2.gif"), 1},
+        {"global 4", Make(PatternPicture(16, 9, 4), {}, "g4.gif"), 4},
+        {"global 16", Make(PatternPicture(16, 9, 16), {}, "g16.gif"), 4},
+        {"global 256", Make(PatternPicture(16, 9, 250), {}, "g256.gif"), 8},
+        {"transparent", Make(PatternPicture(16, 9, 5), {"gifsicle", "--transparent", "#0D07FF"}, "t.gif"), 4},
+        {"screen, background in the table", Make(PatternPicture(16, 9, 2), screen, "s2.gif"), 1},
+        {"screen, background index 5 of 2", background(Make(PatternPicture(16, 9, 2), screen, "b5.gif"), 5), 4},
+        {"screen, background index 20 of 16", background(Make(PatternPicture(16, 9, 16), screen, "b20.gif"), 20), 8},
+        {"local 2, background colour beyond it", WithLocalTable(Make(PatternPicture(16, 9, 2), screen, "l2.gif"), two), 4},
+        {"local 4, background colour beyond it", WithLocalTable(Make(PatternPicture(16, 9, 4), screen, "l4.gif"), four), 4},
+        {"local 256, background colour beyond it", WithLocalTable(Make(PatternPicture(16, 9, 200), screen, "l256.gif"), full), 8},
+        {"local 2, no room around the frame", WithLocalTable(Make(PatternPicture(16, 9, 2), {}, "c2.gif"), two), 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_GT(c.gif.size(), 13u);
+        SpiPicture p;
+        ASSERT_EQ(plugin.Decode(c.gif, p), SPI_SUCCESS);
+        SpiPictureInfo info;
+        ASSERT_EQ(plugin.PictureInfo(c.gif, info), SPI_SUCCESS);
+        EXPECT_EQ(info.colorDepth, p.bits);
+        EXPECT_EQ(p.bits, c.bits);
+    }
+}
+
 // Layouts written by hand: a local table with the background colour taken from the global
 // one, a frame beyond a 0 x 0 screen, an interlaced frame, indices beyond a short table, and
 // a file without any table.
@@ -282,11 +350,13 @@ TEST_F(GifPlugin, HandWrittenLayouts)
     EXPECT_EQ(p.bits, 1);
     EXPECT_EQ(p.index[0], 0);
 
-    // A screen of 0 x 0 grows to hold the frame.
+    // A screen of 0 x 0 grows to hold the frame; the frame at (2, 1) leaves room for the
+    // background, white, which the local table lacks: 3 colours, 4 bits.
     ASSERT_EQ(plugin.Decode(MakeGif(0, 0, global, 3, f), p), SPI_SUCCESS);
     EXPECT_EQ(p.width, 5);
     EXPECT_EQ(p.height, 3);
-    EXPECT_TRUE(InfoIs(plugin, MakeGif(0, 0, global, 3, f), temp.Path(), 5, 3, 1));
+    EXPECT_EQ(p.bits, 4);
+    EXPECT_TRUE(InfoIs(plugin, MakeGif(0, 0, global, 3, f), temp.Path(), 5, 3, 4));
 
     // An interlaced frame of 11 rows, each row its own index.
     GifFrame tall;

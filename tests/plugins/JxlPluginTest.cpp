@@ -6,6 +6,10 @@
 #include "PluginLoader.h"
 #include "TempDir.h"
 
+#include <atomic>
+#include <sched.h>
+#include <thread>
+
 using namespace nolvi2::test;
 using namespace std::string_literals;
 
@@ -251,6 +255,46 @@ TEST_F(JxlFiles, ReportsProgressAndStopsWhenAsked)
     const std::string large = Make(PatternPicture(700, 500), {"-d", "0", "-e", "1"});
     ASSERT_GT(large.size(), std::size_t(3) << 18);
     ExpectProgressAndAbort(plugin, large, 5);
+}
+
+// The threads a decoding runs follow the share the program gives: the caller's alone with a
+// share of 1, more with every processor (0). The process's threads are counted while the picture decodes.
+TEST_F(JxlFiles, DecodingRunsTheThreadShare)
+{
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    ASSERT_EQ(::sched_getaffinity(0, sizeof cpus, &cpus), 0);
+    if (CPU_COUNT(&cpus) < 2)
+        GTEST_SKIP() << "one processor: no share to tell from all of them";
+    const std::string data = Make(PatternPicture(2048, 1024), {"-d", "0", "-e", "1"});
+    ASSERT_FALSE(data.empty());
+    const auto count = [] {
+        std::size_t n = 0;
+        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/task"))
+            ++n;
+        return n;
+    };
+    const auto most = [&](int32_t share) {
+        EXPECT_TRUE(plugin.SetThreadShare(share));
+        const std::size_t before = count();
+        std::atomic<bool> done{false};
+        std::atomic<std::size_t> peak{0};
+        std::thread watcher([&] {
+            while (!done)
+                peak = std::max<std::size_t>(peak, count());
+        });
+        SpiPicture p;
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(plugin.Decode(data, p), SPI_SUCCESS);
+        done = true;
+        watcher.join();
+        return peak - before - 1; // the watcher itself
+    };
+    const std::size_t one = most(1), all = most(0);
+    plugin.SetThreadShare(0);
+    // libjxl's runner works on the caller's thread and starts one thread less than it runs.
+    EXPECT_EQ(one, 0u);
+    EXPECT_GT(all, one);
 }
 
 TEST_F(JxlFiles, RefusesBrokenAndOversizedFiles)

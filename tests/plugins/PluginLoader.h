@@ -189,6 +189,17 @@ inline bool RunTool(const std::vector<std::string>& args, const std::string& out
     return true;
 }
 
+// The file a tool makes with args and then output as its last argument, as bytes; "" when the
+// tool is not installed, and a failure of the test when it fails.
+inline std::string ToolMade(std::vector<std::string> args, const std::string& output)
+{
+    if (args.empty() || FindTool(args[0]).empty())
+        return {};
+    args.push_back(output);
+    EXPECT_TRUE(RunTool(args, output)) << args[0];
+    return ReadBytes(output);
+}
+
 // Skips the test when a program it needs is not installed.
 #define NOLVI2_REQUIRE_TOOL(name)                                                                  \
     do {                                                                                           \
@@ -295,6 +306,7 @@ public:
         FGetPictureInfo = Bind<SpiGetPictureInfo>("GetPictureInfo");
         FGetPicture = Bind<SpiGetPicture>("GetPicture");
         FGetPreview = Bind<SpiGetPicture>("GetPreview");
+        FSetThreadShare = Bind<SpiSetThreadShare>("SetThreadShare");
         if (!FGetPluginInfo || !FIsSupported || !FGetPictureInfo || !FGetPicture)
             FError = file + " lacks a function of the picture interface";
     }
@@ -309,6 +321,13 @@ public:
     bool Loaded() const { return FError.empty(); }
     const std::string& Error() const { return FError; }
     bool HasPreview() const { return FGetPreview != nullptr; }
+    // SetThreadShare (spi.h); false when the plug-in does not export it.
+    bool SetThreadShare(int32_t threads) const
+    {
+        if (FSetThreadShare)
+            FSetThreadShare(threads);
+        return FSetThreadShare != nullptr;
+    }
 
     // GetPluginInfo's text infono ("" when there is none).
     std::string Info(int32_t infono) const
@@ -504,6 +523,7 @@ private:
     SpiGetPictureInfo FGetPictureInfo = nullptr;
     SpiGetPicture FGetPicture = nullptr;
     SpiGetPicture FGetPreview = nullptr;
+    SpiSetThreadShare FSetThreadShare = nullptr;
 };
 
 // Loads a plug-in for a test, failing it when the plug-in cannot be loaded.

@@ -217,6 +217,81 @@ TEST(SusieDecoding, MacBinaryHeaderAbortAndStreams)
     EXPECT_EQ(b.Width(), 3);
 }
 
+// A plug-in's header is taken at its word, and refused where its fields do not hang together:
+// each case's blocks are exactly as large as its header makes them (spi.h), so that a read
+// beyond them shows under AddressSanitizer; the refusal is the message of a picture no
+// plug-in can decode.
+TEST(SusieDecoding, InconsistentHeadersAreRefused)
+{
+    PluginFolder folder{"t_headers"};
+    Registry r;
+    r.Search(folder.Mask());
+    ASSERT_EQ(r.Count(), 1);
+    const struct {
+        int v;
+        const char* what;
+    } refused[] = {
+        {1, "biSizeImage 20 of 24 bytes of rows"},
+        {2, "a header size of 44"},
+        {3, "8 bits with 300 colours"},
+        {4, "4 bits with 17 colours"},
+        {5, "a width of 0"},
+        {6, "a width of -3"},
+        {7, "70000 rows"},
+        {8, "run-length compression"},
+        {9, "a profile inside the header"},
+        {10, "a profile of 2 GiB"},
+        {11, "65535 x 65535 pixels"},
+        {12, "inks without a profile"},
+    };
+    const std::string whole = WritePicture(folder.dir, "whole.pi", 0);
+    TSPIBitmap b;
+    b.LoadFromFile(whole);
+    EXPECT_EQ(b.Width(), 3);
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.what);
+        const std::string file = WritePicture(folder.dir, "case.pi", uint8_t(c.v));
+        try {
+            b.LoadFromFile(file);
+            ADD_FAILURE() << "taken";
+        } catch (const EInvalidGraphic& e) {
+            EXPECT_EQ(std::string(e.what()), kSPICouldNotDecode);
+        }
+    }
+}
+
+// The thread share reaches a plug-in that exports SetThreadShare, whether it is loaded before
+// or after the share is set; one without the export decodes as before.
+TEST(SusieRegistry, TheThreadShareReachesThePluginsThatTakeIt)
+{
+    PluginFolder folder{"t_share"};
+    Registry r;
+    const std::string file = WritePicture(folder.dir, "a.pi", 40);
+    const auto blue = [&] {
+        TSPIBitmap b;
+        b.LoadFromFile(file);
+        b.SetPixelFormat(TPixelFormat::pf24bit);
+        return int(b.ScanLine(0)[0]);
+    };
+    r.Search(folder.Mask());
+    EXPECT_EQ(blue(), 100);  // 0, every processor, before anything is set
+    r.SetThreadShare(3);
+    EXPECT_EQ(blue(), 103);
+    r.Clear();
+    r.SetThreadShare(2);
+    r.Search(folder.Mask());
+    ASSERT_EQ(r.Count(), 1);
+    EXPECT_EQ(blue(), 102);
+
+    PluginFolder plain{"t_pic"};
+    r.Clear();
+    r.Search(plain.Mask());
+    TSPIBitmap b;
+    b.LoadFromFile(WritePicture(plain.dir, "a.pic", 40));
+    b.SetPixelFormat(TPixelFormat::pf24bit);
+    EXPECT_EQ(b.ScanLine(0)[0], 200);
+}
+
 TEST(SusieDecoding, PalettePicturesKeepTheirColourTables)
 {
     PluginFolder folder{"t_pal8", "t_pal4"};

@@ -3,6 +3,10 @@
  *   NO_VERSION   GetPluginInfo(0) gives nothing;  ENDLESS   a pair for every number ("*.e<n>")
  *   NO_GETPICTURE   GetPicture left out;  ARCHIVE   an archive plug-in ("00AM")
  *   BITS 24 / 8 (colours used 0) / 4 (16 colours), TOPDOWN, FAIL
+ *   HEADERS  GetPicture hands over the header of case v (below) in blocks of exactly the size
+ *           the header claims, or less where the case says
+ *   SHARE   exports SetThreadShare; a 24-bit pixel's blue is 100 + the share last given (99:
+ *           never called)
  * It decodes "TPIC" followed by one byte v into a 3 x 2 picture whose pixel (x, y) is
  * (v + x, v + 10 y, 200) (24 bits) or the index (v + x + 3 y) (palette pictures), and reports
  * progress (0/10, 5/10, 10/10), stopping when asked. */
@@ -106,6 +110,17 @@ SPI_EXPORT int32_t GetPictureInfo(const char *buf, int32_t len, uint32_t flag, S
     return 0;
 }
 
+#ifdef SHARE
+static int32_t share = -1;
+SPI_EXPORT void SetThreadShare(int32_t threads)
+{
+    share = threads;
+}
+#define BLUE (100 + share)
+#else
+#define BLUE 200
+#endif
+
 #ifndef NO_GETPICTURE
 static inline void Put32(unsigned char *p, int32_t v)
 {
@@ -113,10 +128,100 @@ static inline void Put32(unsigned char *p, int32_t v)
         p[i] = (unsigned char)((uint32_t)v >> (8 * i));
 }
 
+#ifdef HEADERS
+/* Case v of a 3 x 2 picture: 0 is whole (24 bits, BITMAPINFOHEADER); the others are the same
+ * with one field other, and each block as large as that header makes it (capped at 4 KiB). */
+static void HeaderCase(int v, unsigned char *h, size_t *bitsSize)
+{
+    Put32(h, 40);
+    Put32(h + 4, 3);
+    Put32(h + 8, 2);
+    h[12] = 1;
+    h[14] = 24;
+    Put32(h + 20, 24);
+    *bitsSize = 24;
+    switch (v) {
+    case 1: /* biSizeImage short of 2 rows of 12 bytes, and so the block */
+        Put32(h + 20, 20);
+        *bitsSize = 20;
+        break;
+    case 2: /* a header size of neither form */
+        Put32(h, 44);
+        break;
+    case 3: /* 8 bits with 300 colours */
+        h[14] = 8;
+        Put32(h + 32, 300);
+        break;
+    case 4: /* 4 bits with 17 colours */
+        h[14] = 4;
+        Put32(h + 32, 17);
+        break;
+    case 5: /* no width */
+        Put32(h + 4, 0);
+        break;
+    case 6: /* a negative width */
+        Put32(h + 4, -3);
+        break;
+    case 7: /* 70000 rows top-down: the rows are not there */
+        Put32(h + 8, -70000);
+        break;
+    case 8: /* run-length compressed */
+        Put32(h + 16, 1);
+        break;
+    case 9: /* a V5 header whose profile begins inside the header */
+        Put32(h, 124);
+        Put32(h + 56, 0x4D424544);
+        Put32(h + 112, 100);
+        Put32(h + 116, 200);
+        break;
+    case 10: /* a V5 header with a profile of 2 GiB */
+        Put32(h, 124);
+        Put32(h + 56, 0x4D424544);
+        Put32(h + 112, 124);
+        Put32(h + 116, 0x7FFFFFF0);
+        break;
+    case 11: /* 65535 x 65535 pixels, more than the program holds: the rows are not there */
+        Put32(h + 4, 65535);
+        Put32(h + 8, 65535);
+        Put32(h + 20, 0);
+        break;
+    case 12: /* inks without their profile */
+        h[14] = 32;
+        Put32(h + 16, 11);
+        Put32(h + 20, 32);
+        *bitsSize = 32;
+        break;
+    default:
+        break;
+    }
+}
+#endif
+
 SPI_EXPORT int32_t GetPicture(const char *buf, int32_t len, uint32_t flag, void **pHBInfo, void **pHBm,
                               SpiProgressCallback cb, intptr_t lData)
 {
-#ifdef FAIL
+#ifdef HEADERS
+    unsigned char start[5];
+    (void)cb, (void)lData;
+    if (!ReadStart(buf, len, flag, start) || memcmp(start, "TPIC", 4) != 0)
+        return 2;
+    unsigned char h[124] = {0};
+    size_t bitsSize = 0;
+    HeaderCase(start[4], h, &bitsSize);
+    /* The info block: the header, its colour table (capped) and nothing of any profile. */
+    const uint32_t headerSize = (uint32_t)h[0] | (uint32_t)h[1] << 8;
+    uint32_t colors = (uint32_t)h[32] | (uint32_t)h[33] << 8;
+    if (colors > 256)
+        colors = 256;
+    const size_t infoSize = (headerSize == 124 ? 124 : 40) + 4 * (size_t)colors;
+    unsigned char *info = malloc(infoSize);
+    unsigned char *bits = calloc(1, bitsSize ? bitsSize : 1);
+    memset(info, 0, infoSize);
+    memcpy(info, h, headerSize == 124 ? 124 : 40);
+    *pHBInfo = info;
+    *pHBm = bits;
+    return 0;
+#elif defined(FAIL)
     (void)buf, (void)len, (void)flag, (void)pHBInfo, (void)pHBm, (void)cb, (void)lData;
     return 3;
 #else
@@ -155,7 +260,7 @@ SPI_EXPORT int32_t GetPicture(const char *buf, int32_t len, uint32_t flag, void 
         for (int x = 0; x < 3; ++x) {
             const int index = (v + x + 3 * y) & (colors ? colors - 1 : 255);
             if (BITS == 24) {
-                row[3 * x] = 200;
+                row[3 * x] = (unsigned char)BLUE;
                 row[3 * x + 1] = (unsigned char)(v + 10 * y);
                 row[3 * x + 2] = (unsigned char)(v + x);
             } else if (BITS == 8) {
