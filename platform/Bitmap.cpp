@@ -65,6 +65,14 @@ TBitmap::Storage TBitmap::Allocate(TPixelFormat pf, int32_t width, int32_t heigh
     return Storage{p};
 }
 
+void TBitmap::AdoptPixels(TPixelFormat pf, int32_t width, int32_t height, uint8_t* bits)
+{
+    Storage owned(bits);
+    CheckPictureSize(width, height);
+    FPalette = StandardPalette(pf);
+    Reset(pf, width, height, std::move(owned));
+}
+
 void TBitmap::Reset(TPixelFormat pf, int32_t width, int32_t height, Storage bits)
 {
     FPixelFormat = pf;

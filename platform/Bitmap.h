@@ -69,6 +69,10 @@ public:
     void Assign(const TBitmap& source);
     // Takes over source's storage; source becomes empty.
     void TakeOver(TBitmap& source);
+    // Makes bits the pixels, rows top down: a block from malloc of at least
+    // RowStride(pf, width) × height bytes, freed with free from now on (also when the size is
+    // refused with EPictureSize). No palette.
+    void AdoptPixels(TPixelFormat pf, int32_t width, int32_t height, uint8_t* bits);
 
     // Reads a BMP file (every header version, depth and compression that files use). A V5
     // header's embedded colour profile is converted to sRGB when ApplyColorProfile is set.

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <span>
 #include <utility>
+#include <vector>
 
 namespace nolvi2 {
 
@@ -416,6 +417,29 @@ void TSPIGraphic::TransferTo(TBitmap& dest)
     if (!Empty() && FCmyk) {
         ConvertInks(dest);
         Clear();
+        return;
+    }
+    if (!Empty() && FBitCount == 24) {
+        // The plug-in's rows become the picture's, turned top down in place: no copy.
+        const int32_t width = FWidth, height = std::abs(FHeight);
+        const bool bottomUp = FHeight > 0;
+        std::vector<uint8_t> profile;
+        if (ApplyColorProfile && FProfileSize > 0)
+            profile.assign(FData->LockInfo() + FProfileData, FData->LockInfo() + FProfileData + FProfileSize);
+        auto* bits = static_cast<uint8_t*>(FData->ReleaseBits());
+        Clear();
+        TBitmap b;
+        b.AdoptPixels(TPixelFormat::pf24bit, width, height, bits);
+        if (bottomUp) {
+            std::vector<uint8_t> row(b.Stride());
+            for (int32_t y = 0, z = height - 1; y < z; ++y, --z) {
+                std::memcpy(row.data(), b.ScanLine(y), row.size());
+                std::memcpy(b.ScanLine(y), b.ScanLine(z), row.size());
+                std::memcpy(b.ScanLine(z), row.data(), row.size());
+            }
+        }
+        ConvertToSrgb(b, profile);
+        dest.TakeOver(b);
         return;
     }
     TMemoryStream bmp;

@@ -15,6 +15,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace nolvi2 {
 
@@ -38,6 +39,8 @@ public:
     const uint8_t* LockInfo() const { return static_cast<const uint8_t*>(FInfo); }
     const uint8_t* LockBits() const { return static_cast<const uint8_t*>(FBits); }
     void FreeHandles();
+    // The pixel block, no longer freed here.
+    void* ReleaseBits() { return std::exchange(FBits, nullptr); }
 
     // The plug-in's progress callback; lData is the data source.
     static int32_t ProgressCallback(int32_t num, int32_t denom, intptr_t lData);

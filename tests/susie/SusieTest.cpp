@@ -1,5 +1,6 @@
 // The plug-in host with plug-ins made for the tests (TestPlugin.c): finding and classifying
 // plug-ins, registering their formats, choosing candidates, and decoding through them.
+#include "Pictures.h"
 #include "TempDir.h"
 #include "app/OpenPicture.h"
 #include "app/PluginHost.h"
@@ -290,6 +291,28 @@ TEST(SusieRegistry, TheThreadShareReachesThePluginsThatTakeIt)
     b.LoadFromFile(WritePicture(plain.dir, "a.pic", 40));
     b.SetPixelFormat(TPixelFormat::pf24bit);
     EXPECT_EQ(b.ScanLine(0)[0], 200);
+}
+
+TEST(SusieDecoding, TwentyFourBitRowsBecomeThePictureEitherWayUp)
+{
+    for (const char* plugin : {"t_pic", "t_top24"}) {
+        SCOPED_TRACE(plugin);
+        PluginFolder folder{plugin};
+        Registry r;
+        r.Search(folder.Mask());
+        const std::string file = WritePicture(folder.dir, "a.pi", 40);
+        TSPIGraphic copied, taken;
+        copied.LoadFromFile(file);
+        taken.LoadFromFile(file);
+        TBitmap expected, b;
+        copied.AssignTo(expected);  // through a BMP in memory
+        taken.TransferTo(b);        // the plug-in's block itself
+        EXPECT_TRUE(taken.Empty());
+        ASSERT_EQ(b.PixelFormat(), TPixelFormat::pf24bit);
+        EXPECT_TRUE(SamePixels(b, expected));
+        EXPECT_EQ(b.ScanLine(0)[2 + 3 * 2], 40 + 2);  // top row: red v + x
+        EXPECT_EQ(b.ScanLine(1)[1], 40 + 10);         // second row: green v + 10
+    }
 }
 
 TEST(SusieDecoding, PalettePicturesKeepTheirColourTables)
