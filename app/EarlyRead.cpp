@@ -15,6 +15,8 @@ struct TEarlyRead {
     std::string Name;
     TReadOptions Options;
     std::future<std::unique_ptr<TBitmap>> Picture;
+    // For a file of another format: the plug-in registry, searched first on the same thread.
+    std::future<std::unique_ptr<TPluginHost>> Plugins;
 };
 
 TEarlyRead& Pending()
@@ -33,19 +35,42 @@ void StartEarlyRead(const std::vector<std::string>& parameters)
     } catch (const std::exception&) {
         return;  // the window reports it
     }
-    if (startup.Receive || startup.Files.empty() || !IsBuiltInFile(startup.Files.front()))
+    if (startup.Receive || startup.Files.empty())
         return;
     TEarlyRead& pending = Pending();
     pending.Name = startup.Files.front();
     pending.Options = ReadOptionsOf(StoredOptions());
+    // A file of another format needs the plug-ins: they are searched on the reading thread,
+    // and the window waits for that search before it touches the registry or the format table.
+    std::promise<std::unique_ptr<TPluginHost>> plugins;
+    if (!IsBuiltInFile(pending.Name))
+        pending.Plugins = plugins.get_future();
     try {
-        pending.Picture = std::async(std::launch::async, [name = pending.Name, options = pending.Options] {
+        pending.Picture = std::async(std::launch::async, [name = pending.Name, options = pending.Options,
+                                                          plugins = std::move(plugins),
+                                                          search = pending.Plugins.valid()]() mutable {
+            if (search)
+                plugins.set_value(std::make_unique<TPluginHost>());
             auto picture = std::make_unique<TBitmap>();
             LoadPicture(name, *picture, {}, options);
             return picture;
         });
     } catch (const std::system_error&) {
-        pending.Name.clear();  // no thread to be had: the window reads it
+        // No thread to be had: the window searches and reads as always.
+        pending.Name.clear();
+        pending.Plugins = {};
+    }
+}
+
+std::unique_ptr<TPluginHost> TakeEarlyPlugins()
+{
+    TEarlyRead& pending = Pending();
+    if (!pending.Plugins.valid())
+        return nullptr;
+    try {
+        return pending.Plugins.get();
+    } catch (const std::exception&) {
+        return nullptr;  // the search could not even begin: the window makes its own
     }
 }
 

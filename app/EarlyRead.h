@@ -3,16 +3,24 @@
 // the window start, so that the two no longer add up.
 
 #include "OpenPicture.h"
+#include "PluginHost.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace nolvi2 {
 
 // Starts reading the first file of the parameters (as the window's start takes them) with
-// the reading options of the stored settings, when the parameters name files and that one is of a built-in
-// format (plug-ins are not searched yet). Anything else starts nothing.
+// the reading options of the stored settings, when the parameters name files. For a file of
+// a format the built-in decoders do not read, the plug-ins are searched first on the same
+// thread; until TakeEarlyPlugins has returned, nothing else may use the plug-in registry or
+// the format table. Parameters that name no file start nothing.
 void StartEarlyRead(const std::vector<std::string>& parameters);
+
+// The plug-in registry that the early read searched, once that search has ended (it waits
+// for it), or nothing when the early read needed none. Taken by the first call.
+std::unique_ptr<TPluginHost> TakeEarlyPlugins();
 
 // When the early read was of this name with these options, waits for it and moves its
 // picture into picture: true. False, with picture untouched, in every other case, also when

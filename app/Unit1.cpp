@@ -458,9 +458,11 @@ void TForm1::FormCreate(const std::vector<std::string>& parameters)
     // name of its file.
     FPicture.OnProgress = [this](TObject*, TProgressStage stage, uint8_t percent, bool, const TRect&,
                                  const std::string&) { ProgressHandler(stage, percent); };
-    // The plug-ins are searched when a file needs them, or else once the window has shown;
-    // a search that failed is reported then.
-    FSPIs = std::make_unique<TPluginHost>(true);
+    // The plug-ins are searched when a file needs them, or else once the window has shown (an
+    // early read of a plug-in file has searched them already); a failed search is reported then.
+    FSPIs = TakeEarlyPlugins();
+    if (!FSPIs)
+        FSPIs = std::make_unique<TPluginHost>(true);
     std::optional<TStartup> startup;
     std::string startupError;
     try {

@@ -37,7 +37,6 @@ TEST(EarlyRead, TakenOnlyForTheSameFileAndOptions)
     TempDir temp("nolvi2-early");
     const std::string jpeg = WriteJpeg(temp.Path() / "a.jpg");
     std::ofstream(temp.Path() / "broken.jpg") << "not a JPEG";
-    std::ofstream(temp.Path() / "c.pic") << "TPIC";
     TBitmap expected;
     LoadPicture(jpeg, expected);
 
@@ -49,7 +48,6 @@ TEST(EarlyRead, TakenOnlyForTheSameFileAndOptions)
         bool take;
     };
     const std::string broken = (temp.Path() / "broken.jpg").string();
-    const std::string plugin = (temp.Path() / "c.pic").string();
     const Case cases[] = {
         {"the same file", {jpeg}, jpeg, {}, true},
         {"the first of several", {jpeg, broken}, jpeg, {}, true},
@@ -57,7 +55,6 @@ TEST(EarlyRead, TakenOnlyForTheSameFileAndOptions)
         {"another file", {jpeg}, broken, {}, false},
         {"other options", {jpeg}, jpeg, {false, true}, false},
         {"a failed read (the window reads and reports it)", {broken}, broken, {}, false},
-        {"a plug-in format", {plugin}, plugin, {}, false},
         {"a picture handed over", {"common:nolvi", "3", "100"}, jpeg, {}, false},
     };
     for (const Case& c : cases) {

@@ -2,6 +2,7 @@
 // offered in the open dialog, opened and stepped through like the built-in formats.
 #include "WindowFixture.h"
 
+#include "app/EarlyRead.h"
 #include "app/OpenPicture.h"
 #include "platform/KeyStore.h"
 #include "susie/SPIs.h"
@@ -60,6 +61,21 @@ TEST_F(Window, PluginFormatsOpenStepAndAreOffered)
     EXPECT_TRUE(titles.contains(QStringLiteral("作業中 51% 完了"))) << titles.join(" | ").toStdString();
     w->Execute("actPrevFile");
     EXPECT_EQ(w->FileName(), b);
+}
+
+TEST_F(Window, APluginPictureReadWhileTheWindowStartsShowsAsAReadAfterIt)
+{
+    SusieFolder(dir / "susie", {"t_pic"});
+    const std::string a = WritePic(dir / "a.pic", 10);
+    StartEarlyRead({a});
+    auto w = MakeWindow({a});
+    TBitmap unused;
+    EXPECT_FALSE(TakeEarlyRead(a, {}, unused)) << "the window did not take the early read";
+    ASSERT_NE(w->SPIs(), nullptr);
+    EXPECT_EQ(w->SPIs()->Count(), 1);
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("a.pic [3x2x24] @ 100%"));
+    EXPECT_EQ(w->Picture().ScanLine(0)[2], 10);
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(Window, StartUpGoesOnAfterAPluginSearchFails)
