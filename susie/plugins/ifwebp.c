@@ -67,6 +67,8 @@ static int32_t Decode(const SpiInput *in, WebPDecoderConfig *config, SpiDib *dib
     out->stride = (int)dib->stride;
     out->size = dib->stride * (size_t)dib->height;
     config->options.flip = 1; /* DIB rows run bottom-up */
+    /* Lossy pictures filter their rows on a second thread (the same output either way). */
+    config->options.use_threads = SpiThreadShare() > 1;
     if (SpiProgress(cb, 0, dib->height, lData))
         return SPI_ABORTED;
     if (!cb) {
