@@ -6,6 +6,7 @@
 #include <exception>
 #include <future>
 #include <memory>
+#include <utility>
 
 namespace nolvi2 {
 
@@ -17,6 +18,8 @@ struct TEarlyRead {
     std::future<std::unique_ptr<TBitmap>> Picture;
     // For a file of another format: the plug-in registry, searched first on the same thread.
     std::future<std::unique_ptr<TPluginHost>> Plugins;
+    // The picture's size as soon as it is known: from a JPEG's header, else at the end.
+    std::shared_future<TEarlySize> Size;
 };
 
 TEarlyRead& Pending()
@@ -45,20 +48,47 @@ void StartEarlyRead(const std::vector<std::string>& parameters)
     std::promise<std::unique_ptr<TPluginHost>> plugins;
     if (!IsBuiltInFile(pending.Name))
         pending.Plugins = plugins.get_future();
+    auto size = std::make_shared<std::promise<TEarlySize>>();
+    pending.Size = size->get_future().share();
     try {
         pending.Picture = std::async(std::launch::async, [name = pending.Name, options = pending.Options,
                                                           plugins = std::move(plugins),
-                                                          search = pending.Plugins.valid()]() mutable {
+                                                          search = pending.Plugins.valid(), size]() mutable {
             if (search)
                 plugins.set_value(std::make_unique<TPluginHost>());
+            bool told = false;
+            const auto tell = [&](TEarlySize s) {
+                if (!std::exchange(told, true))
+                    size->set_value(s);
+            };
             auto picture = std::make_unique<TBitmap>();
-            LoadPicture(name, *picture, {}, options);
+            try {
+                LoadPicture(name, *picture, {}, options,
+                            [&](int32_t width, int32_t height) { tell({width, height, false}); });
+            } catch (...) {
+                tell({});
+                throw;
+            }
+            tell({picture->Width(), picture->Height(), true});
             return picture;
         });
     } catch (const std::system_error&) {
         // No thread to be had: the window searches and reads as always.
         pending.Name.clear();
         pending.Plugins = {};
+        pending.Size = {};
+    }
+}
+
+std::optional<TEarlySize> EarlyReadSize(const std::string& name, const TReadOptions& options)
+{
+    const TEarlyRead& pending = Pending();
+    if (!pending.Picture.valid() || !pending.Size.valid() || name != pending.Name || options != pending.Options)
+        return std::nullopt;
+    try {
+        return pending.Size.get();
+    } catch (const std::exception&) {
+        return std::nullopt;  // the read ended before it could tell (its plug-in search failed)
     }
 }
 

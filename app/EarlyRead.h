@@ -5,7 +5,9 @@
 #include "OpenPicture.h"
 #include "PluginHost.h"
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,16 @@ void StartEarlyRead(const std::vector<std::string>& parameters);
 // The plug-in registry that the early read searched, once that search has ended (it waits
 // for it), or nothing when the early read needed none. Taken by the first call.
 std::unique_ptr<TPluginHost> TakeEarlyPlugins();
+
+// The size of the picture the early read of this name with these options is making: a
+// JPEG's once its header is read (Complete false: the rows are still being decoded), any
+// other's when the read has ended (Complete true; 0 × 0 when it failed). Waits until it is
+// known; nothing when there is no such early read.
+struct TEarlySize {
+    int32_t Width = 0, Height = 0;
+    bool Complete = false;
+};
+std::optional<TEarlySize> EarlyReadSize(const std::string& name, const TReadOptions& options);
 
 // When the early read was of this name with these options, waits for it and moves its
 // picture into picture: true. False, with picture untouched, in every other case, also when

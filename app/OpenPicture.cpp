@@ -81,7 +81,7 @@ void ApplyOrientation(TBitmap& picture, int orientation)
 }
 
 void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressEvent& progress,
-                 const TReadOptions& options)
+                 const TReadOptions& options, const std::function<void(int32_t, int32_t)>& onSize)
 {
     const std::string ext = LowerAscii(ExtractFileExt(fileName));
     if (!IsSupportedFile(fileName))
@@ -97,6 +97,11 @@ void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressE
             TJPEGImage jpeg;
             jpeg.OnProgress = progress;
             jpeg.ApplyColorProfile = options.ColorProfile;
+            if (onSize)
+                jpeg.OnHeader = [&](int32_t width, int32_t height, int stored) {
+                    const bool turned = options.AutoRotate && stored >= 5 && stored <= 8;
+                    onSize(turned ? height : width, turned ? width : height);
+                };
             jpeg.LoadFromFile(fileName);
             jpeg.TakePicture(loaded);
             if (options.AutoRotate)

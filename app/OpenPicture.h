@@ -4,6 +4,7 @@
 #include "platform/Bitmap.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -34,8 +35,11 @@ void ApplyOrientation(TBitmap& picture, int orientation);
 
 // Reads the file into picture (replacing it only on success). progress, if set, receives
 // the decoder's reports. Unsupported names raise "未対応のファイルです。" + CR + name.
+// onSize, if set, is told a JPEG's size as the picture will have it (turned by its
+// orientation) once its header is read, before its rows are decoded.
 void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressEvent& progress = {},
-                 const TReadOptions& options = {});
+                 const TReadOptions& options = {},
+                 const std::function<void(int32_t width, int32_t height)>& onSize = {});
 
 enum class TSaveFormat { Bmp, Jpeg, Png };
 struct TJpegSettings {

@@ -508,11 +508,25 @@ void TForm1::FormCreate(const std::vector<std::string>& parameters)
     }
     if (!opening)
         return;
-    Dispatch([&] { OpenFile(startup->Files.front()); });
-    if (FPicture.Empty())
-        PictureChanged(false);
+    const std::string& first = startup->Files.front();
+    if (const auto early = EarlyReadSize(first, ReadOptionsOf(FOptions)); early && !early->Complete) {
+        // The picture is still being decoded: the window takes its size now and shows while
+        // the rows are decoded, and the picture opens from the event loop.
+        Label1->setVisible(false);
+        FitWindow(early->Width, early->Height);
+        QTimer::singleShot(0, this, [this, first] { OpenStartFile(first); });
+    } else {
+        OpenStartFile(first);
+    }
     for (std::size_t i = 1; i < startup->Files.size(); ++i)
         Dispatch([&] { LaunchForFile(startup->Files[i]); });
+}
+
+void TForm1::OpenStartFile(const std::string& name)
+{
+    Dispatch([&] { OpenFile(name); });
+    if (FPicture.Empty())
+        PictureChanged(false);
 }
 
 void TForm1::ReceiveFromSharedMemory(const std::string& fdText, int32_t size)

@@ -80,6 +80,8 @@ public:
     void PictureChanged(bool resizeWindow);
     // Reads the neighbours of the file shown ahead, as the options say.
     void PreloadNeighbours();
+    // Opens the command line's first file; the empty window is set up when it cannot be read.
+    void OpenStartFile(const std::string& name);
     void SetZoom(float zoom);
     void UpdateCaption();
 

@@ -415,6 +415,8 @@ void TJPEGImage::LoadFromMemory(const uint8_t* data, std::size_t size)
 
     const int32_t width = int32_t(d.cinfo.output_width);
     const int32_t height = int32_t(d.cinfo.output_height);
+    if (OnHeader)
+        OnHeader(width, height, FOrientation);
     TBitmap picture;
     picture.SetPixelFormat(TPixelFormat::pf24bit);
     picture.SetSize(width, height);

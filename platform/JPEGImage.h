@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace nolvi2 {
@@ -49,6 +50,10 @@ public:
 
     // The EXIF orientation of the file last read: 1 (as stored) to 8; 1 without one.
     int Orientation() const { return FOrientation; }
+
+    // Told the stored size and the EXIF orientation once the header is read, before the rows
+    // are decoded.
+    std::function<void(int32_t width, int32_t height, int orientation)> OnHeader;
 
 private:
     TBitmap FPicture;
