@@ -66,7 +66,7 @@ void StartEarlyRead(const std::vector<std::string>& parameters)
                 LoadPicture(name, *picture, {}, options,
                             [&](int32_t width, int32_t height) { tell({width, height, false}); });
             } catch (...) {
-                tell({});
+                tell({0, 0, true});
                 throw;
             }
             tell({picture->Width(), picture->Height(), true});

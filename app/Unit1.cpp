@@ -509,7 +509,7 @@ void TForm1::FormCreate(const std::vector<std::string>& parameters)
     if (!opening)
         return;
     const std::string& first = startup->Files.front();
-    if (const auto early = EarlyReadSize(first, ReadOptionsOf(FOptions)); early && !early->Complete) {
+    if (const auto early = EarlyReadSize(first, ReadOptionsOf(FOptions)); early && !early->Complete && early->Width > 0) {
         // The picture is still being decoded: the window takes its size now and shows while
         // the rows are decoded, and the picture opens from the event loop.
         Label1->setVisible(false);

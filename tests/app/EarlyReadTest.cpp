@@ -4,6 +4,7 @@
 #include "app/EarlyRead.h"
 #include "settings/OZIniFile2.h"
 
+#include "ExifJpeg.h"
 #include "Pictures.h"
 #include "SettingsSandbox.h"
 #include "TempDir.h"
@@ -87,4 +88,49 @@ TEST(EarlyRead, ReadsWithTheStoredOptions)
     EXPECT_FALSE(TakeEarlyRead(jpeg, TReadOptions{}, picture));
     StartEarlyRead({jpeg});
     EXPECT_TRUE(TakeEarlyRead(jpeg, TReadOptions{true, false}, picture));
+}
+
+TEST(EarlyRead, TellsTheSizeTheReadIsMaking)
+{
+    SettingsSandbox settings;
+    TempDir temp("nolvi2-early");
+    const std::string jpeg = WriteJpeg(temp.Path() / "a.jpg");  // 40 x 30
+    const std::string turned = (temp.Path() / "turned.jpg").string();
+    WriteJpegWithSegments(jpeg, turned, {ExifOrientationSegment(6)});
+    TBitmap bitmap(5, 4, TPixelFormat::pf24bit);
+    const std::string bmp = (temp.Path() / "b.bmp").string();
+    bitmap.SaveToFile(bmp);
+    const std::string broken = (temp.Path() / "broken.jpg").string();
+    std::ofstream(broken) << "not a JPEG";
+
+    struct Case {
+        std::string name;
+        TReadOptions options;
+        int32_t width, height;
+        bool complete;
+    };
+    const Case cases[] = {
+        {jpeg, {}, 40, 30, false},          // from the header
+        {turned, {}, 30, 40, false},        // as the picture will stand
+        {turned, {true, false}, 40, 30, false},
+        {bmp, {}, 5, 4, true},              // once read
+        {broken, {}, 0, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TOZIniFile2 store;
+        store.OpenSection("Config", true);
+        store.WriteBool("AutoRotate", c.options.AutoRotate);
+        store.UpdateFile();
+        StartEarlyRead({c.name});
+        EXPECT_FALSE(EarlyReadSize(c.name + "x", c.options));
+        const std::optional<TEarlySize> size = EarlyReadSize(c.name, c.options);
+        ASSERT_TRUE(size);
+        EXPECT_EQ(size->Width, c.width);
+        EXPECT_EQ(size->Height, c.height);
+        EXPECT_EQ(size->Complete, c.complete);
+        TBitmap taken;
+        TakeEarlyRead(c.name, c.options, taken);
+        EXPECT_FALSE(EarlyReadSize(c.name, c.options)) << "after the read is taken";
+    }
 }
