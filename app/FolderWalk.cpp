@@ -169,4 +169,14 @@ std::optional<std::string> PrevFile(const std::string& fileName)
     return PrevFileOf(fileName, ListFolderFiles(FolderOf(fileName)), IsSupportedFile);
 }
 
+std::vector<std::string> NeighbourFiles(const std::string& fileName)
+{
+    const std::vector<std::string> entries = ListFolderFiles(FolderOf(fileName));
+    std::vector<std::string> names;
+    for (const auto& name : {NextFileOf(fileName, entries, IsSupportedFile), PrevFileOf(fileName, entries, IsSupportedFile)})
+        if (name)
+            names.push_back(*name);
+    return names;
+}
+
 }  // namespace nolvi2

@@ -40,5 +40,7 @@ std::optional<std::string> PrevFileOf(const std::string& fileName, const std::ve
 // decides what counts.
 std::optional<std::string> NextFile(const std::string& fileName);
 std::optional<std::string> PrevFile(const std::string& fileName);
+// What NextFile and then PrevFile give (those there are), from one listing of the folder.
+std::vector<std::string> NeighbourFiles(const std::string& fileName);
 
 }  // namespace nolvi2

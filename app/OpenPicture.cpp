@@ -26,11 +26,8 @@ std::string ExtractFileName(const std::string& fileName)
     return slash == std::string::npos ? fileName : fileName.substr(slash + 1);
 }
 
-bool IsBuiltInFile(const std::string& fileName)
-{
-    const std::string ext = LowerAscii(ExtractFileExt(fileName));
-    return ext == ".bmp" || ext == ".jpg" || ext == ".jpeg" || ext == ".png";
-}
+// The built-in decoders read exactly the formats that can be saved.
+bool IsBuiltInFile(const std::string& fileName) { return SaveFormatOf(fileName).has_value(); }
 
 bool IsSupportedFile(const std::string& fileName)
 {

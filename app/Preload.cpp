@@ -127,8 +127,8 @@ void TPreloader::Run(std::stop_token stop)
             std::size_t held = 0;
             for (const auto& e : FEntries)
                 if (e->Picture)
-                    held += e->Picture->Stride() * std::size_t(e->Picture->Height());
-            if (picture && held + picture->Stride() * std::size_t(picture->Height()) > FBudget)
+                    held += e->Picture->ImageBytes();
+            if (picture && held + picture->ImageBytes() > FBudget)
                 picture.reset();
             entry->Picture = std::move(picture);
             entry->Done = true;

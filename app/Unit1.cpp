@@ -645,13 +645,9 @@ void TForm1::PreloadNeighbours()
         return;
     }
     SPIs();  // the plug-in search is made before plug-in files are read on another thread
-    std::vector<std::string> names;
-    for (const auto& name : {NextFile(FStepName), PrevFile(FStepName)})
-        if (name)
-            names.push_back(*name);
     if (!FPreloader)
         FPreloader = std::make_unique<TPreloader>();
-    FPreloader->Want(names, ReadOptionsOf(FOptions));
+    FPreloader->Want(NeighbourFiles(FStepName), ReadOptionsOf(FOptions));
 }
 
 void TForm1::ProgressHandler(TProgressStage stage, uint8_t percent)

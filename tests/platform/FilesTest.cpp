@@ -35,6 +35,44 @@ std::string ReadAll(const std::string& name)
 
 void WriteText(TStream& s, const std::string& text) { s.WriteBuffer(text.data(), int64_t(text.size())); }
 
+// A WriteFileSafely of name on another thread that writes first and then waits, with its
+// temporary file in place, until Resume; then it writes rest and ends. Finish gives its end
+// (rethrowing what the write raised).
+class THeldWrite {
+public:
+    THeldWrite(const std::string& name, std::string first, std::string rest = {})
+        : FWriter(std::async(std::launch::async, [this, name, first = std::move(first), rest = std::move(rest)] {
+              WriteFileSafely(name, [&](TStream& s) {
+                  WriteText(s, first);
+                  FStarted.set_value();
+                  FResume.get_future().wait();
+                  WriteText(s, rest);
+              });
+          }))
+    {
+        FStarted.get_future().wait();
+    }
+    // A write left held is let go, so that its thread ends.
+    ~THeldWrite()
+    {
+        if (!FResumed)
+            Resume();
+    }
+    THeldWrite(const THeldWrite&) = delete;
+    THeldWrite& operator=(const THeldWrite&) = delete;
+    void Resume()
+    {
+        FResumed = true;
+        FResume.set_value();
+    }
+    void Finish() { FWriter.get(); }
+
+private:
+    bool FResumed = false;
+    std::promise<void> FStarted, FResume;
+    std::future<void> FWriter;  // last: its thread uses the promises
+};
+
 }  // namespace
 
 TEST(Streams, MemoryStreamReadWriteSeek)
@@ -292,19 +330,11 @@ TEST(SafeFile, AbandonedTemporariesOfAFileAreRemoved)
     // A write under way keeps its temporary file, and ends as it should.
     TempDir quiet;
     const std::string target = quiet / "values.reg";
-    std::promise<void> started, resume;
-    auto writer = std::async(std::launch::async, [&] {
-        WriteFileSafely(target, [&](TStream& s) {
-            WriteText(s, "new");
-            started.set_value();
-            resume.get_future().wait();
-        });
-    });
-    started.get_future().wait();
+    THeldWrite writer(target, "new");
     RemoveAbandonedTemporaries(target);
     EXPECT_EQ(quiet.EntryCount(), 1u);
-    resume.set_value();
-    EXPECT_NO_THROW(writer.get());
+    writer.Resume();
+    EXPECT_NO_THROW(writer.Finish());
     EXPECT_EQ(ReadAll(target), "new");
     EXPECT_EQ(quiet.EntryCount(), 1u);
 }
@@ -318,16 +348,7 @@ TEST(SafeFileDeathTest, AbandonedWritesLeaveNoTemporaryFile)
     const std::string name = dir / "keep.bin";
     WriteFileSafely(name, [](TStream& s) { WriteText(s, "old"); });
     const auto scenario = [&]() -> int {
-        std::promise<void> started, resume;
-        auto writer = std::async(std::launch::async, [&] {
-            WriteFileSafely(name, [&](TStream& s) {
-                WriteText(s, "half");
-                started.set_value();
-                resume.get_future().wait();
-                WriteText(s, " and the rest");
-            });
-        });
-        started.get_future().wait();
+        THeldWrite writer(name, "half", " and the rest");
         if (dir.EntryCount() != 2)
             return 10;  // no temporary file beside the target
         const std::size_t done = SafeWritesDone();
@@ -335,9 +356,9 @@ TEST(SafeFileDeathTest, AbandonedWritesLeaveNoTemporaryFile)
             return 15;
         if (dir.EntryCount() != 1)
             return 11;
-        resume.set_value();
+        writer.Resume();
         try {
-            writer.get();
+            writer.Finish();
             return 12;
         } catch (const EFCreateError&) {
         }

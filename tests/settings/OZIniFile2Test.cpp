@@ -68,6 +68,25 @@ void MakeStore(TIniStyle style)
     store.UpdateFile();
 }
 
+// Where a store of the style keeps its Config section: the folder and the file's name.
+struct TConfigFile {
+    std::string Folder, Name;
+    std::string Path() const { return Folder + "/" + Name; }
+};
+TConfigFile ConfigFileOf(const SettingsSandbox& box, TIniStyle style)
+{
+    return style == isIniFile ? TConfigFile{box.Bin(), "nolvi2.ini"} : TConfigFile{box.KeyFolder() + "/Config", "values.reg"};
+}
+
+// Saves one value into the Config section; raises what the save raises.
+void SaveOneValue()
+{
+    TOZIniFile2 store;
+    store.OpenSection("Config", true);
+    store.WriteInteger("Value", 2);
+    store.UpdateFile();
+}
+
 }  // namespace
 
 TEST(SettingsStore, FirstStartAsksOnceAndMakesTheChosenStore)
@@ -442,14 +461,11 @@ TEST(SettingsStore, ReadOnlyFilesAreNotReplaced)
         SCOPED_TRACE(int(style));
         SettingsSandbox box(false);
         MakeStore(style);
-        const std::string file = style == isIniFile ? box.IniFile() : box.KeyFolder() + "/Config/values.reg";
+        const std::string file = ConfigFileOf(box, style).Path();
         const std::string before = ReadText(file);
         ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
-        TOZIniFile2 store;
-        store.OpenSection("Config", true);
-        store.WriteInteger("Value", 2);
         try {
-            store.UpdateFile();
+            SaveOneValue();
             ADD_FAILURE() << "not refused";
         } catch (const EWriteError& e) {
             EXPECT_TRUE(std::string(e.what()).starts_with("ファイルに書き込めません。\r" + file + "\r(")) << e.what();
@@ -466,15 +482,11 @@ TEST(SettingsStore, TheNextSaveRemovesWhatAKilledSaveLeft)
         SCOPED_TRACE(int(style));
         SettingsSandbox box(false);
         MakeStore(style);
-        const std::string folder = style == isIniFile ? box.Bin() : box.KeyFolder() + "/Config";
-        const std::string base = style == isIniFile ? "nolvi2.ini" : "values.reg";
+        const auto [folder, base] = ConfigFileOf(box, style);
         WriteText(folder + "/." + base + ".nolvi2-K1ll3d", "half a save");
         WriteText(folder + "/." + base + ".backup", "the user's");
         WriteText(folder + "/notes.txt", "the user's");
-        TOZIniFile2 store;
-        store.OpenSection("Config", true);
-        store.WriteInteger("Value", 2);
-        store.UpdateFile();
+        SaveOneValue();
         EXPECT_FALSE(fs::exists(folder + "/." + base + ".nolvi2-K1ll3d"));
         EXPECT_TRUE(fs::exists(folder + "/." + base + ".backup"));
         EXPECT_TRUE(fs::exists(folder + "/notes.txt"));
