@@ -6,8 +6,10 @@
 #include "ColorProfile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <csetjmp>
+#include <exception>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +21,7 @@
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
+#include <jerror.h>
 
 namespace nolvi2 {
 
@@ -74,11 +77,80 @@ extern "C" void JpegProgressMonitor(j_common_ptr cinfo)
 
 // ---- guarded libjpeg calls (setjmp, no destructible locals) ----
 
-bool GuardedReadHeader(j_decompress_ptr cinfo, const uint8_t* data, std::size_t size)
+// A file's data as libjpeg asks for it, a block at a time: the header is known once the
+// first block is read, no copy of the whole file is made, and reading overlaps decoding. The
+// stream's end is a truncated file's end: libjpeg is given an end marker, as its memory
+// source gives it. When the stream fails, the decoding stops and Failure holds why.
+struct StreamSource {
+    jpeg_source_mgr pub{};
+    TStream* Stream = nullptr;
+    std::vector<JOCTET> Buffer = std::vector<JOCTET>(std::size_t(256) << 10);
+    std::exception_ptr Failure;
+};
+
+const JOCTET kEndMarker[2] = {0xFF, JPEG_EOI};
+
+extern "C" void StreamSourceInit(j_decompress_ptr) {}
+extern "C" void StreamSourceTerm(j_decompress_ptr) {}
+
+extern "C" boolean StreamSourceFill(j_decompress_ptr cinfo)
+{
+    auto& source = *reinterpret_cast<StreamSource*>(cinfo->src);
+    int64_t got = 0;
+    try {
+        got = source.Stream->Read(source.Buffer.data(), int64_t(source.Buffer.size()));
+    } catch (...) {
+        source.Failure = std::current_exception();
+    }
+    if (source.Failure)
+        ERREXIT(cinfo, JERR_FILE_READ);
+    if (got <= 0) {
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        source.pub.next_input_byte = kEndMarker;
+        source.pub.bytes_in_buffer = sizeof kEndMarker;
+    } else {
+        source.pub.next_input_byte = source.Buffer.data();
+        source.pub.bytes_in_buffer = std::size_t(got);
+    }
+    return TRUE;
+}
+
+extern "C" void StreamSourceSkip(j_decompress_ptr cinfo, long count)
+{
+    jpeg_source_mgr& src = *cinfo->src;
+    if (count <= 0)
+        return;
+    while (std::size_t(count) > src.bytes_in_buffer) {
+        count -= long(src.bytes_in_buffer);
+        StreamSourceFill(cinfo);  // at the end it gives the end marker, which is never skipped
+    }
+    src.next_input_byte += count;
+    src.bytes_in_buffer -= std::size_t(count);
+}
+
+void AttachStreamSource(j_decompress_ptr cinfo, StreamSource& source, TStream& stream)
+{
+    source.Stream = &stream;
+    source.pub.init_source = StreamSourceInit;
+    source.pub.fill_input_buffer = StreamSourceFill;
+    source.pub.skip_input_data = StreamSourceSkip;
+    source.pub.resync_to_restart = jpeg_resync_to_restart;
+    source.pub.term_source = StreamSourceTerm;
+    cinfo->src = &source.pub;
+}
+
+bool GuardedMemorySource(j_decompress_ptr cinfo, const uint8_t* data, std::size_t size)
 {
     if (setjmp(ErrorOf(reinterpret_cast<j_common_ptr>(cinfo)).jump))
         return false;
     jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
+    return true;
+}
+
+bool GuardedReadHeader(j_decompress_ptr cinfo)
+{
+    if (setjmp(ErrorOf(reinterpret_cast<j_common_ptr>(cinfo)).jump))
+        return false;
     // EXIF (APP1) and the ICC profile's segments (APP2) are kept for reading after the header.
     jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
@@ -199,6 +271,7 @@ struct Compressor {
 }
 
 constexpr const char* kDecodeError = "JPEG 画像を読み込めません";
+constexpr const char* kNoData = "JPEG 画像を読み込めません（データがありません）";
 constexpr const char* kEncodeError = "JPEG 画像を作成できません";
 
 // CMYK and YCCK pictures come out of libjpeg as CMYK; without a profile, the inks by the
@@ -243,6 +316,8 @@ public:
     }
     // Converts what is left and waits for it.
     void Finish() { Stop(true); }
+    // Rows above this one are converted.
+    int32_t Converted() const { return FConverted.load(std::memory_order_acquire); }
 
 private:
     void Stop(bool finish)
@@ -272,6 +347,7 @@ private:
             const auto width = std::size_t(FPicture.Width());
             for (; converted < ready; ++converted)
                 FConversion.Convert(FPicture.ScanLine(converted), FPicture.ScanLine(converted), width);
+            FConverted.store(converted, std::memory_order_release);
         }
     }
 
@@ -282,6 +358,7 @@ private:
     int32_t FReady = 0;
     bool FDone = false;
     bool FAbandoned = false;
+    std::atomic<int32_t> FConverted = 0;
     std::thread FWorker;  // last: started once everything it reads is set
 };
 
@@ -367,21 +444,34 @@ void TJPEGImage::TakePicture(TBitmap& dest)
 
 void TJPEGImage::LoadFromStream(TStream& stream)
 {
-    const int64_t pos = stream.Position();
-    const int64_t size = std::max<int64_t>(stream.Size() - pos, 0);
-    std::vector<uint8_t> data(static_cast<std::size_t>(size));
-    if (size > 0)
-        stream.ReadBuffer(data.data(), size);
-    LoadFromMemory(data.data(), data.size());
+    if (stream.Size() - stream.Position() <= 0)
+        throw EInvalidGraphic(kNoData);
+    Decode(&stream, nullptr, 0);
 }
 
 void TJPEGImage::LoadFromMemory(const uint8_t* data, std::size_t size)
 {
     if (size == 0)
-        throw EInvalidGraphic("JPEG 画像を読み込めません（データがありません）");
+        throw EInvalidGraphic(kNoData);
+    Decode(nullptr, data, size);
+}
+
+void TJPEGImage::Decode(TStream* stream, const uint8_t* data, std::size_t size)
+{
     Decompressor d;
-    if (!GuardedReadHeader(&d.cinfo, data, size))
+    StreamSource source;
+    // A failure of the stream is reported as itself, not as broken data.
+    const auto fail = [&] {
+        if (source.Failure)
+            std::rethrow_exception(source.Failure);
         Fail(kDecodeError, d.err);
+    };
+    if (stream)
+        AttachStreamSource(&d.cinfo, source, *stream);
+    else if (!GuardedMemorySource(&d.cinfo, data, size))
+        fail();
+    if (!GuardedReadHeader(&d.cinfo))
+        fail();
 
     // Refuse absurd sizes before libjpeg allocates anything for the picture.
     CheckPictureSize(d.cinfo.image_width, d.cinfo.image_height);
@@ -396,7 +486,7 @@ void TJPEGImage::LoadFromMemory(const uint8_t* data, std::size_t size)
     const bool cmyk = d.cinfo.jpeg_color_space == JCS_CMYK || d.cinfo.jpeg_color_space == JCS_YCCK;
     d.cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
     if (!GuardedStartDecompress(&d.cinfo))
-        Fail(kDecodeError, d.err);
+        fail();
     // Adobe's CMYK files store the inks inverted, which is what almost every such file is.
     const bool inverted = cmyk && d.cinfo.saw_Adobe_marker;
 
@@ -405,7 +495,7 @@ void TJPEGImage::LoadFromMemory(const uint8_t* data, std::size_t size)
         JOCTET* icc = nullptr;
         unsigned int iccSize = 0;
         if (!GuardedReadIccProfile(&d.cinfo, &icc, &iccSize))
-            Fail(kDecodeError, d.err);
+            fail();
         const std::unique_ptr<JOCTET, decltype(&std::free)> owned(icc, &std::free);
         if (icc) {
             const TProfileInput input = !cmyk ? TProfileInput::Bgr : inverted ? TProfileInput::CmykInverted : TProfileInput::Cmyk;
@@ -442,7 +532,7 @@ void TJPEGImage::LoadFromMemory(const uint8_t* data, std::size_t size)
         }
         JDIMENSION got = 0;
         if (!GuardedReadScanlines(&d.cinfo, rows, want, &got))
-            Fail(kDecodeError, d.err);
+            fail();
         if (got == 0)
             break;  // suspended source: cannot happen with a memory source, but never spin
         if (cmyk && conversion)
@@ -451,6 +541,8 @@ void TJPEGImage::LoadFromMemory(const uint8_t* data, std::size_t size)
             CmykRowToBgr(cmykRow.data(), picture.ScanLine(y), width, inverted);
         if (behind)
             behind->Ready(y + int32_t(got));
+        if (OnRows)
+            OnRows(picture, behind ? behind->Converted() : y + int32_t(got));
         const auto percent = uint8_t(int64_t(d.cinfo.output_scanline) * 100 / height);
         if (percent != lastPercent && percent < 100) {
             lastPercent = percent;
@@ -458,7 +550,7 @@ void TJPEGImage::LoadFromMemory(const uint8_t* data, std::size_t size)
         }
     }
     if (!GuardedFinishDecompress(&d.cinfo))
-        Fail(kDecodeError, d.err);
+        fail();
     if (behind)
         behind->Finish();  // rows that a truncated file left grey are converted too
 

@@ -54,8 +54,14 @@ public:
     // Told the stored size and the EXIF orientation once the header is read, before the rows
     // are decoded.
     std::function<void(int32_t width, int32_t height, int orientation)> OnHeader;
+    // Told on the decoding thread as the rows come: rows 0 to rows − 1 of picture are final
+    // (their colours converted). picture is the one being decoded, valid only during the call.
+    std::function<void(const TBitmap& picture, int32_t rows)> OnRows;
 
 private:
+    // Decodes the stream from its position, or else size bytes at data.
+    void Decode(TStream* stream, const uint8_t* data, std::size_t size);
+
     TBitmap FPicture;
     const TBitmap* FBorrowed = nullptr;
     int FQuality = 90;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -164,6 +165,90 @@ TEST(Jpeg, TruncatedFileDecodesPartly)
     EXPECT_EQ(last[0], 128);
     EXPECT_EQ(last[1], 128);
     EXPECT_EQ(last[2], 128);
+}
+
+// A stream that fails after some bytes, as a file whose disk fails.
+class FailingStream : public TMemoryStream {
+public:
+    explicit FailingStream(int64_t failAt) : FFailAt(failAt) {}
+    int64_t Read(void* buffer, int64_t count) override
+    {
+        if (Position() >= FFailAt)
+            throw EReadError("read failed");
+        return TMemoryStream::Read(buffer, std::min(count, FFailAt - Position()));
+    }
+
+private:
+    int64_t FFailAt;
+};
+
+// A file is decoded from its stream a block at a time; it must give exactly what libjpeg's
+// own memory source gives for the same bytes, at every end and through long segments that
+// are skipped across blocks.
+TEST(Jpeg, StreamDecodesAsMemory)
+{
+    const TBitmap src = Gradient(300, 200);
+    const auto baseline = Encode(src, 90, false);
+    const auto progressive = Encode(src, 90, true);
+    // An APP13 segment of 60 000 bytes, five times: libjpeg skips them, over block ends.
+    std::vector<uint8_t> skipped(baseline.begin(), baseline.begin() + 2);
+    for (int i = 0; i < 5; ++i) {
+        std::vector<uint8_t> segment = {0xFF, 0xED, 0xEA, 0x62};  // length 60 002
+        segment.resize(60002 + 2, uint8_t(i));
+        skipped.insert(skipped.end(), segment.begin(), segment.end());
+    }
+    skipped.insert(skipped.end(), baseline.begin() + 2, baseline.end());
+    const auto cut = [](std::vector<uint8_t> v, std::size_t n) { v.resize(n); return v; };
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> data;
+    };
+    const Case cases[] = {
+        {"baseline", baseline},
+        {"progressive", progressive},
+        {"skipped segments", skipped},
+        {"cut in the middle", cut(baseline, baseline.size() / 2)},
+        {"cut in a skipped segment", cut(skipped, 200000)},
+        {"cut in the header", cut(baseline, 100)},
+        {"cut in a progressive scan", cut(progressive, progressive.size() * 2 / 3)},
+        {"SOI alone", {0xFF, 0xD8}},
+        {"no JPEG", std::vector<uint8_t>(1000, 0xFF)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string memoryError;
+        TBitmap fromMemory;
+        try {
+            fromMemory = Decode(c.data);
+        } catch (const EInvalidGraphic& e) {
+            memoryError = e.what();
+        }
+        TMemoryStream stream;
+        stream.WriteBuffer(c.data.data(), int64_t(c.data.size()));
+        stream.SetPosition(0);
+        TJPEGImage j;
+        std::string streamError;
+        try {
+            j.LoadFromStream(stream);
+        } catch (const EInvalidGraphic& e) {
+            streamError = e.what();
+        }
+        EXPECT_EQ(streamError, memoryError);
+        if (memoryError.empty()) {
+            EXPECT_TRUE(SamePixels(j.Picture(), fromMemory));
+        }
+    }
+
+    // A stream that fails reports its own error, not broken data, wherever it fails.
+    for (const int64_t at : {int64_t(0), int64_t(1000), int64_t(baseline.size()) - 10}) {
+        SCOPED_TRACE(at);
+        FailingStream stream(at);
+        stream.WriteBuffer(baseline.data(), int64_t(baseline.size()));
+        stream.SetPosition(0);
+        TJPEGImage j;
+        EXPECT_THROW(j.LoadFromStream(stream), EReadError);
+        EXPECT_TRUE(j.Empty());
+    }
 }
 
 TEST(Jpeg, GarbageAndEmptyInputRaise)
