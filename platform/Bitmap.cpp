@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace nolvi2 {
 
@@ -50,14 +52,25 @@ TBitmap::Storage TBitmap::Allocate(TPixelFormat pf, int32_t width, int32_t heigh
         return Storage{};
     // Large pictures get a mapping of their own, zeroed by the kernel as it is touched, with
     // huge pages where the system allows them: most of the cost of a fresh large picture is
-    // the kernel clearing it one small page at a time.
-    constexpr std::size_t kMapThreshold = std::size_t(8) << 20;
-    if (bytes >= kMapThreshold) {
-        void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED)
+    // the kernel clearing it one small page at a time, each with a fault of its own. The
+    // mapping starts on a huge page's boundary, so that all of it but its tail can have them.
+    constexpr std::size_t kHugePage = std::size_t(2) << 20;
+    if (bytes >= kHugePage) {
+        if (bytes > std::numeric_limits<std::size_t>::max() - kHugePage)
             throw EPictureSize("メモリが足りません（画像を確保できません）。");
-        ::madvise(p, bytes, MADV_HUGEPAGE);
-        return Storage{static_cast<uint8_t*>(p), PixelStorageDeleter{bytes}};
+        void* whole = ::mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (whole == MAP_FAILED)
+            throw EPictureSize("メモリが足りません（画像を確保できません）。");
+        auto* start = static_cast<uint8_t*>(whole);
+        auto* p = reinterpret_cast<uint8_t*>((reinterpret_cast<std::uintptr_t>(start) + kHugePage - 1) & ~(kHugePage - 1));
+        if (p > start)
+            ::munmap(start, std::size_t(p - start));
+        static const auto page = std::size_t(::sysconf(_SC_PAGESIZE));
+        const std::size_t kept = (bytes + page - 1) / page * page;
+        if (const std::size_t tail = kHugePage - std::size_t(p - start) - (kept - bytes))
+            ::munmap(p + kept, tail);
+        ::madvise(p, kept, MADV_HUGEPAGE);
+        return Storage{p, PixelStorageDeleter{kept}};
     }
     auto* p = static_cast<uint8_t*>(std::calloc(bytes, 1));
     if (!p)
