@@ -34,6 +34,16 @@ struct TEarlySize {
 };
 std::optional<TEarlySize> EarlyReadSize(const std::string& name, const TReadOptions& options);
 
+// Asks the early read of this name with these options for the top-left width × height
+// pixels (cut to the picture) of the picture it is decoding: they are copied as soon as the
+// decoder has made their rows, so that the window can show them while the rest is decoded.
+// False when there is no such read or a part was asked for already.
+bool AskEarlyReadPart(const std::string& name, const TReadOptions& options, int32_t width, int32_t height);
+// The part asked for, once it is there (waits for it). Null when none was asked for, when
+// the read ended first (take the picture then), and when the rows of this file are not the
+// picture's as they come (a picture its orientation turns).
+std::unique_ptr<TBitmap> TakeEarlyReadPart();
+
 // When the early read was of this name with these options, waits for it and moves its
 // picture into picture: true. False, with picture untouched, in every other case, also when
 // the early read failed: the caller then reads the file as always, and reports what the

@@ -78,7 +78,7 @@ void ApplyOrientation(TBitmap& picture, int orientation)
 }
 
 void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressEvent& progress,
-                 const TReadOptions& options, const std::function<void(int32_t, int32_t)>& onSize)
+                 const TReadOptions& options, const TReadWatch& watch)
 {
     const std::string ext = LowerAscii(ExtractFileExt(fileName));
     if (!IsSupportedFile(fileName))
@@ -94,10 +94,18 @@ void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressE
             TJPEGImage jpeg;
             jpeg.OnProgress = progress;
             jpeg.ApplyColorProfile = options.ColorProfile;
-            if (onSize)
+            bool asStored = true;
+            if (watch.Size || watch.Rows)
                 jpeg.OnHeader = [&](int32_t width, int32_t height, int stored) {
+                    asStored = !options.AutoRotate || stored == 1;
                     const bool turned = options.AutoRotate && stored >= 5 && stored <= 8;
-                    onSize(turned ? height : width, turned ? width : height);
+                    if (watch.Size)
+                        watch.Size(turned ? height : width, turned ? width : height);
+                };
+            if (watch.Rows)
+                jpeg.OnRows = [&](const TBitmap& rows, int32_t count) {
+                    if (asStored)
+                        watch.Rows(rows, count);
                 };
             jpeg.LoadFromFile(fileName);
             jpeg.TakePicture(loaded);

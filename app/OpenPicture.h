@@ -33,13 +33,20 @@ struct TReadOptions {
 // Turns the picture as an EXIF orientation (1 to 8) says; other values leave it as it is.
 void ApplyOrientation(TBitmap& picture, int orientation);
 
+// What a JPEG's reading tells while it decodes (other formats tell nothing).
+struct TReadWatch {
+    // The size the picture will have (turned by its orientation), once the header is read.
+    std::function<void(int32_t width, int32_t height)> Size;
+    // Rows 0 to rows − 1 of picture are as the read picture will have them; told on the
+    // reading thread while later rows are decoded, and only when the orientation leaves the
+    // picture as it is stored. picture is valid only during the call.
+    std::function<void(const TBitmap& picture, int32_t rows)> Rows;
+};
+
 // Reads the file into picture (replacing it only on success). progress, if set, receives
 // the decoder's reports. Unsupported names raise "未対応のファイルです。" + CR + name.
-// onSize, if set, is told a JPEG's size as the picture will have it (turned by its
-// orientation) once its header is read, before its rows are decoded.
 void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressEvent& progress = {},
-                 const TReadOptions& options = {},
-                 const std::function<void(int32_t width, int32_t height)>& onSize = {});
+                 const TReadOptions& options = {}, const TReadWatch& watch = {});
 
 enum class TSaveFormat { Bmp, Jpeg, Png };
 struct TJpegSettings {

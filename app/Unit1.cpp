@@ -510,11 +510,18 @@ void TForm1::FormCreate(const std::vector<std::string>& parameters)
         return;
     const std::string& first = startup->Files.front();
     if (const auto early = EarlyReadSize(first, ReadOptionsOf(FOptions)); early && !early->Complete && early->Width > 0) {
-        // The picture is still being decoded: the window takes its size now and shows while
-        // the rows are decoded, and the picture opens from the event loop.
+        // The picture is still being decoded: the window takes its size and title now and
+        // shows while the rows are decoded, the part in view as soon as it is there.
+        FStart = TStartPicture{first, early->Width, early->Height, nullptr, false};
+        qApp->installEventFilter(this);
         Label1->setVisible(false);
         FitWindow(early->Width, early->Height);
-        QTimer::singleShot(0, this, [this, first] { OpenStartFile(first); });
+        UpdateCaption();
+        // The part in view is copied while the window is shown; asked for as large as the
+        // window, whose bars are not known yet.
+        const double ratio = PixelRatio();
+        AskEarlyReadPart(first, ReadOptionsOf(FOptions), DeviceExtent(width(), ratio), DeviceExtent(height(), ratio));
+        QTimer::singleShot(0, this, &TForm1::ShowStartPart);
     } else {
         OpenStartFile(first);
     }
@@ -527,6 +534,63 @@ void TForm1::OpenStartFile(const std::string& name)
     Dispatch([&] { OpenFile(name); });
     if (FPicture.Empty())
         PictureChanged(false);
+}
+
+void TForm1::ShowStartPart()
+{
+    if (!FStart)
+        return;
+    FStart->Part = TakeEarlyReadPart();
+    if (!FStart->Part) {
+        FinishStart();
+        return;
+    }
+    update();
+    // A window that is never painted (minimised at start) opens the picture all the same.
+    QTimer::singleShot(500, this, &TForm1::FinishStart);
+}
+
+void TForm1::FinishStart()
+{
+    if (!FStart)
+        return;
+    const std::string name = std::move(FStart->Name);
+    FStart.reset();
+    qApp->removeEventFilter(this);
+    OpenStartFile(name);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    // Input waits for the whole picture: the command line's picture opens before it is handled.
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseButtonRelease:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::DragEnter:
+    case QEvent::Drop:
+    case QEvent::TabletPress:
+    case QEvent::TouchBegin:
+    case QEvent::Close:
+        FinishStart();
+        break;
+    default:
+        break;
+    }
+    return TOZVistaForm::eventFilter(watched, event);
+}
+
+TPoint TForm1::ShownSize() const
+{
+    if (FPicture.Empty() && FStart)
+        return {FStart->Width, FStart->Height};
+    return {FPicture.Width(), FPicture.Height()};
 }
 
 void TForm1::ReceiveFromSharedMemory(const std::string& fdText, int32_t size)
@@ -882,14 +946,17 @@ void TForm1::DrawSelection(QPainter& painter)
 void TForm1::UpdateCaption()
 {
     TCaptionState s;
-    s.PictureEmpty = FPicture.Empty();
+    // While the command line's JPEG is decoded, the title it will have.
+    const bool starting = FPicture.Empty() && FStart;
+    s.PictureEmpty = FPicture.Empty() && !starting;
     const std::string title = ApplicationTitle().toStdString();
     s.ApplicationTitle = title;
-    const std::string name = ExtractFileName(FFileName);
+    const std::string name = ExtractFileName(starting ? FStart->Name : FFileName);
     s.FileName = name;
-    s.Width = FPicture.Width();
-    s.Height = FPicture.Height();
-    s.PixelFormat = FPicture.PixelFormat();
+    const TPoint shown = ShownSize();
+    s.Width = shown.X;
+    s.Height = shown.Y;
+    s.PixelFormat = starting ? TPixelFormat::pf24bit : FPicture.PixelFormat();
     s.Zoom = FZoom;
     s.JpegPreview = FJpegPreview;
     s.JpegQuality = FJpegQuality;
@@ -921,8 +988,9 @@ TPoint TForm1::DevicePoint(QPointF p) const
 TView TForm1::View() const
 {
     TView v;
-    v.PictureWidth = FPicture.Width();
-    v.PictureHeight = FPicture.Height();
+    const TPoint shown = ShownSize();
+    v.PictureWidth = shown.X;
+    v.PictureHeight = shown.Y;
     const QSize c = DeviceClientSize();
     v.ClientWidth = c.width();
     v.ClientHeight = c.height();
@@ -935,8 +1003,9 @@ TView TForm1::View() const
 // The bars count device pixels, as the picture is drawn; their geometry is logical.
 void TForm1::UpdateScrollBars()
 {
-    const int32_t rangeX = FPicture.Empty() ? 0 : ScrollRange(FPicture.Width(), FZoom);
-    const int32_t rangeY = FPicture.Empty() ? 0 : ScrollRange(FPicture.Height(), FZoom);
+    const TPoint shown = ShownSize();
+    const int32_t rangeX = shown.X == 0 ? 0 : ScrollRange(shown.X, FZoom);
+    const int32_t rangeY = shown.Y == 0 ? 0 : ScrollRange(shown.Y, FZoom);
     const int barW = FVertBar->sizeHint().width(), barH = FHorzBar->sizeHint().height();
     const TScrollLayout l = ScrollLayout(rangeX, rangeY, width(), height(), barW, barH, PixelRatio());
     FHorzBar->setVisible(l.ShowHorz);
@@ -1000,7 +1069,10 @@ TRect TForm1::ImageToScreen(int32_t x, int32_t y) const { return nolvi2::ImageTo
 
 void TForm1::paintEvent(QPaintEvent*)
 {
-    // What waits for the picture to show comes right after the paint.
+    // What waits for the picture to show comes right after the paint; the command line's
+    // picture first, once its part in view is painted.
+    if (FStart && FStart->Part && !std::exchange(FStart->Painted, true))
+        QTimer::singleShot(0, this, &TForm1::FinishStart);
     if (std::exchange(FPluginsDue, false))
         QTimer::singleShot(0, this, [this] {
             if (SPIs() && !FSPIs->Message().empty())
@@ -1024,6 +1096,16 @@ void TForm1::paintEvent(QPaintEvent*)
                          whole.height() - client.height()),
                    palette().button());
     p.setClipRect(QRect(QPoint(0, 0), client));
+    if (FPicture.Empty() && FStart && FStart->Part) {
+        // The part of the command line's picture decoded so far, where the picture will be.
+        TPaintGeometry drawn = PaintGeometry(View(), FStart->Width, FStart->Height);
+        CutToBitmap(drawn, FStart->Part->Width(), FStart->Part->Height(), FZoom);
+        const TRect& src = drawn.Source;
+        const TRect& dst = drawn.Dest;
+        p.drawImage(QRect(dst.Left, dst.Top, dst.Width(), dst.Height()), ImageOf(*FStart->Part),
+                    QRect(src.Left, src.Top, src.Width(), src.Height()));
+        return;
+    }
     if (FPicture.Empty())
         return;
     const TBitmap& g = FDisplayBitmap ? *FDisplayBitmap : DisplaySource();

@@ -82,6 +82,13 @@ public:
     void PreloadNeighbours();
     // Opens the command line's first file; the empty window is set up when it cannot be read.
     void OpenStartFile(const std::string& name);
+    // The command line's JPEG while its rows are decoded: the part in view is shown as soon
+    // as it is decoded (ShowStartPart), and the picture opens right after that paint, or
+    // before any input reaches the application (FinishStart).
+    void ShowStartPart();
+    void FinishStart();
+    // The picture's size, or the size the command line's picture will have while it is read.
+    TPoint ShownSize() const;
     void SetZoom(float zoom);
     void UpdateCaption();
 
@@ -133,6 +140,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -249,6 +257,13 @@ private:
     bool FWatchingScreen = false;  // whether a change of screen updates the scroll bars
     bool FPluginsDue = true;       // the plug-in search is still to be made sure of after the first paint
     bool FPreloadDue = false;      // the neighbours of a picture just opened are to be read after its paint
+    struct TStartPicture {
+        std::string Name;
+        int32_t Width = 0, Height = 0;
+        std::unique_ptr<TBitmap> Part;  // the top-left part in view, once decoded
+        bool Painted = false;
+    };
+    std::optional<TStartPicture> FStart;  // while the command line's picture is decoded
     int FLastProgress = -1;
 
     QLabel* Label1 = nullptr;

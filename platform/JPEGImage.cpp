@@ -6,10 +6,10 @@
 #include "ColorProfile.h"
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <csetjmp>
 #include <exception>
+#include <functional>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -297,8 +297,9 @@ void CmykRowToBgr(const uint8_t* cmyk, uint8_t* bgr, int32_t width, bool inverte
 // destructor stops the thread (after an error the rows that are left do not matter).
 class TRowConversion {
 public:
-    TRowConversion(const TSrgbConversion& conversion, TBitmap& picture)
-        : FConversion(conversion), FPicture(picture), FWorker([this] { Run(); })
+    // converted, if set, is told on the converting thread how many rows are converted.
+    TRowConversion(const TSrgbConversion& conversion, TBitmap& picture, std::function<void(int32_t)> converted)
+        : FConversion(conversion), FPicture(picture), FConverted(std::move(converted)), FWorker([this] { Run(); })
     {
     }
     ~TRowConversion() { Stop(false); }
@@ -316,8 +317,6 @@ public:
     }
     // Converts what is left and waits for it.
     void Finish() { Stop(true); }
-    // Rows above this one are converted.
-    int32_t Converted() const { return FConverted.load(std::memory_order_acquire); }
 
 private:
     void Stop(bool finish)
@@ -345,20 +344,23 @@ private:
                 ready = FReady;
             }
             const auto width = std::size_t(FPicture.Width());
-            for (; converted < ready; ++converted)
+            while (converted < ready) {
                 FConversion.Convert(FPicture.ScanLine(converted), FPicture.ScanLine(converted), width);
-            FConverted.store(converted, std::memory_order_release);
+                ++converted;
+                if (FConverted && (converted % 16 == 0 || converted == ready))
+                    FConverted(converted);
+            }
         }
     }
 
     const TSrgbConversion& FConversion;
     TBitmap& FPicture;
+    std::function<void(int32_t)> FConverted;
     std::mutex FMutex;
     std::condition_variable FWake;
     int32_t FReady = 0;
     bool FDone = false;
     bool FAbandoned = false;
-    std::atomic<int32_t> FConverted = 0;
     std::thread FWorker;  // last: started once everything it reads is set
 };
 
@@ -512,8 +514,12 @@ void TJPEGImage::Decode(TStream* stream, const uint8_t* data, std::size_t size)
     picture.SetSize(width, height);
     // RGB and grey rows are converted behind the decoder; CMYK rows as they come.
     std::optional<TRowConversion> behind;
-    if (conversion && !cmyk)
-        behind.emplace(*conversion, picture);
+    if (conversion && !cmyk) {
+        std::function<void(int32_t)> converted;
+        if (OnRows)
+            converted = [this, &picture](int32_t rows) { OnRows(picture, rows); };
+        behind.emplace(*conversion, picture, std::move(converted));
+    }
 
     Progress(psStarting, 0, {});
     std::vector<uint8_t> cmykRow(cmyk ? std::size_t(width) * 4 : 0);
@@ -541,8 +547,8 @@ void TJPEGImage::Decode(TStream* stream, const uint8_t* data, std::size_t size)
             CmykRowToBgr(cmykRow.data(), picture.ScanLine(y), width, inverted);
         if (behind)
             behind->Ready(y + int32_t(got));
-        if (OnRows)
-            OnRows(picture, behind ? behind->Converted() : y + int32_t(got));
+        if (OnRows && !behind)
+            OnRows(picture, y + int32_t(got));
         const auto percent = uint8_t(int64_t(d.cinfo.output_scanline) * 100 / height);
         if (percent != lastPercent && percent < 100) {
             lastPercent = percent;

@@ -54,8 +54,9 @@ public:
     // Told the stored size and the EXIF orientation once the header is read, before the rows
     // are decoded.
     std::function<void(int32_t width, int32_t height, int orientation)> OnHeader;
-    // Told on the decoding thread as the rows come: rows 0 to rows − 1 of picture are final
-    // (their colours converted). picture is the one being decoded, valid only during the call.
+    // Told as the rows come, on the decoding thread or the thread that converts their colours
+    // behind it: rows 0 to rows − 1 of picture are final. picture is the one being decoded,
+    // valid only during the call.
     std::function<void(const TBitmap& picture, int32_t rows)> OnRows;
 
 private:

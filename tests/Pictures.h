@@ -21,6 +21,19 @@ inline bool SamePixels(const TBitmap& a, const TBitmap& b)
     return true;
 }
 
+// A 24-bit picture of noise over a slope, made the same for the same seed: it compresses
+// poorly, so that its JPEG takes a while to decode.
+inline TBitmap NoisyPicture(int32_t width, int32_t height, uint32_t seed)
+{
+    TBitmap noisy(width, height, TPixelFormat::pf24bit);
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width * 3; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            noisy.ScanLine(y)[x] = uint8_t((x + y) / 12 + (seed >> 27));
+        }
+    return noisy;
+}
+
 // One progress report, as a handler received it.
 struct Report {
     TObject* sender;

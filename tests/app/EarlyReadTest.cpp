@@ -4,6 +4,7 @@
 #include "app/EarlyRead.h"
 #include "settings/OZIniFile2.h"
 
+#include "ColorFixtures.h"
 #include "ExifJpeg.h"
 #include "Pictures.h"
 #include "SettingsSandbox.h"
@@ -11,7 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -134,3 +138,71 @@ TEST(EarlyRead, TellsTheSizeTheReadIsMaking)
         EXPECT_FALSE(EarlyReadSize(c.name, c.options)) << "after the read is taken";
     }
 }
+
+// The part in view, copied while the rest is decoded, is exactly the top-left of the picture
+// the read gives: rows are copied only once they are final, colours converted; a picture its
+// orientation turns gives no part.
+TEST(EarlyRead, GivesThePartInViewAsThePictureWillHaveIt)
+{
+    SettingsSandbox settings;
+    TempDir temp("nolvi2-early");
+    // Large enough that its rows take a while: the part is asked for long before the end.
+    const TBitmap noisy = NoisyPicture(3000, 2000, 1);
+    const std::string plain = (temp.Path() / "plain.jpg").string();
+    SavePicture(plain, noisy, TSaveFormat::Jpeg);
+    const std::string profiled = (temp.Path() / "profiled.jpg").string();
+    WriteJpegWithSegments(plain, profiled, {IccProfileSegment(SwapRedBlueProfile())});
+    const std::string turned = (temp.Path() / "turned.jpg").string();
+    WriteJpegWithSegments(plain, turned, {ExifOrientationSegment(6)});
+    const std::string broken = (temp.Path() / "broken.jpg").string();
+    std::ofstream(broken) << "not a JPEG";
+
+    struct Case {
+        const char* what;
+        std::string file;
+        bool autoRotate;
+        int32_t width, height;
+        bool part;
+    };
+    const Case cases[] = {
+        {"a part", plain, true, 700, 500, true},
+        {"colours converted behind the decoder", profiled, true, 3000, 1500, true},
+        {"larger than the picture: all of it", plain, true, 5000, 5000, true},
+        {"turned by its orientation", turned, true, 700, 500, false},
+        {"not turned when rotation is off", turned, false, 700, 500, true},
+        {"a broken file", broken, true, 700, 500, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        {
+            TOZIniFile2 store;
+            store.OpenSection("Config", true);
+            store.WriteBool("AutoRotate", c.autoRotate);
+            store.UpdateFile();
+        }
+        const TReadOptions options{true, c.autoRotate};
+        StartEarlyRead({c.file});
+        EXPECT_FALSE(AskEarlyReadPart(c.file + "x", options, c.width, c.height));
+        EXPECT_FALSE(AskEarlyReadPart(c.file, TReadOptions{false, c.autoRotate}, c.width, c.height));
+        ASSERT_TRUE(AskEarlyReadPart(c.file, options, c.width, c.height));
+        EXPECT_FALSE(AskEarlyReadPart(c.file, options, c.width, c.height)) << "one part per read";
+        const std::unique_ptr<TBitmap> part = TakeEarlyReadPart();
+        EXPECT_FALSE(TakeEarlyReadPart()) << "the part is taken once";
+        TBitmap picture;
+        const bool read = TakeEarlyRead(c.file, options, picture);
+        ASSERT_EQ(part != nullptr, c.part);
+        if (!part)
+            continue;
+        ASSERT_TRUE(read);
+        ASSERT_EQ(part->Width(), std::min(c.width, picture.Width()));
+        ASSERT_EQ(part->Height(), std::min(c.height, picture.Height()));
+        for (int32_t y = 0; y < part->Height(); ++y)
+            ASSERT_EQ(std::memcmp(part->ScanLine(y), picture.ScanLine(y), std::size_t(part->Width()) * 3), 0)
+                << "row " << y;
+    }
+    StartEarlyRead({plain});
+    EXPECT_FALSE(TakeEarlyReadPart()) << "none was asked for";
+    TBitmap unused;
+    TakeEarlyRead(plain, {}, unused);
+}
+

@@ -15,6 +15,18 @@ using namespace nolvi2;
 using namespace nolvi2::test;
 namespace fs = std::filesystem;
 
+namespace {
+
+// A JPEG whose rows take a while to decode, so that its start is seen part by part.
+std::string MakeLargeJpeg(const fs::path& file)
+{
+    const TBitmap noisy = NoisyPicture(3000, 2000, 7);
+    SavePicture(file.string(), noisy, TSaveFormat::Jpeg);
+    return file.string();
+}
+
+}  // namespace
+
 TEST_F(Window, StepsGoPastAFileThatCannotBeOpened)
 {
     MakePicture("a.bmp", 4, 4);
@@ -143,12 +155,7 @@ TEST_F(Window, ThePictureReadWhileTheWindowStartsShowsAsAReadAfterIt)
             SavePicture(file, picture, TSaveFormat::Jpeg);
         }
         TBitmap read;
-        QString title;
-        {
-            auto w = MakeWindow({file});
-            read.Assign(w->Picture());
-            title = w->windowTitle();
-        }
+        const QString title = OpenedNormally(file, read);
         StartEarlyRead({file});
         auto w = MakeWindow({file});
         for (int i = 0; i < 200 && w->FileName() != file; ++i)
@@ -160,3 +167,42 @@ TEST_F(Window, ThePictureReadWhileTheWindowStartsShowsAsAReadAfterIt)
         EXPECT_EQ(w->FileName(), file);
     }
 }
+
+TEST_F(Window, TheStartPictureShowsThePartInViewWhileTheRestIsDecoded)
+{
+    const std::string file = MakeLargeJpeg(dir / "large.jpg");
+    TBitmap read;
+    const QString title = OpenedNormally(file, read);
+    StartEarlyRead({file});
+    // Asked for here at once, so that the part is there however slow the window is to start.
+    ASSERT_TRUE(AskEarlyReadPart(file, {}, 2000, 1500));
+    auto w = MakeWindow({file});
+    EXPECT_EQ(w->windowTitle(), title) << "the title the picture will have, from the header";
+    w->ShowStartPart();
+    ASSERT_TRUE(w->Picture().Empty()) << "still decoding";
+    const QImage shot = w->grab().toImage();
+    const QSize client = w->DeviceClientSize();
+    ASSERT_GT(client.width(), 0);
+    for (int32_t y = 0; y < client.height(); ++y)
+        for (int32_t x = 0; x < client.width(); ++x) {
+            const uint8_t* p = read.ScanLine(y) + 3 * x;
+            ASSERT_EQ(shot.pixel(x, y) & 0xFFFFFF, uint32_t(p[2] << 16 | p[1] << 8 | p[0])) << x << "," << y;
+        }
+    for (int i = 0; i < 400 && w->FileName() != file; ++i)
+        QTest::qWait(5);
+    EXPECT_TRUE(SamePixels(w->Picture(), read));
+    EXPECT_EQ(w->windowTitle(), title);
+}
+
+TEST_F(Window, InputWhileTheStartPictureIsDecodedWaitsForIt)
+{
+    const std::string file = MakeLargeJpeg(dir / "large.jpg");
+    StartEarlyRead({file});
+    auto w = MakeWindow({file});
+    ASSERT_TRUE(w->Picture().Empty()) << "still decoding";
+    QTest::keyClick(w.get(), Qt::Key_Up);  // zoom in: a command for a picture
+    EXPECT_EQ(w->Picture().Width(), 3000);
+    EXPECT_EQ(w->FileName(), file);
+    EXPECT_GT(w->Zoom(), 1.0f);
+}
+

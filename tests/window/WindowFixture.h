@@ -135,6 +135,15 @@ protected:
         return w;
     }
 
+    // What a window opening file without an early read shows: its picture into read, and
+    // its title.
+    QString OpenedNormally(const std::string& file, TBitmap& read)
+    {
+        auto w = MakeWindow({file});
+        read.Assign(w->Picture());
+        return w->windowTitle();
+    }
+
     SettingsSandbox settings;  // before any window: windows read the store when created
     std::shared_ptr<FakeServices> services = std::make_shared<FakeServices>();
     std::vector<Message>& messages = services->messages;
