@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <stdatomic.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
@@ -40,6 +41,23 @@ int32_t SpiPictureInfoTexts(SpiAboutWriter about, const char *const *pairs, int3
     return SpiPluginInfo(head, infono, buf, buflen);
 }
 
+/* A block from malloc's family (the host frees pixel blocks with free). A large one is aligned
+ * to and advised for huge pages: faulting fresh memory in one small page at a time costs more
+ * than decoding into it, or reading a file into it. */
+static void *AllocLarge(size_t size)
+{
+    const size_t huge = (size_t)2 << 20;
+    if (size < huge)
+        return malloc(size ? size : 1);
+    if (size > SIZE_MAX - huge)
+        return NULL;
+    const size_t rounded = (size + huge - 1) & ~(huge - 1);
+    void *p = aligned_alloc(huge, rounded);
+    if (p)
+        madvise(p, rounded, MADV_HUGEPAGE);
+    return p;
+}
+
 int32_t SpiInputOpen(SpiInput *in, const char *buf, int32_t len, uint32_t flag)
 {
     in->data = NULL;
@@ -66,7 +84,7 @@ int32_t SpiInputOpen(SpiInput *in, const char *buf, int32_t len, uint32_t flag)
         return SPI_FILE_READ_ERROR;
     }
     const size_t size = (size_t)(st.st_size - len);
-    uint8_t *data = (uint8_t *)malloc(size ? size : 1);
+    uint8_t *data = (uint8_t *)AllocLarge(size);
     if (!data) {
         close(fd);
         return SPI_NO_MEMORY;
@@ -108,20 +126,12 @@ int SpiDibSizeOk(int64_t width, int64_t height)
     return width > 0 && height > 0 && width <= 65535 && height <= 65535 && width * height <= ((int64_t)1 << 28);
 }
 
-/* A zeroed pixel block from malloc's family (the host frees it with free). A large one is
- * aligned to and advised for huge pages: faulting a fresh picture in one small page at a time
- * costs more than decoding into it. */
+/* A zeroed pixel block. */
 static void *AllocPixels(size_t size)
 {
-    const size_t huge = (size_t)2 << 20;
-    if (size < (size_t)8 << 20)
-        return calloc(1, size);
-    const size_t rounded = (size + huge - 1) & ~(huge - 1);
-    void *p = aligned_alloc(huge, rounded);
-    if (!p)
-        return NULL;
-    madvise(p, rounded, MADV_HUGEPAGE);
-    memset(p, 0, size);
+    void *p = AllocLarge(size);
+    if (p)
+        memset(p, 0, size);
     return p;
 }
 
