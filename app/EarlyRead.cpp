@@ -25,6 +25,7 @@ struct TPartRequest {
     std::unique_ptr<TBitmap> Part;
     bool Made = false;
     bool Ended = false;
+    std::function<void()> Watch;
 
     // On the reading thread: rows 0 to rows − 1 of picture are final.
     void RowsMade(const TBitmap& picture, int32_t rows)
@@ -35,6 +36,8 @@ struct TPartRequest {
                 return;
             Made = true;
             Part = CopyTopLeft(picture, std::min(Width, picture.Width()), std::min(Height, picture.Height()));
+            if (Watch)
+                Watch();
         }
         Changed.notify_all();
     }
@@ -43,6 +46,8 @@ struct TPartRequest {
         {
             const std::lock_guard lock(Mutex);
             Ended = true;
+            if (Watch)
+                Watch();
         }
         Changed.notify_all();
     }
@@ -171,6 +176,18 @@ std::unique_ptr<TBitmap> TakeEarlyReadPart()
         return nullptr;
     request.Changed.wait(lock, [&] { return request.Part || request.Ended; });
     return std::move(request.Part);
+}
+
+void WatchEarlyRead(std::function<void()> changed)
+{
+    const TEarlyRead& pending = Pending();
+    if (!pending.Part)
+        return;
+    TPartRequest& request = *pending.Part;
+    const std::lock_guard lock(request.Mutex);
+    request.Watch = std::move(changed);
+    if (request.Watch && (request.Made || request.Ended))
+        request.Watch();
 }
 
 std::unique_ptr<TPluginHost> TakeEarlyPlugins()

@@ -6,6 +6,7 @@
 #include "PluginHost.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,9 +26,10 @@ void StartEarlyRead(const std::vector<std::string>& parameters);
 std::unique_ptr<TPluginHost> TakeEarlyPlugins();
 
 // The size of the picture the early read of this name with these options is making: a
-// JPEG's once its header is read (Complete false: the rows are still being decoded), any
-// other's when the read has ended (Complete true; 0 × 0 when it failed). Waits until it is
-// known; nothing when there is no such early read.
+// JPEG's once its header is read and a plug-in picture's once the plug-in tells it (Complete
+// false: the picture is still being decoded), any other's when the read has ended (Complete
+// true; 0 × 0 when it failed). Waits until it is known; nothing when there is no such early
+// read.
 struct TEarlySize {
     int32_t Width = 0, Height = 0;
     bool Complete = false;
@@ -41,8 +43,12 @@ std::optional<TEarlySize> EarlyReadSize(const std::string& name, const TReadOpti
 bool AskEarlyReadPart(const std::string& name, const TReadOptions& options, int32_t width, int32_t height);
 // The part asked for, once it is there (waits for it). Null when none was asked for, when
 // the read ended first (take the picture then), and when the rows of this file are not the
-// picture's as they come (a picture its orientation turns).
+// picture's as they come (a picture its orientation turns, a format of no rows).
 std::unique_ptr<TBitmap> TakeEarlyReadPart();
+// changed is called when the part asked for is there and when the early read ends: on the
+// reading thread, or at once on this one when that has happened already. It must not wait on
+// the early read. An empty function stops the calls: after it returns, none is made.
+void WatchEarlyRead(std::function<void()> changed);
 
 // When the early read was of this name with these options, waits for it and moves its
 // picture into picture: true. False, with picture untouched, in every other case, also when

@@ -123,6 +123,7 @@ void LoadPicture(const std::string& fileName, TBitmap& picture, const TProgressE
             { TFileStream probe(fileName, TFileMode::fmOpenRead); }
             TSPIBitmap spi;
             spi.OnProgress = progress;
+            spi.OnSize = watch.Size;
             spi.ApplyColorProfile = options.ColorProfile;
             spi.LoadFromFile(fileName);
             loaded.TakeOver(spi);

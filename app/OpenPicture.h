@@ -33,9 +33,11 @@ struct TReadOptions {
 // Turns the picture as an EXIF orientation (1 to 8) says; other values leave it as it is.
 void ApplyOrientation(TBitmap& picture, int orientation);
 
-// What a JPEG's reading tells while it decodes (other formats tell nothing).
+// What a reading tells while it decodes: a JPEG its size and rows, a plug-in the size it
+// says the picture has; a BMP or PNG nothing.
 struct TReadWatch {
-    // The size the picture will have (turned by its orientation), once the header is read.
+    // The size the picture will have (a JPEG's turned by its orientation), before its rows
+    // are decoded.
     std::function<void(int32_t width, int32_t height)> Size;
     // Rows 0 to rows − 1 of picture are as the read picture will have them; told on the
     // reading thread while later rows are decoded, and only when the orientation leaves the

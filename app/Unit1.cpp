@@ -234,6 +234,8 @@ TForm1::TForm1(std::shared_ptr<TWindowServices> services)
 
 TForm1::~TForm1()
 {
+    if (FStart)
+        WatchEarlyRead({});
     // The tools go first: the timer and the change handler reach back into the window.
     FScrollTimer->stop();
     FSelectTool->OnChange = nullptr;
@@ -521,7 +523,8 @@ void TForm1::FormCreate(const std::vector<std::string>& parameters)
         // window, whose bars are not known yet.
         const double ratio = PixelRatio();
         AskEarlyReadPart(first, ReadOptionsOf(FOptions), DeviceExtent(width(), ratio), DeviceExtent(height(), ratio));
-        QTimer::singleShot(0, this, &TForm1::ShowStartPart);
+        // Told from the reading thread; the window goes on meanwhile (it paints its frame and title).
+        WatchEarlyRead([this] { QMetaObject::invokeMethod(this, &TForm1::StartReadChanged, Qt::QueuedConnection); });
     } else {
         OpenStartFile(first);
     }
@@ -536,10 +539,11 @@ void TForm1::OpenStartFile(const std::string& name)
         PictureChanged(false);
 }
 
-void TForm1::ShowStartPart()
+void TForm1::StartReadChanged()
 {
-    if (!FStart)
-        return;
+    if (!FStart || FStart->Part)
+        return;  // the part shows already: the picture opens after its paint
+    // The part is there or the read has ended: this does not wait.
     FStart->Part = TakeEarlyReadPart();
     if (!FStart->Part) {
         FinishStart();
@@ -556,6 +560,7 @@ void TForm1::FinishStart()
         return;
     const std::string name = std::move(FStart->Name);
     FStart.reset();
+    WatchEarlyRead({});
     qApp->removeEventFilter(this);
     OpenStartFile(name);
 }

@@ -82,10 +82,12 @@ public:
     void PreloadNeighbours();
     // Opens the command line's first file; the empty window is set up when it cannot be read.
     void OpenStartFile(const std::string& name);
-    // The command line's JPEG while its rows are decoded: the part in view is shown as soon
-    // as it is decoded (ShowStartPart), and the picture opens right after that paint, or
-    // before any input reaches the application (FinishStart).
-    void ShowStartPart();
+    // The command line's picture while it is decoded, once its size is known (a JPEG's header,
+    // a plug-in's word): the window shows at that size with the title it will have. A JPEG's
+    // part in view shows as soon as it is decoded, and the picture opens right after that
+    // paint; any other picture opens when its read ends (StartReadChanged). Any input that
+    // reaches the application first opens it (FinishStart).
+    void StartReadChanged();
     void FinishStart();
     // The picture's size, or the size the command line's picture will have while it is read.
     TPoint ShownSize() const;

@@ -161,7 +161,8 @@ void TInSPIAbleData::TryPlugin(TSPI& spi, const uint8_t* header, int32_t offset)
 {
     if (!HasOffset(offset) || spi.IsSupported(FileName.c_str(), header + offset) == 0)
         return;
-    ReadInfo(spi, offset, FPictureInfo);
+    if (ReadInfo(spi, offset, FPictureInfo) == 0 && OnSize && FPictureInfo.width > 0 && FPictureInfo.height > 0)
+        OnSize(FPictureInfo.width, FPictureInfo.height);
     // A failed call's handles are not the program's: they are forgotten, not freed.
     const auto taken = [this](int32_t result) {
         if (result != 0)
@@ -305,6 +306,7 @@ void TSPIGraphic::LoadData(std::unique_ptr<TInSPIAbleData> data)
 {
     try {
         data->OnProgress = OnProgress;
+        data->OnSize = OnSize;
         FData = std::move(data);
         FData->Load();
         if (FData->IsEmpty())
@@ -509,6 +511,7 @@ void TSPIBitmap::LoadFromFile(const std::string& fileName)
             if (spiClass) {
                 auto g = std::make_unique<TSPIGraphic>();
                 g->OnProgress = relay;
+                g->OnSize = OnSize;
                 g->ApplyColorProfile = ApplyColorProfile;
                 g->LoadFromFile(fileName);
                 result = std::move(g);

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -50,6 +51,8 @@ public:
 
     std::string FileName;
     TProgressEvent OnProgress;
+    // Told the size a plug-in's GetPictureInfo gives, before it is asked for the picture.
+    std::function<void(int32_t width, int32_t height)> OnSize;
 
 protected:
     virtual void ReadHeader(uint8_t* buffer, std::size_t size) = 0;
@@ -115,6 +118,8 @@ public:
 
     // The plug-ins read the file by its name, those listing its extension asked first.
     void LoadFromFile(const std::string& fileName) override;
+    // Told the size the plug-in that is asked says the picture has, before it decodes it.
+    std::function<void(int32_t width, int32_t height)> OnSize;
     void LoadFromStream(TStream& stream) override { LoadFromStreamWithName(stream, {}); }
     void LoadFromStreamWithName(TStream& stream, const std::string& fileName);
     // The picture as a BMP file: a 14-byte file header, the BITMAPINFO and the rows.
@@ -156,6 +161,8 @@ public:
     void LoadFromFile(const std::string& fileName) override;
     void LoadFromStream(TStream& stream) override { LoadFromStreamWithName(stream, {}); }
     void LoadFromStreamWithName(TStream& stream, const std::string& fileName);
+    // Told the size the plug-in that is asked says the picture has, before it decodes it.
+    std::function<void(int32_t width, int32_t height)> OnSize;
 
 private:
     void AssignSPIGraphic(std::unique_ptr<TGraphic> graphic);

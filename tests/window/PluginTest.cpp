@@ -69,6 +69,12 @@ TEST_F(Window, APluginPictureReadWhileTheWindowStartsShowsAsAReadAfterIt)
     const std::string a = WritePic(dir / "a.pic", 10);
     StartEarlyRead({a});
     auto w = MakeWindow({a});
+    // The plug-in tells the size first: the window shows at it, with the title the picture
+    // will have, and opens the picture when the read ends.
+    EXPECT_TRUE(w->Picture().Empty());
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("a.pic [3x2x24] @ 100%"));
+    for (int i = 0; i < 200 && w->FileName() != a; ++i)
+        QTest::qWait(5);
     TBitmap unused;
     EXPECT_FALSE(TakeEarlyRead(a, {}, unused)) << "the window did not take the early read";
     ASSERT_NE(w->SPIs(), nullptr);
