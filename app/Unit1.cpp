@@ -516,6 +516,7 @@ void TForm1::FormCreate(const std::vector<std::string>& parameters)
         // shows while the rows are decoded, the part in view as soon as it is there.
         FStart = TStartPicture{first, early->Width, early->Height, nullptr, false};
         qApp->installEventFilter(this);
+        setCursor(Qt::WaitCursor);
         Label1->setVisible(false);
         FitWindow(early->Width, early->Height);
         UpdateCaption();
@@ -562,6 +563,7 @@ void TForm1::FinishStart()
     FStart.reset();
     WatchEarlyRead({});
     qApp->removeEventFilter(this);
+    unsetCursor();
     OpenStartFile(name);
 }
 

@@ -200,7 +200,9 @@ TEST_F(Window, InputWhileTheStartPictureIsDecodedWaitsForIt)
     StartEarlyRead({file});
     auto w = MakeWindow({file});
     ASSERT_TRUE(w->Picture().Empty()) << "still decoding";
+    EXPECT_EQ(w->cursor().shape(), Qt::WaitCursor);
     QTest::keyClick(w.get(), Qt::Key_Up);  // zoom in: a command for a picture
+    EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
     EXPECT_EQ(w->Picture().Width(), 3000);
     EXPECT_EQ(w->FileName(), file);
     EXPECT_GT(w->Zoom(), 1.0f);
