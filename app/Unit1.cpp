@@ -513,7 +513,7 @@ void TForm1::FormCreate(const std::vector<std::string>& parameters)
     const std::string& first = startup->Files.front();
     if (const auto early = EarlyReadSize(first, ReadOptionsOf(FOptions)); early && !early->Complete && early->Width > 0) {
         // The picture is still being decoded: the window takes its size and title now and
-        // shows while the rows are decoded, the part in view as soon as it is there.
+        // shows while it is decoded (a JPEG's part in view as soon as that is there).
         FStart = TStartPicture{first, early->Width, early->Height, nullptr, false};
         qApp->installEventFilter(this);
         setCursor(Qt::WaitCursor);
@@ -953,7 +953,7 @@ void TForm1::DrawSelection(QPainter& painter)
 void TForm1::UpdateCaption()
 {
     TCaptionState s;
-    // While the command line's JPEG is decoded, the title it will have.
+    // While the command line's picture is decoded, the title it will have.
     const bool starting = FPicture.Empty() && FStart;
     s.PictureEmpty = FPicture.Empty() && !starting;
     const std::string title = ApplicationTitle().toStdString();
