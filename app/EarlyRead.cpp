@@ -1,25 +1,28 @@
 #include "EarlyRead.h"
 
+#include "ProcessingRoad.h"
 #include "StartupArgs.h"
 #include "WindowSettings.h"
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstring>
 #include <exception>
 #include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 namespace nolvi2 {
 
 namespace {
 
-// A part of the picture asked for while it is decoded, and the reading's end.
-struct TPartRequest {
+// What the reading thread tells while it reads: the picture's size, the part asked for, and
+// the reading's end.
+struct TReadState {
     std::mutex Mutex;
     std::condition_variable Changed;
+    std::optional<TEarlySize> Size;  // the first size told
     bool Asked = false;
     int32_t Width = 0, Height = 0;
     std::unique_ptr<TBitmap> Part;
@@ -27,15 +30,26 @@ struct TPartRequest {
     bool Ended = false;
     std::function<void()> Watch;
 
-    // On the reading thread: rows 0 to rows − 1 of picture are final.
+    void TellSize(TEarlySize size)
+    {
+        {
+            const std::lock_guard lock(Mutex);
+            if (Size)
+                return;
+            Size = size;
+        }
+        Changed.notify_all();
+    }
+    // Rows 0 to rows − 1 of picture are final.
     void RowsMade(const TBitmap& picture, int32_t rows)
     {
         {
             const std::lock_guard lock(Mutex);
-            if (!Asked || Made || rows < std::min(Height, picture.Height()))
+            const int32_t width = std::min(Width, picture.Width()), height = std::min(Height, picture.Height());
+            if (!Asked || Made || rows < height)
                 return;
             Made = true;
-            Part = CopyTopLeft(picture, std::min(Width, picture.Width()), std::min(Height, picture.Height()));
+            Part = CopySelection(picture, TRect{0, 0, width, height});
             if (Watch)
                 Watch();
         }
@@ -51,14 +65,6 @@ struct TPartRequest {
         }
         Changed.notify_all();
     }
-
-    static std::unique_ptr<TBitmap> CopyTopLeft(const TBitmap& picture, int32_t width, int32_t height)
-    {
-        auto part = std::make_unique<TBitmap>(width, height, TPixelFormat::pf24bit);
-        for (int32_t y = 0; y < height; ++y)
-            std::memcpy(part->ScanLine(y), picture.ScanLine(y), std::size_t(width) * 3);
-        return part;
-    }
 };
 
 struct TEarlyRead {
@@ -67,9 +73,7 @@ struct TEarlyRead {
     std::future<std::unique_ptr<TBitmap>> Picture;
     // For a file of another format: the plug-in registry, searched first on the same thread.
     std::future<std::unique_ptr<TPluginHost>> Plugins;
-    // The picture's size as soon as it is known: from a JPEG's header, else at the end.
-    std::shared_future<TEarlySize> Size;
-    std::shared_ptr<TPartRequest> Part;
+    std::shared_ptr<TReadState> State;
 };
 
 TEarlyRead& Pending()
@@ -98,64 +102,58 @@ void StartEarlyRead(const std::vector<std::string>& parameters)
     std::promise<std::unique_ptr<TPluginHost>> plugins;
     if (!IsBuiltInFile(pending.Name))
         pending.Plugins = plugins.get_future();
-    auto size = std::make_shared<std::promise<TEarlySize>>();
-    pending.Size = size->get_future().share();
-    auto part = std::make_shared<TPartRequest>();
-    pending.Part = part;
+    auto state = std::make_shared<TReadState>();
+    pending.State = state;
     try {
         pending.Picture = std::async(std::launch::async, [name = pending.Name, options = pending.Options,
                                                           plugins = std::move(plugins),
-                                                          search = pending.Plugins.valid(), size, part]() mutable {
+                                                          search = pending.Plugins.valid(), state]() mutable {
+            // The end is told however the read leaves, also when the plug-in search fails.
+            struct TEnd {
+                TReadState& State;
+                ~TEnd() { State.End(); }
+            } end{*state};
             if (search)
                 plugins.set_value(std::make_unique<TPluginHost>());
-            bool told = false;
-            const auto tell = [&](TEarlySize s) {
-                if (!std::exchange(told, true))
-                    size->set_value(s);
-            };
             auto picture = std::make_unique<TBitmap>();
             try {
                 TReadWatch watch;
-                watch.Size = [&](int32_t width, int32_t height) { tell({width, height, false}); };
-                watch.Rows = [&](const TBitmap& rows, int32_t count) { part->RowsMade(rows, count); };
+                watch.Size = [&](int32_t width, int32_t height) { state->TellSize({width, height, false}); };
+                watch.Rows = [&](const TBitmap& rows, int32_t count) { state->RowsMade(rows, count); };
                 LoadPicture(name, *picture, {}, options, watch);
             } catch (...) {
-                part->End();
-                tell({0, 0, true});
+                state->TellSize({0, 0, true});
                 throw;
             }
-            part->End();
-            tell({picture->Width(), picture->Height(), true});
+            state->TellSize({picture->Width(), picture->Height(), true});
             return picture;
         });
     } catch (const std::system_error&) {
         // No thread to be had: the window searches and reads as always.
         pending.Name.clear();
         pending.Plugins = {};
-        pending.Size = {};
-        pending.Part.reset();
+        pending.State.reset();
     }
 }
 
 std::optional<TEarlySize> EarlyReadSize(const std::string& name, const TReadOptions& options)
 {
     const TEarlyRead& pending = Pending();
-    if (!pending.Picture.valid() || !pending.Size.valid() || name != pending.Name || options != pending.Options)
+    if (!pending.Picture.valid() || !pending.State || name != pending.Name || options != pending.Options)
         return std::nullopt;
-    try {
-        return pending.Size.get();
-    } catch (const std::exception&) {
-        return std::nullopt;  // the read ended before it could tell (its plug-in search failed)
-    }
+    TReadState& state = *pending.State;
+    std::unique_lock lock(state.Mutex);
+    state.Changed.wait(lock, [&] { return state.Size || state.Ended; });
+    return state.Size;  // none when the read ended before it could tell (its plug-in search failed)
 }
 
 bool AskEarlyReadPart(const std::string& name, const TReadOptions& options, int32_t width, int32_t height)
 {
     const TEarlyRead& pending = Pending();
-    if (!pending.Picture.valid() || !pending.Part || name != pending.Name || options != pending.Options ||
+    if (!pending.Picture.valid() || !pending.State || name != pending.Name || options != pending.Options ||
         width <= 0 || height <= 0)
         return false;
-    TPartRequest& request = *pending.Part;
+    TReadState& request = *pending.State;
     const std::lock_guard lock(request.Mutex);
     if (request.Asked)
         return false;
@@ -168,9 +166,9 @@ bool AskEarlyReadPart(const std::string& name, const TReadOptions& options, int3
 std::unique_ptr<TBitmap> TakeEarlyReadPart()
 {
     const TEarlyRead& pending = Pending();
-    if (!pending.Part)
+    if (!pending.State)
         return nullptr;
-    TPartRequest& request = *pending.Part;
+    TReadState& request = *pending.State;
     std::unique_lock lock(request.Mutex);
     if (!request.Asked)
         return nullptr;
@@ -181,9 +179,9 @@ std::unique_ptr<TBitmap> TakeEarlyReadPart()
 void WatchEarlyRead(std::function<void()> changed)
 {
     const TEarlyRead& pending = Pending();
-    if (!pending.Part)
+    if (!pending.State)
         return;
-    TPartRequest& request = *pending.Part;
+    TReadState& request = *pending.State;
     const std::lock_guard lock(request.Mutex);
     request.Watch = std::move(changed);
     if (request.Watch && (request.Made || request.Ended))

@@ -511,7 +511,8 @@ void TForm1::FormCreate(const std::vector<std::string>& parameters)
     if (!opening)
         return;
     const std::string& first = startup->Files.front();
-    if (const auto early = EarlyReadSize(first, ReadOptionsOf(FOptions)); early && !early->Complete && early->Width > 0) {
+    const TReadOptions options = ReadOptionsOf(FOptions);
+    if (const auto early = EarlyReadSize(first, options); early && !early->Complete && early->Width > 0) {
         // The picture is still being decoded: the window takes its size and title now and
         // shows while it is decoded (a JPEG's part in view as soon as that is there).
         FStart = TStartPicture{first, early->Width, early->Height, nullptr, false};
@@ -523,7 +524,7 @@ void TForm1::FormCreate(const std::vector<std::string>& parameters)
         // The part in view is copied while the window is shown; asked for as large as the
         // window, whose bars are not known yet.
         const double ratio = PixelRatio();
-        AskEarlyReadPart(first, ReadOptionsOf(FOptions), DeviceExtent(width(), ratio), DeviceExtent(height(), ratio));
+        AskEarlyReadPart(first, options, DeviceExtent(width(), ratio), DeviceExtent(height(), ratio));
         // Told from the reading thread; the window goes on meanwhile (it paints its frame and title).
         WatchEarlyRead([this] { QMetaObject::invokeMethod(this, &TForm1::StartReadChanged, Qt::QueuedConnection); });
     } else {

@@ -84,7 +84,7 @@ extern "C" void JpegProgressMonitor(j_common_ptr cinfo)
 struct StreamSource {
     jpeg_source_mgr pub{};
     TStream* Stream = nullptr;
-    std::vector<JOCTET> Buffer = std::vector<JOCTET>(std::size_t(256) << 10);
+    std::vector<JOCTET> Buffer;  // given its size when the source is attached
     std::exception_ptr Failure;
 };
 
@@ -131,6 +131,7 @@ extern "C" void StreamSourceSkip(j_decompress_ptr cinfo, long count)
 void AttachStreamSource(j_decompress_ptr cinfo, StreamSource& source, TStream& stream)
 {
     source.Stream = &stream;
+    source.Buffer.resize(std::size_t(256) << 10);
     source.pub.init_source = StreamSourceInit;
     source.pub.fill_input_buffer = StreamSourceFill;
     source.pub.skip_input_data = StreamSourceSkip;
@@ -540,7 +541,7 @@ void TJPEGImage::Decode(TStream* stream, const uint8_t* data, std::size_t size)
         if (!GuardedReadScanlines(&d.cinfo, rows, want, &got))
             fail();
         if (got == 0)
-            break;  // suspended source: cannot happen with a memory source, but never spin
+            break;  // suspended source: neither of ours suspends, but never spin
         if (cmyk && conversion)
             conversion->Convert(cmykRow.data(), picture.ScanLine(y), std::size_t(width));
         else if (cmyk)
